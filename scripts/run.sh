@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and starts the utility.
+# Usage: scripts/run.sh [device]   (without a device the bundled bus simulator is used)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${BUILD_DIR:-"$here/build"}
+
+"$here/scripts/setup.sh" "$build_dir"
+echo "Built into $build_dir. The window does not exist yet; there is nothing to start."

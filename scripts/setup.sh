@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs (only those missing), then configures
+# and builds everything into the given build directory (default: build).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${1:-"$here/build"}
+build_type=${BUILD_TYPE:-RelWithDebInfo}
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  socat xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_EXTRA_ARGS:-}
+cmake --build "$build_dir"
