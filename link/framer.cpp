@@ -1,0 +1,65 @@
+#include "framer.h"
+
+#include <algorithm>
+
+namespace qtr290 {
+
+std::string_view FramerErrorText(FramerError error)
+{
+    return error == FramerError::HeaderChecksum ? "Vadne CRC hlavicky" : "Vadne CRC dat";
+}
+
+namespace {
+
+void DropFront(std::vector<std::uint8_t>& buf, std::size_t count)
+{
+    buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(std::min(count, buf.size())));
+}
+
+} // namespace
+
+void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers)
+{
+    // The telegram is copied out before it is handed on: a handler may append to the
+    // accumulator or transmit, and the whole telegram (up to 263 bytes) must stay intact.
+    std::array<std::uint8_t, MaxTelegramLength> frame{};
+
+    while (prijemBuf.size() >= MinTelegramLength) {
+        // The last byte is never tested but stays in the accumulator.
+        const auto last = prijemBuf.end() - 1;
+        const auto sync = std::find_if(prijemBuf.begin(), last, IsSync);
+        const std::size_t pos = static_cast<std::size_t>(sync - prijemBuf.begin());
+
+        if (prijemBuf.size() - pos < 6) {
+            DropFront(prijemBuf, pos);
+            return;
+        }
+
+        const ByteSpan from(prijemBuf.data() + pos, prijemBuf.size() - pos);
+        const auto lengths = DelkaTelegramu(from);
+        if (!lengths)
+            return; // unreachable: a sync byte with at least six bytes always has a length
+        if (KontrolniSoucet(from.first(lengths->header)) != 0) {
+            if (handlers.onError)
+                handlers.onError(FramerError::HeaderChecksum);
+            DropFront(prijemBuf, pos + 1);
+            continue;
+        }
+        if (from.size() < lengths->total())
+            return;
+        if (KontrolniSoucet(from.subspan(lengths->header, lengths->block)) != 0) {
+            if (handlers.onError)
+                handlers.onError(FramerError::BlockChecksum);
+            DropFront(prijemBuf, pos + 1);
+            continue;
+        }
+
+        const std::size_t length = lengths->total();
+        std::copy_n(from.begin(), length, frame.begin());
+        DropFront(prijemBuf, pos + length);
+        if (handlers.onTelegram)
+            handlers.onTelegram(ByteSpan(frame.data(), length));
+    }
+}
+
+} // namespace qtr290

@@ -1,0 +1,31 @@
+// Cuts checked telegrams out of the received byte stream.
+#pragma once
+
+#include "telegram.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace qtr290 {
+
+enum class FramerError { HeaderChecksum, BlockChecksum };
+
+// The operator's lines for the two damage kinds: "Vadne CRC hlavicky", "Vadne CRC dat".
+std::string_view FramerErrorText(FramerError error);
+
+struct FramerHandlers {
+    // Each intact telegram, whole (7 to 263 bytes); valid during the call only.
+    std::function<void(ByteSpan telegram)> onTelegram;
+    std::function<void(FramerError error)> onError;
+};
+
+// Frames the accumulator: removes every intact or damaged telegram it can decide on,
+// reporting each, and leaves what still has to wait for more bytes. After a pass the
+// accumulator is either shorter than 7 bytes, or starts at a sync byte whose header is
+// intact but whose block is incomplete, or is a single byte (no sync found).
+void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers);
+
+} // namespace qtr290
