@@ -1,0 +1,213 @@
+#include "Komunikace.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qtr290 {
+
+TKomunikace::TKomunikace(std::unique_ptr<SerialPlatform> platform)
+    : FSeriovyPort(std::make_unique<TSerialPortDriver>(std::move(platform)))
+{
+}
+
+TKomunikace::~TKomunikace()
+{
+    Fronta.clear();
+    FSeriovyPort->Disconnect();
+}
+
+void TKomunikace::NastavVychozi()
+{
+    VymazFrontu();
+    if (FSeriovyPort->Connected())
+        FSeriovyPort->Disconnect();
+
+    auto& port = *FSeriovyPort;
+    port.SetBaudRate(brCustom);
+    port.SetBaudRateValue(4800);
+    port.SetCheckLineStatus(false);
+    port.SetDataBits(db8BITS);
+    port.SetEnableDTROnOpen(false);
+    port.SetHwFlow(hfNONERTSON);
+    port.SetInBufSize(2048);
+    port.SetInputTimeout(200);
+    port.SetOutBufSize(2048);
+    port.SetOutputTimeout(500);
+    port.SetPacketMode(pmDiscard);
+    port.SetPacketSize(-1);
+    port.SetPacketTimeout(-1);
+    port.SetParity(ptNONE);
+    port.SetPollingDelay(40);
+    port.SetPort(pnCustom);
+    port.SetPortName("\\\\.\\COM2");
+    port.SetStopBits(sb1BITS);
+    port.SetSwFlow(sfNONE);
+
+    FRizeniDTR = true;
+}
+
+void TKomunikace::NastavPort(std::uint8_t cisloPortu)
+{
+    if (cisloPortu >= 1 && cisloPortu <= 25) {
+        FSeriovyPort->SetPort(static_cast<TPortNumber>(cisloPortu));
+        return;
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", int{cisloPortu});
+    FSeriovyPort->SetPortName(name);
+}
+
+bool TKomunikace::Otevri(int baudRate)
+{
+    FSeriovyPort->SetBaudRateValue(static_cast<std::uint32_t>(baudRate));
+    return FSeriovyPort->Connect();
+}
+
+void TKomunikace::Zavri()
+{
+    FSeriovyPort->Disconnect();
+}
+
+void TKomunikace::NastavDTR(bool stav)
+{
+    FSeriovyPort->SetDTR(stav);
+}
+
+void TKomunikace::NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler)
+{
+    FSeriovyPort->SetOnReceiveData(std::move(handler));
+}
+
+bool TKomunikace::ZapisDataByte(int pozice, std::uint8_t hodnota)
+{
+    if (pozice < 1 || pozice > MaxStagedPosition)
+        return false;
+    DataZapisu[static_cast<std::size_t>(pozice)] = hodnota;
+    return true;
+}
+
+bool TKomunikace::ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::uint8_t kodOblasti,
+                           std::uint32_t adresa, std::uint8_t pocet)
+{
+    const RequestTarget target{od, pro, kodOblasti, adresa};
+    std::vector<std::uint8_t> telegram;
+    if (zapis) {
+        if (pocet > MaxQueuedWriteCount)
+            return false;
+        telegram = BuildWriteRequest(target, ByteSpan(DataZapisu).subspan(1, pocet));
+    } else {
+        telegram = BuildReadRequest(target, pocet);
+    }
+    Fronta.push_back(static_cast<int>(telegram.size()));
+    Fronta.insert(Fronta.end(), telegram.begin(), telegram.end());
+    return true;
+}
+
+void TKomunikace::CekejVic(std::uint32_t ms)
+{
+    auto& platform = FSeriovyPort->Platform();
+    std::uint32_t t0 = platform.MultimediaTime();
+    for (;;) {
+        const std::uint32_t t = platform.MultimediaTime();
+        if (t < t0)
+            t0 = t;
+        if (static_cast<std::uint32_t>(t - t0) > ms)
+            return;
+    }
+}
+
+void TKomunikace::PosliCekajici()
+{
+    FDelkaPosledni = 0;
+    if (Fronta.empty())
+        return;
+    const auto n = static_cast<std::size_t>(Fronta.front());
+    if (Fronta.size() < n + 1)
+        return;
+
+    VysilaciBuffer[0] = LeadByte;
+    std::copy_n(Fronta.begin() + 1, n, VysilaciBuffer.begin() + 1);
+
+    if (FRizeniDTR) {
+        FSeriovyPort->SetDTR(true);
+        CekejVic(2);
+    }
+    FSeriovyPort->SendData(ByteSpan(VysilaciBuffer.data(), n + 1));
+    if (FRizeniDTR) {
+        CekejVic(2);
+        FSeriovyPort->SetDTR(false);
+    }
+    FDelkaPosledni = static_cast<std::uint8_t>(n);
+
+    // Telegrams from stations 0x37..0x3E with bits 5 and 6 of offset 5 set are sent once.
+    const std::uint8_t from = VysilaciBuffer[1 + 2];
+    const std::uint8_t offset5 = VysilaciBuffer[1 + 5];
+    if (from >= 0x37 && from <= 0x3E && (offset5 & 0x60) == 0x60)
+        OdeberCekajici();
+}
+
+void TKomunikace::OdeberCekajici()
+{
+    if (Fronta.empty())
+        return;
+    const auto n = static_cast<std::size_t>(Fronta.front());
+    Fronta.erase(Fronta.begin(), Fronta.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(n + 1, Fronta.size())));
+}
+
+void TKomunikace::VymazFrontu()
+{
+    Fronta.clear();
+}
+
+ByteSpan TKomunikace::PosledniTLG() const
+{
+    if (FDelkaPosledni == 0)
+        return {};
+    return ByteSpan(VysilaciBuffer.data(), std::size_t{FDelkaPosledni} + 1);
+}
+
+std::size_t TKomunikace::PocetCekajicich() const
+{
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < Fronta.size(); at += static_cast<std::size_t>(Fronta[at]) + 1)
+        ++count;
+    return count;
+}
+
+std::vector<std::uint8_t> TKomunikace::NejstarsiCekajici() const
+{
+    if (Fronta.empty())
+        return {};
+    const auto n = std::min(static_cast<std::size_t>(Fronta.front()), Fronta.size() - 1);
+    return {Fronta.begin() + 1, Fronta.begin() + 1 + static_cast<std::ptrdiff_t>(n)};
+}
+
+bool TKomunikace::ReagujNaTelegram(ByteSpan telegram)
+{
+    if (JeVyzva(telegram)) {
+        PosliCekajici();
+        return FDelkaPosledni != 0;
+    }
+    OdeberCekajici();
+    return false;
+}
+
+void TKomunikace::ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf,
+                                const PrijemHandlers& handlers)
+{
+    qtr290::ZpracujPrijem(
+        prijemBuf,
+        {[&](ByteSpan telegram) {
+             if (handlers.zobrazit)
+                 handlers.zobrazit(telegram);
+             if (ReagujNaTelegram(telegram) && handlers.odeslano)
+                 handlers.odeslano(PosledniTLG());
+         },
+         [&](FramerError error) {
+             if (handlers.zprava)
+                 handlers.zprava(FramerErrorText(error));
+         }});
+}
+
+} // namespace qtr290

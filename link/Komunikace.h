@@ -1,0 +1,87 @@
+// The device link: owns the serial port, queues request telegrams, answers polls with
+// the oldest pending one and drops it when the next intact non-poll telegram passes.
+#pragma once
+
+#include "SerialDrv.h"
+#include "framer.h"
+#include "telegram.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qtr290 {
+
+class TKomunikace {
+public:
+    static constexpr int DataZapisuSize = 257;          // positions 0 to 256, 0 unused
+    static constexpr int MaxStagedPosition = 256;
+    static constexpr int MaxQueuedWriteCount = 243;     // Count + 12 must fit one length byte
+    static constexpr std::size_t VysilaciBufferSize = 270;
+
+    explicit TKomunikace(std::unique_ptr<SerialPlatform> platform = MakeSystemPlatform());
+    virtual ~TKomunikace();
+    TKomunikace(const TKomunikace&) = delete;
+    TKomunikace& operator=(const TKomunikace&) = delete;
+
+    void NastavVychozi();
+    void NastavPort(std::uint8_t cisloPortu);
+    bool Otevri(int baudRate);
+    void Zavri();
+    void NastavDTR(bool stav);
+    void NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler);
+
+    // Positions 1 to 256; anything else is refused (false) and changes nothing.
+    bool ZapisDataByte(int pozice, std::uint8_t hodnota);
+    // Builds a read or write request and queues it. False (nothing queued) for a write
+    // whose Count exceeds MaxQueuedWriteCount.
+    bool ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::uint8_t kodOblasti,
+                  std::uint32_t adresa, std::uint8_t pocet);
+    void PosliCekajici();
+    void OdeberCekajici();
+    void VymazFrontu();
+
+    std::uint8_t DelkaPosledni() const { return FDelkaPosledni; }
+    // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.
+    ByteSpan PosledniTLG() const;
+    std::size_t PocetCekajicich() const; // pending telegrams in the queue
+    std::vector<std::uint8_t> NejstarsiCekajici() const; // the oldest pending telegram; empty if none
+
+    // Poll reaction for one intact telegram: a poll transmits the oldest pending
+    // telegram, anything else drops it. True when something was transmitted.
+    bool ReagujNaTelegram(ByteSpan telegram);
+
+    struct PrijemHandlers {
+        std::function<void(ByteSpan telegram)> zobrazit; // display decision, before the reaction
+        std::function<void(std::string_view line)> zprava; // "Vadne CRC hlavicky" / "Vadne CRC dat"
+        std::function<void(ByteSpan sent)> odeslano;       // 0xFF + telegram, after a poll answer
+    };
+    // Runs the framer over the receive accumulator: each intact telegram goes to the
+    // display, then to the poll reaction; damaged ones produce a message line.
+    void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const PrijemHandlers& handlers);
+
+    static std::uint8_t KontrolniSoucet(ByteSpan bytes) { return qtr290::KontrolniSoucet(bytes); }
+    static std::uint8_t CRC8(ByteSpan bytes, std::uint8_t initial = 0)
+    {
+        return qtr290::CRC8(bytes, initial);
+    }
+
+    TSerialPortDriver& SeriovyPort() { return *FSeriovyPort; }
+    bool RizeniDTR() const { return FRizeniDTR; }
+
+private:
+    void CekejVic(std::uint32_t ms);
+
+    std::unique_ptr<TSerialPortDriver> FSeriovyPort;
+    std::deque<int> Fronta;
+    std::array<std::uint8_t, VysilaciBufferSize> VysilaciBuffer{};
+    std::array<std::uint8_t, DataZapisuSize> DataZapisu{};
+    std::uint8_t FDelkaPosledni = 0;
+    bool FRizeniDTR = false;
+};
+
+} // namespace qtr290

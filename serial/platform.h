@@ -1,0 +1,120 @@
+// The operations the serial port driver needs from the operating system, and nothing more.
+// Backends turn system-call failures into plain success/failure and counts: no errno above
+// this header. The POSIX backend is platform_posix.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace qtr290 {
+
+// Line settings as the driver fills them: the fields of a Win32 DCB that it uses.
+struct SerialDCB {
+    enum DtrControl : std::uint8_t { DtrDisable = 0, DtrEnable = 1, DtrHandshake = 2 };
+    enum RtsControl : std::uint8_t {
+        RtsDisable = 0,
+        RtsEnable = 1,
+        RtsHandshake = 2,
+        RtsToggle = 3
+    };
+
+    std::uint32_t BaudRate = 0; // bits per second
+    std::uint8_t ByteSize = 0;  // 5..8
+    std::uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+    bool fBinary = false;
+    std::uint8_t fDtrControl = DtrDisable;
+    std::uint8_t fRtsControl = RtsDisable;
+    bool fOutxCtsFlow = false;
+    bool fOutX = false;
+    bool fInX = false;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    char XonChar = 0;
+    char XoffChar = 0;
+
+    // The flag bits packed as the Win32 DCB's flags word (fBinary bit 0, fOutxCtsFlow bit 2,
+    // fDtrControl bits 4-5, fOutX bit 8, fInX bit 9, fRtsControl bits 12-13).
+    std::uint32_t Flags() const
+    {
+        return (fBinary ? 0x0001u : 0u) | (fOutxCtsFlow ? 0x0004u : 0u) |
+               (std::uint32_t(fDtrControl & 3u) << 4) | (fOutX ? 0x0100u : 0u) |
+               (fInX ? 0x0200u : 0u) | (std::uint32_t(fRtsControl & 3u) << 12);
+    }
+};
+
+struct CommTimeouts {
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Purge mask bits (the Win32 PURGE_* values).
+inline constexpr std::uint32_t PurgeTxAbort = 0x0001;
+inline constexpr std::uint32_t PurgeRxAbort = 0x0002;
+inline constexpr std::uint32_t PurgeTxClear = 0x0004;
+inline constexpr std::uint32_t PurgeRxClear = 0x0008;
+
+// Modem status bits (the Win32 MS_*_ON values).
+inline constexpr std::uint32_t MsCtsOn = 0x0010;
+inline constexpr std::uint32_t MsDsrOn = 0x0020;
+inline constexpr std::uint32_t MsRingOn = 0x0040;
+inline constexpr std::uint32_t MsRlsdOn = 0x0080;
+
+class SerialPlatform {
+public:
+    virtual ~SerialPlatform() = default;
+
+    // Opens the device for exclusive use. The name is "\\.\COM<n>" (resolved through
+    // ResolveDeviceName) or a device path. False leaves the platform closed.
+    virtual bool open(const std::string& deviceName) = 0;
+    virtual void close() = 0; // harmless while closed
+    virtual bool isOpen() const = 0;
+
+    virtual bool configure(const SerialDCB& dcb) = 0;
+    virtual bool setupQueues(std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+    virtual bool purge(std::uint32_t mask) = 0; // Purge* bits
+    virtual bool setTimeouts(const CommTimeouts& timeouts) = 0;
+    // Bytes waiting in the input queue and in the output queue.
+    virtual bool queueCounts(std::uint32_t& inQueue, std::uint32_t& outQueue) = 0;
+
+    // Never wait. The count is what was transferred (0: nothing could be); nullopt: failure.
+    virtual std::optional<std::size_t> read(std::span<std::uint8_t> into) = 0;
+    virtual std::optional<std::size_t> write(std::span<const std::uint8_t> from) = 0;
+
+    virtual bool escapeDTR(bool raise) = 0;
+    virtual bool modemStatus(std::uint32_t& bits) = 0; // Ms* bits
+
+    // 32-bit millisecond counters (GetTickCount and timeGetTime); compare by unsigned difference.
+    virtual std::uint32_t TickCount() = 0;
+    virtual std::uint32_t MultimediaTime() = 0;
+
+    // A periodic tick on the GUI thread's event loop; starting again replaces the running one.
+    virtual void startTimer(std::uint32_t periodMs, std::function<void()> onTick) = 0;
+    virtual void stopTimer() = 0;
+};
+
+std::unique_ptr<SerialPlatform> MakeSystemPlatform();
+
+// COM port names. "\\.\COM<n>" (the COM letters in any case) stands for the override of
+// COM<n> if one is set, else the fixed default: COM1-32 /dev/ttyS0-31, COM33-64
+// /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31. Any other "\\.\" name, or a COM number without
+// a device, resolves to "" (opening fails). Every other name is a path, returned unchanged.
+std::string ResolveDeviceName(const std::string& name);
+// The device that COM<number> stands for, "" when none: for showing it to the operator.
+std::string ComPortDevice(int number);
+// The COM number of a "\\.\COM<n>" name; nullopt for anything else.
+std::optional<int> ComPortNumber(const std::string& name);
+// Process-wide overrides, COM number -> device path (empty paths are ignored).
+void SetComPortOverrides(std::map<int, std::string> overrides);
+const std::map<int, std::string>& ComPortOverrides();
+
+} // namespace qtr290
