@@ -6,4 +6,4 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build"}
 
 "$here/scripts/setup.sh" "$build_dir"
-echo "Built into $build_dir. The window does not exist yet; there is nothing to start."
+BUILD_DIR="$build_dir" exec "$here/scripts/run-utility.sh" "$@"

@@ -1,0 +1,181 @@
+#include "Composer.h"
+
+#include "HexText.h"
+
+#include <QList>
+
+#include <algorithm>
+
+namespace qtr290 {
+
+const std::array<const char*, MemoryAreaCount> ZarizeniItems = {
+    "RAM290     =$00;", "FRAM290   =$10;", "RTC290      =$20;", "FLASH290  =$30;",
+    "ROM290     =$40;", "FLROM290 =$50;",  "RAMBIT290=$60;",
+};
+
+namespace {
+
+unsigned DigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9')
+        return c - U'0';
+    if (c >= U'A' && c <= U'F')
+        return c - U'A' + 10;
+    if (c >= U'a' && c <= U'f')
+        return c - U'a' + 10;
+    return 0;
+}
+
+// Characters are counted as code points, so a character outside the BMP is one
+// character and not two halves.
+std::uint8_t ByteOfLastTwo(const QList<uint>& chars, qsizetype begin, qsizetype end) {
+    unsigned value = 0;
+    if (end - begin >= 1)
+        value += DigitValue(chars[end - 1]);
+    if (end - begin >= 2)
+        value += DigitValue(chars[end - 2]) * 16;
+    return static_cast<std::uint8_t>(value);
+}
+
+} // namespace
+
+std::uint8_t HexNaByte(QStringView text) {
+    const QList<uint> chars = text.toUcs4();
+    return ByteOfLastTwo(chars, 0, chars.size());
+}
+
+QString OdstranZnak(QStringView text, QChar znak) {
+    return text.toString().remove(znak);
+}
+
+QString FieldHex(unsigned value) {
+    return QString::fromLatin1(HexNumber(value));
+}
+
+std::vector<std::uint8_t> RozeberData(QStringView text) {
+    const QList<uint> chars = OdstranZnak(text, QLatin1Char(' ')).toUcs4();
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(chars.size() + 1) / 2);
+    for (qsizetype i = 0; i < chars.size(); i += 2)
+        bytes.push_back(ByteOfLastTwo(chars, i, std::min(i + 2, chars.size())));
+    return bytes;
+}
+
+std::uint8_t KodOblastiZIndexu(int areaIndex) {
+    if (areaIndex < 0 || areaIndex >= MemoryAreaCount)
+        return 0x00;
+    return static_cast<std::uint8_t>(areaIndex * 0x10);
+}
+
+QString TextDev(std::uint8_t kodOblasti, bool zapis) {
+    return FieldHex(RequestDeviceByte(kodOblasti, zapis));
+}
+
+QString TextRW(bool zapis, std::size_t pocetDat) {
+    // The count is shown whole: a long data line gives more than two digits.
+    return zapis ? FieldHex(static_cast<unsigned>(pocetDat + 4)) : QStringLiteral("03");
+}
+
+QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, QStringView dev,
+                           QStringView rw) {
+    const std::array<std::uint8_t, 5> header = {HexNaByte(sync), HexNaByte(to), HexNaByte(from),
+                                                HexNaByte(dev), HexNaByte(rw)};
+    return FieldHex(KontrolniSoucet(header));
+}
+
+DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView addr2,
+                           QStringView addr3, ByteSpan dataTLG, bool zapis) {
+    std::vector<std::uint8_t> block = {HexNaByte(dataLen), HexNaByte(addr1), HexNaByte(addr2),
+                                       HexNaByte(addr3)};
+    block.insert(block.end(), dataTLG.begin(), dataTLG.end());
+    const std::uint8_t crc = CRC8(block);
+
+    DataPreview preview;
+    preview.crcWrite = FieldHex(crc);
+    if (zapis) {
+        block.push_back(crc);
+        preview.crcTlg = FieldHex(KontrolniSoucet(block));
+    } else {
+        preview.crcTlg = FieldHex(KontrolniSoucet(ByteSpan(block).first(4)));
+    }
+    return preview;
+}
+
+std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3) {
+    return std::uint32_t{HexNaByte(addr3)} * 0x10000 + std::uint32_t{HexNaByte(addr2)} * 0x100 +
+           HexNaByte(addr1);
+}
+
+OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat) {
+    using Vysledek = OvereniPozadavku::Vysledek;
+    if (!zapis)
+        return {};
+    if (count > MaxZapisDat)
+        return {Vysledek::Odmitnuto, QStringLiteral("Počet dat je větší než 243 !")};
+    if (count != pocetDat)
+        return {Vysledek::Varovani, QStringLiteral("DataLen neodpovídá počtu zadaných dat !")};
+    return {};
+}
+
+void ComposerState::Obnov() {
+    Edt_SyncChange();
+    Rgp_ZarizeniClick();
+    Rgp_druhTLGClick();
+    Cmb_DataChange();
+}
+
+void ComposerState::Edt_SyncChange() {
+    crcHead = PrepocitejHlavicku(sync, to, from, dev, rw);
+}
+
+void ComposerState::Rgp_ZarizeniClick() {
+    NastavDev();
+}
+
+void ComposerState::NastavDev() {
+    KodOblasti = KodOblastiZIndexu(zarizeni);
+    dev = TextDev(KodOblasti, zapis);
+    Edt_SyncChange();
+}
+
+void ComposerState::Rgp_druhTLGClick() {
+    NastavDev();
+    rw = TextRW(zapis, DataTLG.size());
+    crcWriteEnabled = zapis;
+    Edt_SyncChange();
+    // The block checksum of a read and of a write differ: keep the preview in step.
+    Edt_DataLenChange();
+}
+
+void ComposerState::Cmb_DataChange() {
+    DataTLG = RozeberData(data);
+    pocetBytu = QString::number(DataTLG.size());
+    dataLen = FieldHex(static_cast<unsigned>(DataTLG.size()));
+    Edt_DataLenChange();
+    Rgp_druhTLGClick();
+    Edt_DataLenChange();
+}
+
+void ComposerState::Edt_DataLenChange() {
+    const DataPreview preview = PrepocitejData(dataLen, addr1, addr2, addr3, DataTLG, zapis);
+    crcWrite = preview.crcWrite;
+    crcTlg = preview.crcTlg;
+}
+
+void ComposerState::NastavTest() {
+    to = QStringLiteral("00");
+    Edt_SyncChange();
+    from = QStringLiteral("F0");
+    Edt_SyncChange();
+    addr1 = QStringLiteral("57");
+    Edt_DataLenChange();
+    addr2 = QStringLiteral("01");
+    Edt_DataLenChange();
+    addr3 = QStringLiteral("00");
+    Edt_DataLenChange();
+    zarizeni = 0;
+    Rgp_ZarizeniClick();
+    zapis = false;
+    Rgp_druhTLGClick();
+}
+
+} // namespace qtr290

@@ -1,0 +1,127 @@
+// The telegram composer's arithmetic: reading its hex edits, parsing the data line,
+// and the header and block bytes it shows while the operator types. Widget-free; the
+// window runs the steps from its handlers, or drives a ComposerState.
+#pragma once
+
+#include "telegram.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace qtr290 {
+
+// The items of Rgp_Zarizeni; item i selects area code i * 0x10.
+extern const std::array<const char*, MemoryAreaCount> ZarizeniItems;
+
+// The value of a byte edit: the last character counts 1, the one before it 16, all
+// earlier ones nothing; a to f as A to F. Any other character counts as the digit 0,
+// so a pasted "1G" reads as 0x10 and never as some accidental value. Empty gives 0.
+std::uint8_t HexNaByte(QStringView text);
+
+// The text with every occurrence of the character removed.
+QString OdstranZnak(QStringView text, QChar znak);
+
+// Composer display of a number: upper-case hex, at least two digits.
+QString FieldHex(unsigned value);
+
+// The data line as bytes: spaces removed, then pairs of characters from the left
+// (a last single one alone), each read with HexNaByte. "12 3" gives 0x12 0x03.
+std::vector<std::uint8_t> RozeberData(QStringView text);
+
+// Area code of a Rgp_Zarizeni index; an index outside the seven items gives RAM290's
+// 0x00, so no code can ever reach the write flag bit.
+std::uint8_t KodOblastiZIndexu(int areaIndex);
+
+// Edt_Dev: area code OR 0x0A, OR 0x80 for a write.
+QString TextDev(std::uint8_t kodOblasti, bool zapis);
+
+// Edt_RW: "03" for a read; the number of data bytes plus 4 for a write.
+QString TextRW(bool zapis, std::size_t pocetDat);
+
+// Edt_CRCHead: the additive checksum of the five header edits, read as they stand.
+QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, QStringView dev,
+                           QStringView rw);
+
+struct DataPreview {
+    QString crcWrite; // Edt_CRCWrite: CRC8 of Count, address and data (shown for a read too)
+    QString crcTlg;   // Edt_CRCTLG: the block checksum
+};
+
+// The block Count, Addr1..3 (read from the edits) and the data; the previews of a
+// read or a write request over it.
+DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView addr2,
+                           QStringView addr3, ByteSpan dataTLG, bool zapis);
+
+// Address of the request from the three address edits (low, middle, high).
+std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3);
+
+// Whether a request can be queued as the composer shows it.
+struct OvereniPozadavku {
+    enum class Vysledek {
+        Ok,
+        Varovani,  // queued as shown, but the operator should know
+        Odmitnuto, // the link would refuse it: nothing is queued
+    };
+    Vysledek vysledek = Vysledek::Ok;
+    QString zprava; // the Czech text for the operator; empty for Ok
+};
+
+inline constexpr int MaxZapisDat = 243; // a queued write request must fit 255 bytes
+
+// A write of more than 243 bytes cannot be queued. A write whose Count differs from the
+// number of data bytes is queued (the link sends staged bytes or zeros for the rest, or
+// only the first Count bytes), with a warning. Reads are always fine.
+OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat);
+
+// The composer as the handlers leave it: every text it shows plus KodOblasti and
+// DataTLG. Each handler runs the chain that the system's own text changes trigger,
+// so the derived fields always follow the fields they come from.
+struct ComposerState {
+    // Edits, with the texts they hold when the window is created.
+    QString sync = QStringLiteral("A6");
+    QString to = QStringLiteral("00");
+    QString from = QStringLiteral("F0");
+    QString dev = QStringLiteral("00");
+    QString rw = QStringLiteral("00");
+    QString crcHead = QStringLiteral("00");
+    QString dataLen = QStringLiteral("00");
+    QString addr1 = QStringLiteral("00");
+    QString addr2 = QStringLiteral("00");
+    QString addr3 = QStringLiteral("00");
+    QString data = QStringLiteral("00"); // Cmb_Data
+    QString crcWrite = QStringLiteral("00");
+    QString crcTlg = QStringLiteral("00");
+    QString pocetBytu; // Lbl_PocetBytu
+    bool crcWriteEnabled = false;
+
+    int zarizeni = 0;   // Rgp_Zarizeni item index
+    bool zapis = false; // Rgp_druhTLG: "Zápis"
+
+    std::uint8_t KodOblasti = 0;
+    std::vector<std::uint8_t> DataTLG;
+
+    // The start-up refresh, in its order.
+    void Obnov();
+
+    // Change of Sync, To, From, Dev or RW.
+    void Edt_SyncChange();
+    void Rgp_ZarizeniClick();
+    void NastavDev();
+    // Also refreshes the block previews, which depend on read or write.
+    void Rgp_druhTLGClick();
+    void Cmb_DataChange();
+    // Change of DataLen or an address edit.
+    void Edt_DataLenChange();
+
+    // START's settings (the queueing itself is the window's).
+    void NastavTest();
+
+    std::uint8_t Count() const { return HexNaByte(dataLen); }
+    std::uint32_t Adresa() const { return AdresaZEditu(addr1, addr2, addr3); }
+};
+
+} // namespace qtr290

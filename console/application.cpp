@@ -1,0 +1,30 @@
+#include "application.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include <exception>
+
+namespace qtr290 {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    // The window's handlers catch their own errors; this is the net under everything else.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(QString::fromUtf8(error.what()));
+    } catch (...) {
+        ShowException(QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+void TApplication::ShowException(const QString& message) {
+    QWidget* parent = QApplication::activeWindow();
+    QMessageBox::critical(parent, parent ? parent->windowTitle() : applicationName(), message,
+                          QMessageBox::Ok);
+}
+
+} // namespace qtr290

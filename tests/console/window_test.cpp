@@ -1,0 +1,643 @@
+// The main window on the offscreen platform: start-up from the settings file, the port
+// switch, shutdown, and the general error reporting. Ports are pseudo-terminals made
+// here and named through the settings file's [Porty] section.
+#include "application.h"
+#include "iniprofile.h"
+#include "main.h"
+#include "radiogroup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace qtr290;
+
+namespace {
+
+const QString PortWarning = QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
+
+struct Message {
+    MessageKind kind;
+    QString text;
+};
+
+// A platform whose ports never open; it remembers the names it was asked for.
+class RefusingPlatform : public SerialPlatform {
+public:
+    explicit RefusingPlatform(std::vector<std::string>* names) : FNames(names) {}
+    bool open(const std::string& deviceName) override {
+        FNames->push_back(deviceName);
+        return false;
+    }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    bool configure(const SerialDCB&) override { return false; }
+    bool setupQueues(std::uint32_t, std::uint32_t) override { return false; }
+    bool purge(std::uint32_t) override { return false; }
+    bool setTimeouts(const CommTimeouts&) override { return false; }
+    bool queueCounts(std::uint32_t&, std::uint32_t&) override { return false; }
+    std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::nullopt; }
+    std::optional<std::size_t> write(std::span<const std::uint8_t>) override {
+        return std::nullopt;
+    }
+    bool escapeDTR(bool) override { return false; }
+    bool modemStatus(std::uint32_t&) override { return false; }
+    std::uint32_t TickCount() override { return 0; }
+    std::uint32_t MultimediaTime() override { return 0; }
+    void startTimer(std::uint32_t, std::function<void()>) override {}
+    void stopTimer() override {}
+
+private:
+    std::vector<std::string>* FNames;
+};
+
+// The master side of a pseudo-terminal; the window opens the slave as its serial port.
+class Pty {
+public:
+    Pty() {
+        FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0)
+            FPath = QString::fromLocal8Bit(ptsname(FMaster));
+    }
+    ~Pty() {
+        if (FMaster >= 0)
+            ::close(FMaster);
+    }
+    bool valid() const { return !FPath.isEmpty(); }
+    const QString& path() const { return FPath; }
+    bool send(const QByteArray& bytes) {
+        return ::write(FMaster, bytes.data(), bytes.size()) == bytes.size();
+    }
+
+private:
+    int FMaster = -1;
+    QString FPath;
+};
+
+// One window over a temporary program directory.
+class Window {
+public:
+    enum Platform { System, Refusing };
+
+    explicit Window(const std::string& settings = {}, Platform platform = Refusing,
+                    bool writeSettings = true) {
+        if (writeSettings)
+            WriteSettings(settings);
+        Open(platform);
+    }
+
+    void Open(Platform platform) {
+        TForm1Options options;
+        options.adresarProgramu = dir.path();
+        options.zprava = [this](MessageKind kind, const QString& text) {
+            messages.push_back({kind, text});
+        };
+        if (platform == Refusing)
+            options.platform = [this] { return std::make_unique<RefusingPlatform>(&opened); };
+        form = std::make_unique<TForm1>(options);
+        form->show();
+    }
+
+    void WriteSettings(const std::string& bytes) {
+        QFile file(SettingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+
+    std::string Settings() const {
+        QFile file(SettingsPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString()
+                                              : std::string("<missing>");
+    }
+
+    std::string Written(const char* section, const char* key) const {
+        IniProfile ini(SettingsPath());
+        ini.Load();
+        return ini.ReadString(section, key, "<missing>");
+    }
+
+    QString SettingsPath() const { return dir.filePath(QStringLiteral("nastaveni.ini")); }
+    QString Status() const {
+        return form->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->text();
+    }
+    int Count(MessageKind kind) const {
+        return int(std::count_if(messages.begin(), messages.end(),
+                                 [kind](const Message& m) { return m.kind == kind; }));
+    }
+    TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
+    void Select(TRadioGroup* group, int index) {
+        QTest::mouseClick(group->Item(index), Qt::LeftButton);
+    }
+
+    QTemporaryDir dir;
+    std::vector<Message> messages;
+    std::vector<std::string> opened;
+    std::unique_ptr<TForm1> form;
+};
+
+std::string PortyFor(const Pty& pty) {
+    return "[Porty]\r\nCOM1=" + pty.path().toStdString() + "\r\n";
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartWithoutSettingsFile();
+    void controlsCarryTheirNamesTextsAndPlaces();
+    void portSelection_data();
+    void portSelection();
+    void port256FailsToOpenAndIsKept();
+    void missingDeviceIsNamedInTheStatusBar();
+    void filterSwitch_data();
+    void filterSwitch();
+    void bytesPerLine_data();
+    void bytesPerLine();
+    void bytesPerLineIsReadWhenTheEditLosesFocus();
+    void reconnectReopensTheSamePortAtTheNewBaudRate();
+    void reconnectAfterAFailedStartAttachesTheReceiver();
+    void nonNumericBaudRateIsReportedAndTheWindowRunsOn();
+    void badSettingsFiles_data();
+    void badSettingsFiles();
+    void failedSettingsWriteKeepsTheOldFile();
+    void uncaughtErrorIsShownAndTheLoopRunsOn();
+};
+
+void WindowTest::firstStartWithoutSettingsFile() {
+    Window w({}, Window::Refusing, false);
+    TForm1& f = *w.form;
+    QCOMPARE(f.Cmb_ComPort->count(), 256);
+    QCOMPARE(f.Cmb_ComPort->itemText(0), QStringLiteral("COM1"));
+    QCOMPARE(f.Cmb_ComPort->itemText(255), QStringLiteral("COM256"));
+    QCOMPARE(f.Cmb_ComPort->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(f.Edt_BaudRate->text(), QStringLiteral("4800"));
+    QVERIFY(!f.Chk_Filtr->isChecked());
+    QCOMPARE(f.Edt_FiltrOd->text(), QStringLiteral("00"));
+    QCOMPARE(f.Edt_FiltrPro->text(), QStringLiteral("3f"));
+    QCOMPARE(f.Edt_PocetBytu->text(), QStringLiteral("32"));
+    QCOMPARE(f.PocetBytuNaRadku, 32);
+    QCOMPARE(f.AdresarProgramu, QDir::cleanPath(w.dir.path()));
+
+    // The port was asked for by its Windows name, refused, and the operator warned once.
+    QCOMPARE(w.opened, std::vector<std::string>{"\\\\.\\COM1"});
+    QCOMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].kind, MessageKind::Warning);
+    QCOMPARE(w.messages[0].text, PortWarning);
+    QVERIFY2(w.Status().startsWith(QStringLiteral("COM1")), qPrintable(w.Status()));
+
+    QVERIFY(!QFile::exists(w.SettingsPath()));
+    f.close();
+    QCOMPARE(w.Settings(),
+             std::string("[Seriovy port]\r\nPort=1\r\nBaud rate=4800\r\n\r\n"
+                         "[Filtruj prichozi]\r\nZapnuto=0\r\nZarizeni=00\r\nAdresat=3f\r\n\r\n"
+                         "[Program]\r\nPocet bytu na radku=32\r\n"));
+    QVERIFY(!f.Komunikace);
+}
+
+void WindowTest::controlsCarryTheirNamesTextsAndPlaces() {
+    Window w;
+    TForm1& f = *w.form;
+    QCOMPARE(f.windowTitle(), QStringLiteral("Komunikační utilita QTR290 v0.5"));
+    QVERIFY(f.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(f.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    // Texts as created; the composer's derived fields are left to its own tests.
+    const std::pair<const char*, QString> texts[] = {
+        {"Button1", QStringLiteral("Smaž")},
+        {"Button3", QStringLiteral("Smaž")},
+        {"Rgp_Razeni", QStringLiteral("Řazení zpráv")},
+        {"Rgp_Stav", QStringLiteral("Stav COM portu")},
+        {"Rgp_PrijataData", QStringLiteral("Přijatá data:")},
+        {"Chk_Filtr", QStringLiteral("Filtruj příchozí")},
+        {"Chk_NezobrazujVyzvy", QStringLiteral("Nezobrazuj výzvy")},
+        {"Chk_VystupDoSouboru", QStringLiteral("Výstup do souboru")},
+        {"Edt_Sync", QStringLiteral("A6")},
+        {"Edt_From", QStringLiteral("F0")},
+        {"Rgp_Zarizeni", QStringLiteral("Druh čtení/zápisu")},
+        {"Rgp_druhTLG", QStringLiteral("Druh TLG")},
+        {"Btn_PosliTLG", QStringLiteral("Pošli TLG (po příchodu výzvy)")},
+        {"Button4", QStringLiteral("Pošli TLG (nečekej na výzvu)")},
+        {"Btn_VymazBuffer", QStringLiteral("Vymaž buffer")},
+        {"Btn_TestKomunikace", QStringLiteral("START")},
+    };
+    for (const auto& [name, expected] : texts) {
+        QWidget* widget = f.findChild<QWidget*>(QLatin1String(name));
+        QVERIFY2(widget, name);
+        QString text;
+        if (auto* b = qobject_cast<QAbstractButton*>(widget))
+            text = b->text();
+        else if (auto* e = qobject_cast<QLineEdit*>(widget))
+            text = e->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(widget))
+            text = g->title();
+        QCOMPARE(text, expected);
+    }
+    const char* const names[] = {"Memo1",        "Button2",       "Memo3",         "Cmb_ComPort",
+                                 "Edt_BaudRate", "Edt_PocetBytu", "Edt_FiltrOd",   "Edt_FiltrPro",
+                                 "Edt_To",       "Edt_Dev",       "Edt_RW",        "Edt_CRCHead",
+                                 "Edt_DataLen",  "Edt_Addr1",     "Edt_Addr3",     "Cmb_Data",
+                                 "Edt_CRCWrite", "Edt_CRCTLG",    "Lbl_PocetBytu", "StatusBar1"};
+    for (const char* name : names) {
+        QWidget* widget = f.findChild<QWidget*>(QLatin1String(name));
+        QVERIFY2(widget, name);
+        QCOMPARE(widget->accessibleDescription(), QLatin1String(name));
+    }
+
+    QStringList areas;
+    for (int i = 0; i < f.Rgp_Zarizeni->Count(); ++i)
+        areas << f.Rgp_Zarizeni->Item(i)->text();
+    QCOMPARE(areas,
+             (QStringList{QStringLiteral("RAM290     =$00;"), QStringLiteral("FRAM290   =$10;"),
+                          QStringLiteral("RTC290      =$20;"), QStringLiteral("FLASH290  =$30;"),
+                          QStringLiteral("ROM290     =$40;"), QStringLiteral("FLROM290 =$50;"),
+                          QStringLiteral("RAMBIT290=$60;")}));
+    QCOMPARE(f.Rgp_Stav->Item(1)->text(), QStringLiteral("Odpojeno"));
+    QCOMPARE(f.Rgp_PrijataData->Item(1)->text(), QStringLiteral("Nezobrazuj"));
+    for (QPlainTextEdit* memo : {f.Memo1, f.Memo2, f.Memo3}) {
+        QVERIFY(memo->isReadOnly());
+        QVERIFY(QFontInfo(memo->font()).fixedPitch());
+    }
+
+    // Labels that name an edit are its buddy.
+    const std::pair<QString, QWidget*> buddies[] = {
+        {QStringLiteral("Počet bytů na řádku"), f.Edt_PocetBytu},
+        {QStringLiteral("Pro"), f.Edt_FiltrPro},
+        {QStringLiteral("Address"), f.Edt_Addr1},
+        {QStringLiteral("CRC8"), f.Edt_CRCWrite},
+    };
+    const auto labels = f.findChildren<QLabel*>();
+    for (const auto& [text, buddy] : buddies) {
+        const auto it = std::find_if(labels.begin(), labels.end(),
+                                     [&](QLabel* l) { return l->text() == text; });
+        QVERIFY2(it != labels.end(), qPrintable(text));
+        QCOMPARE((*it)->buddy(), buddy);
+    }
+
+    // Top to bottom; the clear buttons beside their memos.
+    const auto top = [&](QWidget* widget) { return widget->mapTo(&f, QPoint(0, 0)).y(); };
+    QVERIFY(top(f.Memo1) < top(f.Memo2) && top(f.Memo2) < top(f.Memo3));
+    QVERIFY(top(f.Memo3) < top(f.Cmb_ComPort) && top(f.Cmb_ComPort) < top(f.Edt_Sync));
+    QVERIFY(top(f.Edt_Sync) < top(f.Rgp_Zarizeni) && top(f.Rgp_Zarizeni) < top(f.StatusBar1));
+    QCOMPARE(top(f.Button2), top(f.Memo2));
+    QVERIFY(f.Button2->mapTo(&f, QPoint(0, 0)).x() >=
+            f.Memo2->mapTo(&f, QPoint(f.Memo2->width(), 0)).x());
+}
+
+void WindowTest::portSelection_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("hex 0x0A") << "0x0A" << 9 << "\\\\.\\COM10"
+                              << "10";
+    QTest::newRow("not a number") << "abc" << 0 << "\\\\.\\COM1"
+                                  << "1";
+    QTest::newRow("zero") << "0" << -1 << "\\\\.\\COM0"
+                          << "0";
+    QTest::newRow("above 256") << "300" << -1 << "\\\\.\\COM0"
+                               << "0";
+}
+
+void WindowTest::portSelection() {
+    QFETCH(QString, port);
+    QFETCH(int, index);
+    QFETCH(QString, opened);
+    QFETCH(QString, written);
+
+    Window w("[Seriovy port]\r\nPort=" + port.toStdString() + "\r\n");
+    QCOMPARE(w.form->Cmb_ComPort->currentIndex(), index);
+    QCOMPARE(w.opened, std::vector<std::string>{opened.toStdString()});
+    w.form->close();
+    QCOMPARE(w.Written("Seriovy port", "Port"), written.toStdString());
+}
+
+void WindowTest::port256FailsToOpenAndIsKept() {
+    // The link's port number is one byte: COM256 becomes COM0, which has no device.
+    Window w("[Seriovy port]\r\nPort=256\r\n", Window::System);
+    QCOMPARE(w.form->Cmb_ComPort->currentText(), QStringLiteral("COM256"));
+    QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM0"));
+    QVERIFY(!w.Port().Connected());
+    QCOMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].text, PortWarning);
+    QVERIFY2(w.Status().contains(QStringLiteral("COM0: nemá přiřazené zařízení")),
+             qPrintable(w.Status()));
+    w.form->close();
+    QCOMPARE(w.Written("Seriovy port", "Port"), std::string("256"));
+}
+
+void WindowTest::missingDeviceIsNamedInTheStatusBar() {
+    QTemporaryDir elsewhere;
+    const QString missing = elsewhere.filePath(QStringLiteral("ttyUSB7"));
+    Window w("[porty]\r\ncom3=" + missing.toStdString() + "\r\n[Seriovy port]\r\nPort=3\r\n",
+             Window::System);
+    QCOMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].text, PortWarning);
+    QCOMPARE(w.Status(),
+             QStringLiteral("COM3 = %1: nelze otevřít, zařízení neexistuje").arg(missing));
+    QCOMPARE(w.form->Cmb_ComPort->itemData(2, Qt::ToolTipRole).toString(),
+             QStringLiteral("COM3 = %1").arg(missing));
+
+    // A new choice shows its device and waits for the next start.
+    w.form->Cmb_ComPort->setCurrentIndex(2 + 1);
+    QVERIFY2(w.Status().endsWith(QStringLiteral("od příštího spuštění: COM4 = /dev/ttyS3")),
+             qPrintable(w.Status()));
+    w.form->close();
+    QCOMPARE(w.Written("Seriovy port", "Port"), std::string("4"));
+    QCOMPARE(w.Written("Porty", "COM3"), missing.toStdString());
+}
+
+void WindowTest::filterSwitch_data() {
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("written");
+
+    QTest::newRow("5 checks") << "5" << true << "1";
+    QTest::newRow("hex zero") << "$0" << false << "0";
+    QTest::newRow("not a number") << "ano" << false << "0";
+}
+
+void WindowTest::filterSwitch() {
+    QFETCH(QString, value);
+    QFETCH(bool, checked);
+    QFETCH(QString, written);
+
+    Window w("[Filtruj prichozi]\r\nZapnuto=" + value.toStdString() +
+             "\r\nZarizeni=F0\r\nAdresat= 01 \r\n");
+    QCOMPARE(w.form->Chk_Filtr->isChecked(), checked);
+    QCOMPARE(w.form->Edt_FiltrOd->text(), QStringLiteral("F0"));
+    QCOMPARE(w.form->Edt_FiltrPro->text(), QStringLiteral("01"));
+    w.form->close();
+    QCOMPARE(w.Written("Filtruj prichozi", "Zapnuto"), written.toStdString());
+}
+
+void WindowTest::bytesPerLine_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("hex") << "$10" << 16;
+    QTest::newRow("not a number") << "abc" << 32;
+    // A line needs at least one byte.
+    QTest::newRow("zero") << "0" << 32;
+}
+
+void WindowTest::bytesPerLine() {
+    QFETCH(QString, text);
+    QFETCH(int, count);
+
+    Window w("[Program]\r\nPocet bytu na radku=" + text.toStdString() + "\r\n");
+    QCOMPARE(w.form->Edt_PocetBytu->text(), text);
+    QCOMPARE(w.form->PocetBytuNaRadku, count);
+    QCOMPARE(w.Count(MessageKind::Error), 0);
+    w.form->close();
+    QCOMPARE(w.Written("Program", "Pocet bytu na radku"), text.toStdString());
+}
+
+void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus() {
+    Window w;
+    w.form->Edt_PocetBytu->setText(QStringLiteral("12"));
+    QCOMPARE(w.form->PocetBytuNaRadku, 32);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(w.form->Edt_PocetBytu, &focusOut);
+    QCOMPARE(w.form->PocetBytuNaRadku, 12);
+    w.form->Edt_PocetBytu->setText(QStringLiteral("x"));
+    QCoreApplication::sendEvent(w.form->Edt_PocetBytu, &focusOut);
+    QCOMPARE(w.form->PocetBytuNaRadku, 32);
+    QCOMPARE(w.form->Edt_PocetBytu->text(), QStringLiteral("x"));
+}
+
+void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate() {
+    Pty pty;
+    QVERIFY(pty.valid());
+    Window w(PortyFor(pty), Window::System);
+    QVERIFY(w.messages.empty());
+    QVERIFY(w.Port().Connected());
+    QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
+    QCOMPARE(w.Port().BaudRateValue(), 4800u);
+    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
+
+    // Bytes on the line reach the receive accumulator (too few to be framed).
+    QVERIFY(pty.send(QByteArray("\x01\x02\x03", 3)));
+    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(3));
+
+    w.Select(w.form->Rgp_Stav, 1);
+    QVERIFY(!w.Port().Connected());
+    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: odpojeno").arg(pty.path()));
+
+    w.form->Edt_BaudRate->setText(QStringLiteral("9600"));
+    w.Select(w.form->Rgp_Stav, 0);
+    QVERIFY(w.Port().Connected());
+    QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
+    QCOMPARE(w.Port().BaudRateValue(), 9600u);
+    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
+    QVERIFY(pty.send(QByteArray("\x04\x05", 2)));
+    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(5));
+    QVERIFY(w.messages.empty());
+
+    w.form->close();
+    QCOMPARE(w.Written("Seriovy port", "Baud rate"), std::string("9600"));
+    QCOMPARE(w.Written("Porty", "COM1"), pty.path().toStdString());
+}
+
+void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver() {
+    Pty pty;
+    QVERIFY(pty.valid());
+    // Another program holds the device.
+    const int holder = ::open(qPrintable(pty.path()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(holder >= 0);
+    QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    Window w(PortyFor(pty), Window::System);
+    QCOMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].text, PortWarning);
+    QVERIFY(!w.Port().Connected());
+    QVERIFY2(w.Status().endsWith(
+                 QStringLiteral("nelze otevřít, port používá jiný program nebo ho nelze nastavit")),
+             qPrintable(w.Status()));
+
+    ::close(holder);
+    w.Select(w.form->Rgp_Stav, 1);
+    w.Select(w.form->Rgp_Stav, 0);
+    QVERIFY(w.Port().Connected());
+    QCOMPARE(w.messages.size(), size_t(1));
+    QVERIFY(pty.send(QByteArray("\x0A\x0B", 2)));
+    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(2));
+}
+
+void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn() {
+    Pty pty;
+    QVERIFY(pty.valid());
+    Window w(PortyFor(pty) + "[Seriovy port]\r\nBaud rate=48OO\r\n", Window::System);
+    // Steps after the conversion are skipped: no opening, so no warning either.
+    QCOMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].kind, MessageKind::Error);
+    QCOMPARE(w.messages[0].text, QStringLiteral("'48OO' is not a valid integer value"));
+    QVERIFY(!w.Port().Connected());
+    QCOMPARE(w.form->Edt_BaudRate->text(), QStringLiteral("48OO"));
+
+    w.Select(w.form->Rgp_Stav, 1);
+    w.Select(w.form->Rgp_Stav, 0);
+    QCOMPARE(w.messages.size(), size_t(2));
+    QCOMPARE(w.messages[1].text, QStringLiteral("'48OO' is not a valid integer value"));
+    QVERIFY(!w.Port().Connected());
+
+    // The window still works: a good rate opens the port.
+    w.Select(w.form->Rgp_Stav, 1);
+    w.form->Edt_BaudRate->setText(QStringLiteral("19200"));
+    w.Select(w.form->Rgp_Stav, 0);
+    QVERIFY(w.Port().Connected());
+    QCOMPARE(w.Port().BaudRateValue(), 19200u);
+    QCOMPARE(w.messages.size(), size_t(2));
+}
+
+void WindowTest::badSettingsFiles_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<QString>("perLine");
+    QTest::addColumn<QByteArray>("kept"); // must still be in the file after close
+
+    std::mt19937 random(1000);
+    QByteArray garbage(32 * 1024, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(random() % 0x5B); // no '[' : no section by chance
+    QByteArray overlong = "[Jine]\r\nX=" + QByteArray(3 * 1024 * 1024, 'y') + "\r\n";
+
+    QTest::newRow("empty") << QByteArray() << "COM1"
+                           << "4800"
+                           << "32" << QByteArray();
+    QTest::newRow("binary") << garbage << "COM1"
+                            << "4800"
+                            << "32" << garbage;
+    QTest::newRow("binary then settings") << garbage + "\n[Seriovy port]\nPort=7\n"
+                                          << "COM7"
+                                          << "4800"
+                                          << "32" << garbage;
+    QTest::newRow("overlong line") << overlong + "[Seriovy port]\r\nPort=2\r\n"
+                                   << "COM2"
+                                   << "4800"
+                                   << "32" << overlong;
+    QTest::newRow("duplicate sections and keys")
+        << QByteArray("[Seriovy port]\r\nPort=3\r\nport=4\r\n[SERIOVY PORT]\r\nPort=5\r\nBaud "
+                      "rate=1200\r\n[Program]\r\n"
+                      "Pocet bytu na radku=8\r\n[program]\r\nPocet bytu na radku=9\r\n")
+        << "COM3"
+        << "4800"
+        << "8" << QByteArray("[SERIOVY PORT]\r\nPort=5\r\nBaud rate=1200\r\n");
+    QTest::newRow("out of range") << QByteArray(
+                                         "[Seriovy port]\r\nPort=99999999999\r\n[Jine]\r\nA=1\r\n")
+                                  << "COM1"
+                                  << "4800"
+                                  << "32" << QByteArray("[Jine]\r\nA=1\r\n");
+}
+
+void WindowTest::badSettingsFiles() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, port);
+    QFETCH(QString, baud);
+    QFETCH(QString, perLine);
+    QFETCH(QByteArray, kept);
+
+    Window w(file.toStdString());
+    QCOMPARE(w.form->Cmb_ComPort->currentText(), port);
+    QCOMPARE(w.form->Edt_BaudRate->text(), baud);
+    QCOMPARE(w.form->Edt_PocetBytu->text(), perLine);
+    QCOMPARE(w.Count(MessageKind::Error), 0);
+    w.form->close();
+    const QByteArray after = QByteArray::fromStdString(w.Settings());
+    QVERIFY(after.contains(kept));
+    QCOMPARE(w.Written("Seriovy port", "Port"),
+             std::to_string(w.form->Cmb_ComPort->currentIndex() + 1));
+}
+
+void WindowTest::failedSettingsWriteKeepsTheOldFile() {
+    const std::string old = "[Seriovy port]\r\nPort=2\r\n[Jine]\r\nX=1\r\n";
+    Window w(old);
+    w.form->Edt_BaudRate->setText(QString(4096, QLatin1Char('9')));
+
+    // A file size limit makes the write fail half way, for root as well.
+    struct rlimit saved {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    w.form->close();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(w.Settings(), old);
+    QVERIFY(!w.form->isVisible());
+    QVERIFY(!w.form->Komunikace);
+    QCOMPARE(w.Count(MessageKind::Error), 1);
+    QVERIFY2(w.messages.back().text.startsWith(QStringLiteral("Nastavení nelze uložit do souboru")),
+             qPrintable(w.messages.back().text));
+    QCOMPARE(QDir(w.dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("nastaveni.ini")});
+}
+
+namespace {
+class Throwing : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("porucha");
+        return QObject::event(e);
+    }
+};
+} // namespace
+
+void WindowTest::uncaughtErrorIsShownAndTheLoopRunsOn() {
+    QString shown;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
+
+    Throwing target;
+    QEvent user(QEvent::User);
+    QCoreApplication::sendEvent(&target, &user);
+    QCOMPARE(shown, QStringLiteral("porucha"));
+
+    bool ranOn = false;
+    QTimer::singleShot(0, [&] { ranOn = true; });
+    QTRY_VERIFY(ranOn);
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication application(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_test.moc"
