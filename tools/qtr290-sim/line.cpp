@@ -1,0 +1,131 @@
+#include "line.h"
+
+#include <algorithm>
+
+namespace qtr290::sim {
+
+namespace {
+constexpr Nanos Millisecond = 1'000'000;
+// After a late wake-up (a loaded machine) the bytes due go out at once, so the rate holds;
+// after a longer stall (nobody reading) only this much is caught up.
+constexpr Nanos MaxCatchUp = 100 * Millisecond;
+} // namespace
+
+std::string_view TxKindName(TxKind kind)
+{
+    switch (kind) {
+    case TxKind::Poll:
+        return "poll";
+    case TxKind::ReadReply:
+        return "read-reply";
+    case TxKind::StatusReply:
+        return "status-reply";
+    case TxKind::Filler:
+        return "filler";
+    case TxKind::Noise:
+        return "noise";
+    case TxKind::Script:
+        return "script";
+    }
+    return "?";
+}
+
+PacedLine::PacedLine(unsigned baud)
+    : byteTime_(10'000'000'000LL / std::max(1u, baud)),
+      batch_(static_cast<std::size_t>(std::max<Nanos>(1, Millisecond / byteTime_)))
+{
+}
+
+void PacedLine::Push(OutItem item, bool urgent, Nanos now, bool continuous)
+{
+    if (Idle() && lineTime_ < now && (!continuous || lineTime_ < now - MaxCatchUp))
+        lineTime_ = now;
+    (urgent ? urgent_ : normal_).push_back(std::move(item));
+}
+
+Nanos PacedLine::FreeAt(Nanos now) const
+{
+    if (Idle())
+        return now;
+    Nanos t = std::max(lineTime_, now - MaxCatchUp);
+    auto add = [&](const OutItem& item, std::size_t from, std::size_t nextPause) {
+        t += static_cast<Nanos>(item.bytes.size() - from) * byteTime_;
+        for (std::size_t i = nextPause; i < item.pauses.size(); ++i)
+            t += item.pauses[i].second;
+    };
+    if (current_)
+        add(current_->item, current_->offset, current_->nextPause);
+    for (const auto& item : urgent_)
+        add(item, 0, 0);
+    for (const auto& item : normal_)
+        add(item, 0, 0);
+    return t;
+}
+
+std::size_t PacedLine::SegmentEnd(const Current& c) const
+{
+    if (c.nextPause < c.item.pauses.size())
+        return std::min(c.item.pauses[c.nextPause].first, c.item.bytes.size());
+    return c.item.bytes.size();
+}
+
+bool PacedLine::StartNext()
+{
+    if (current_)
+        return true;
+    auto& queue = !urgent_.empty() ? urgent_ : normal_;
+    if (queue.empty())
+        return false;
+    current_ = Current{std::move(queue.front())};
+    queue.pop_front();
+    return true;
+}
+
+std::optional<Nanos> PacedLine::NextDue(Nanos now) const
+{
+    if (Idle())
+        return std::nullopt;
+    if (!current_)
+        return std::max(lineTime_, now - MaxCatchUp);
+    const std::size_t left = SegmentEnd(*current_) - current_->offset;
+    const std::size_t wanted = std::clamp<std::size_t>(left, 1, batch_);
+    return std::max(lineTime_, now - MaxCatchUp) + static_cast<Nanos>(wanted - 1) * byteTime_;
+}
+
+void PacedLine::Pump(Nanos now, const std::function<std::size_t(ByteSpan)>& write,
+                     const std::function<void(const OutItem&)>& sent)
+{
+    if (Idle())
+        return; // an idle line keeps its clock: Push decides how the next item starts
+    lineTime_ = std::max(lineTime_, now - MaxCatchUp);
+    while (StartNext()) {
+        Current& c = *current_;
+        // A pause counts from when the piece before it went out, even if that was late:
+        // the far end must see the quiet time.
+        while (c.nextPause < c.item.pauses.size() && c.item.pauses[c.nextPause].first <= c.offset)
+            lineTime_ = std::max(lineTime_, now) + c.item.pauses[c.nextPause++].second;
+        const std::size_t end = SegmentEnd(c);
+        if (c.offset < end) {
+            if (lineTime_ > now)
+                return;
+            const auto due = static_cast<std::size_t>((now - lineTime_) / byteTime_) + 1;
+            const std::size_t n = std::min(due, end - c.offset);
+            const std::size_t written =
+                std::min(n, write(ByteSpan(c.item.bytes).subspan(c.offset, n)));
+            if (written == 0)
+                return;
+            c.offset += written;
+            lineTime_ += static_cast<Nanos>(written) * byteTime_;
+            if (written < n)
+                return;
+            continue;
+        }
+        if (c.offset >= c.item.bytes.size()) {
+            const OutItem done = std::move(c.item);
+            current_.reset();
+            sent(done);
+        }
+    }
+}
+
+} // namespace qtr290::sim
