@@ -14,8 +14,10 @@ namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
+// A lone CR (a last line without LF, or CR CR LF) counts as blank, so a value reads the
+// same before and after the line gets its line break.
 std::string_view Trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!s.empty() && blank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && blank(s.back()))

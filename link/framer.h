@@ -24,8 +24,9 @@ struct FramerHandlers {
 
 // Frames the accumulator: removes every intact or damaged telegram it can decide on,
 // reporting each, and leaves what still has to wait for more bytes. After a pass the
-// accumulator is either shorter than 7 bytes, or starts at a sync byte whose header is
-// intact but whose block is incomplete, or is a single byte (no sync found).
+// accumulator is shorter than 7 bytes, or a single byte (no sync found), or holds a sync
+// byte with an intact header whose telegram is incomplete; the bytes before that sync
+// byte stay until the telegram completes or proves damaged.
 void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers);
 
 } // namespace qtr290

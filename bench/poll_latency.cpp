@@ -1,0 +1,226 @@
+// Poll-answer latency of the link with the real driver, its event-loop timer and a
+// pseudo-terminal: the bus simulator polls, the link answers each poll with a pending read
+// request, the simulator's device replies and the reply drops it; a read request is queued
+// whenever a poll finds the queue empty. From the simulator's log: the time from the
+// moment the poll's last byte was written to the moment the answer was read back. Each
+// answer is matched to its poll by the poll's sequence number, which the harness notes
+// when the link answers.
+//
+// Usage: poll_latency [--polls N] [--interval MS] [--baud N] [--poll-kind long|short|mixed]
+//                     [--sim PATH] [--samples FILE]
+#include "Komunikace.h"
+#include "sim_process.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <string>
+#include <vector>
+
+using namespace qtr290;
+
+namespace {
+
+struct Options {
+    int polls = 1000;
+    int intervalMs = 127; // not a multiple of the 40 ms polling tick: the phase between them drifts
+    int baud = 4800;
+    QString pollKind = QStringLiteral("long");
+    QString sim = QStringLiteral(QTR290_SIM_PATH);
+    std::string samples;
+};
+
+bool ParseArgs(const QStringList& args, Options& o)
+{
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        bool ok = true;
+        if (a == "--polls" && hasValue)
+            o.polls = args[++i].toInt(&ok);
+        else if (a == "--interval" && hasValue)
+            o.intervalMs = args[++i].toInt(&ok);
+        else if (a == "--baud" && hasValue)
+            o.baud = args[++i].toInt(&ok);
+        else if (a == "--poll-kind" && hasValue)
+            o.pollKind = args[++i];
+        else if (a == "--sim" && hasValue)
+            o.sim = args[++i];
+        else if (a == "--samples" && hasValue)
+            o.samples = args[++i].toStdString();
+        else
+            return false;
+        if (!ok)
+            return false;
+    }
+    return o.polls > 0 && o.intervalMs > 0 && o.baud > 0;
+}
+
+// Nearest rank of a sorted sample.
+double Percentile(const std::vector<double>& sorted, double p)
+{
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Options o;
+    if (!ParseArgs(app.arguments(), o)) {
+        std::fprintf(stderr, "usage: poll_latency [--polls N] [--interval MS] [--baud N] "
+                             "[--poll-kind long|short|mixed] [--sim PATH] [--samples FILE]\n");
+        return 2;
+    }
+
+    bench::SimProcess sim(o.sim);
+    const QString device = sim.Start({"--baud", QString::number(o.baud), "--poll-interval",
+                                      QString::number(o.intervalMs), "--count",
+                                      QString::number(o.polls), "--poll-kind", o.pollKind});
+    if (device.isEmpty()) {
+        std::fprintf(stderr, "poll_latency: %s\n", qPrintable(sim.Error()));
+        return 1;
+    }
+
+    SetComPortOverrides({{1, device.toStdString()}});
+    TKomunikace link;
+    link.NastavVychozi();
+    link.NastavPort(1);
+    if (!link.Otevri(o.baud)) {
+        std::fprintf(stderr, "poll_latency: cannot open %s\n", qPrintable(device));
+        return 1;
+    }
+    link.NastavDTR(false);
+
+    // A poll never finds the queue empty: the display callback runs before the poll
+    // reaction, so a request queued there is the one the poll sends.
+    std::uint32_t address = 0;
+    std::vector<std::uint8_t> acc;
+    std::vector<std::uint8_t> answeredSequence; // the sequence number of each poll answered
+    std::uint8_t lastPoll = 0;
+    long answers = 0;
+    long crcLines = 0;
+    long telegrams = 0;
+    link.NastavPrijem([&](TSerialPortDriver&, std::span<const std::uint8_t> chunk) {
+        acc.insert(acc.end(), chunk.begin(), chunk.end());
+        link.ZpracujPrijem(acc, {[&](ByteSpan t) {
+                                     ++telegrams;
+                                     if (!JeVyzva(t))
+                                         return;
+                                     lastPoll = t[DelkaTelegramu(t)->header];
+                                     if (link.PocetCekajicich() == 0)
+                                         link.ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF,
+                                                       1);
+                                 },
+                                 [&](std::string_view) { ++crcLines; },
+                                 [&](ByteSpan) {
+                                     ++answers;
+                                     answeredSequence.push_back(lastPoll);
+                                 }});
+    });
+
+    // A stall of the whole process (scheduling, swapping) shows as a late tick here and
+    // tells it apart from a slow link.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer watch;
+    watch.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&watch, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    watch.start(10);
+
+    const int expectedMs = static_cast<int>(
+        std::min<long long>(1LL * o.polls * o.intervalMs + 10000, std::numeric_limits<int>::max()));
+    const bool finished = sim.RunUntilFinished(expectedMs);
+    watch.stop();
+    link.Zavri();
+    SetComPortOverrides({});
+    if (!finished) {
+        std::fprintf(stderr, "poll_latency: the simulator did not finish within %d ms\n",
+                     expectedMs);
+        return 1;
+    }
+
+    // The simulator reads the answers in the order the link sent them; each goes with the
+    // latest poll of its sequence number written before it was read.
+    std::vector<double> latencies;
+    long polls = 0;
+    std::size_t answer = 0;
+    std::map<std::uint8_t, double> pollWritten; // sequence number -> time of its last byte
+    for (const auto& line : sim.Log()) {
+        if (line.direction == "TX" && line.kind == "poll") {
+            ++polls;
+            if (const auto lengths = DelkaTelegramu(line.bytes);
+                lengths && line.bytes.size() > lengths->header)
+                pollWritten[line.bytes[lengths->header]] = line.ms;
+        } else if (line.direction == "RX" && line.kind == "read-request" &&
+                   answer < answeredSequence.size()) {
+            const auto poll = pollWritten.find(answeredSequence[answer++]);
+            if (poll != pollWritten.end())
+                latencies.push_back(line.ms - poll->second);
+        }
+    }
+    if (!o.samples.empty()) {
+        std::ofstream out(o.samples);
+        for (double ms : latencies)
+            out << ms << '\n';
+    }
+    if (latencies.empty()) {
+        std::fprintf(stderr, "poll_latency: no poll was answered (log %s)\n",
+                     qPrintable(sim.LogPath()));
+        return 1;
+    }
+
+    std::vector<double> sorted = latencies;
+    std::sort(sorted.begin(), sorted.end());
+    const double mean =
+        std::accumulate(sorted.begin(), sorted.end(), 0.0) / static_cast<double>(sorted.size());
+    // The bound the design allows: one polling period, the two guard waits of more than
+    // 2 ms on a millisecond clock (at most 3 ms each), the 12 answer bytes on the line.
+    const double pollingDelay = 40.0;
+    const double guardWaits = 2 * 3.0;
+    const double transmission = 12 * 10 * 1000.0 / o.baud;
+    const double bound = pollingDelay + guardWaits + transmission;
+    const auto over =
+        std::count_if(sorted.begin(), sorted.end(), [&](double ms) { return ms > bound; });
+    const auto stats = sim.Stats();
+    auto stat = [&](const char* key) {
+        const auto it = stats.find(key);
+        return it == stats.end() ? -1LL : it->second;
+    };
+
+    std::printf("poll-answer latency, %d baud, %s polls every %d ms\n", o.baud,
+                qPrintable(o.pollKind), o.intervalMs);
+    std::printf("  polls sent            %ld\n", polls);
+    std::printf("  answers               %ld sent by the link, %zu read back and timed\n", answers,
+                latencies.size());
+    std::printf("  min / mean            %.3f / %.3f ms\n", sorted.front(), mean);
+    std::printf("  median                %.3f ms\n", Percentile(sorted, 50));
+    std::printf("  99th percentile       %.3f ms\n", Percentile(sorted, 99));
+    std::printf("  maximum               %.3f ms\n", sorted.back());
+    std::printf(
+        "  design bound          %.1f ms = PollingDelay %.0f + guard waits %.0f + 12 bytes %.1f\n",
+        bound, pollingDelay, guardWaits, transmission);
+    std::printf("  answers over bound    %ld\n", static_cast<long>(over));
+    std::printf(
+        "  simulator             rx_requests=%lld reads_answered=%lld rx_header_errors=%lld "
+        "rx_block_errors=%lld\n",
+        stat("rx_requests"), stat("reads_answered"), stat("rx_header_errors"),
+        stat("rx_block_errors"));
+    std::printf("  link                  telegrams=%ld crc_lines=%ld\n", telegrams, crcLines);
+    std::printf("  event loop            longest gap between 10 ms ticks %lld ms\n",
+                static_cast<long long>(longestGap));
+    return 0;
+}

@@ -1,0 +1,117 @@
+#include "sim_process.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <cctype>
+#include <sstream>
+#include <utility>
+
+namespace qtr290::bench {
+
+std::optional<SimLogLine> ParseSimLogLine(const std::string& line)
+{
+    std::istringstream in(line);
+    SimLogLine parsed;
+    if (!(in >> parsed.ms >> parsed.direction >> parsed.kind))
+        return std::nullopt;
+    if (parsed.direction != "TX" && parsed.direction != "RX")
+        return std::nullopt;
+    if (parsed.kind == "damaged") { // "damaged header", "damaged block"
+        std::string what;
+        in >> what;
+        parsed.kind += " " + what;
+    }
+    // Then the bytes, two hexadecimal digits each, up to the first word that is none.
+    std::string word;
+    while (in >> word && word.size() == 2 && std::isxdigit(static_cast<unsigned char>(word[0])) &&
+           std::isxdigit(static_cast<unsigned char>(word[1])))
+        parsed.bytes.push_back(static_cast<std::uint8_t>(std::stoul(word, nullptr, 16)));
+    return parsed;
+}
+
+SimProcess::SimProcess(QString program) : program_(std::move(program)) {}
+
+SimProcess::~SimProcess()
+{
+    Stop();
+}
+
+QString SimProcess::Start(const QStringList& args)
+{
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
+        return {};
+    }
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.start(program_, QStringList{"--log", LogPath(), "--stats",
+                                         dir_.filePath(QStringLiteral("stats.txt")), "--quiet"} +
+                                 args);
+    if (!process_.waitForStarted(5000)) {
+        error_ = program_ + QStringLiteral(" did not start: ") + process_.errorString();
+        return {};
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (!process_.canReadLine() && process_.state() == QProcess::Running &&
+           waited.elapsed() < 5000)
+        process_.waitForReadyRead(100);
+    const QString device = QString::fromUtf8(process_.readLine()).trimmed();
+    if (device.isEmpty())
+        error_ = QStringLiteral("the simulator announced no device: ") +
+                 QString::fromUtf8(process_.readAllStandardError());
+    return device;
+}
+
+bool SimProcess::RunUntilFinished(int timeoutMs)
+{
+    // The caller's timers run in a plain event loop, as under the window's exec().
+    if (process_.state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        QObject::connect(&process_, &QProcess::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return process_.state() == QProcess::NotRunning;
+}
+
+void SimProcess::Stop()
+{
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.terminate(); // the simulator writes its summary on SIGTERM
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+std::vector<SimLogLine> SimProcess::Log() const
+{
+    std::vector<SimLogLine> lines;
+    QFile file(LogPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    while (!file.atEnd())
+        if (auto line = ParseSimLogLine(file.readLine().trimmed().toStdString()))
+            lines.push_back(std::move(*line));
+    return lines;
+}
+
+std::map<std::string, long long> SimProcess::Stats() const
+{
+    std::map<std::string, long long> stats;
+    QFile file(dir_.filePath(QStringLiteral("stats.txt")));
+    if (!file.open(QIODevice::ReadOnly))
+        return stats;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const auto eq = line.indexOf('=');
+        if (eq > 0)
+            stats[line.left(eq).trimmed().toStdString()] = line.mid(eq + 1).trimmed().toLongLong();
+    }
+    return stats;
+}
+
+} // namespace qtr290::bench

@@ -1,0 +1,55 @@
+// The bus simulator (qtr290-sim) as a child process of a benchmark harness: started on a
+// pseudo-terminal, run in an event loop until it exits, its log and summary read
+// back afterwards.
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qtr290::bench {
+
+struct SimLogLine {
+    double ms = 0;                   // since the simulator's start, as it logged it
+    std::string direction;           // "TX" or "RX"
+    std::string kind;                // "poll", "read-request", "damaged header", ...
+    std::vector<std::uint8_t> bytes; // the telegram, as logged
+};
+
+// One line of the simulator's --log; nullopt for anything else.
+std::optional<SimLogLine> ParseSimLogLine(const std::string& line);
+
+class SimProcess {
+public:
+    explicit SimProcess(QString program);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Starts it with --log and --stats into a temporary folder plus `args`; returns the
+    // device path it announces, or an empty string (the reason in Error()).
+    QString Start(const QStringList& args);
+    // Runs an event loop until the simulator exits or `timeoutMs` pass.
+    bool RunUntilFinished(int timeoutMs);
+    void Stop();
+
+    std::vector<SimLogLine> Log() const;
+    std::map<std::string, long long> Stats() const;
+    QString LogPath() const { return dir_.filePath(QStringLiteral("sim.log")); }
+    QString Error() const { return error_; }
+
+private:
+    QString program_;
+    QTemporaryDir dir_;
+    QProcess process_;
+    QString error_;
+};
+
+} // namespace qtr290::bench
