@@ -1,5 +1,8 @@
 #include "main.h"
 
+#include "CaptureFile.h"
+#include "Composer.h"
+#include "HexText.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
 #include "textconv.h"
@@ -8,10 +11,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,6 +24,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <map>
@@ -42,6 +50,10 @@ constexpr char KlicPocetBytu[] = "Pocet bytu na radku";
 const QString Titulek = QStringLiteral("Komunikační utilita QTR290 v0.5");
 const QString TextPortNelzeOtevrit =
     QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
+const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
+const QString TextNeodpovida = QStringLiteral("Odesílaný TLG neodpovídá zobrazeným polím !");
+const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
+const QString TextPresto = QStringLiteral("Zařadit TLG přesto?");
 
 template <class Widget> Widget* Pojmenuj(Widget* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
@@ -74,6 +86,59 @@ int CisloPortuLinky(int itemNumber) {
     return static_cast<std::uint8_t>(itemNumber);
 }
 
+// Inserts the text as one or more paragraphs before the first one.
+void VlozNahoru(QPlainTextEdit* memo, const QString& text) {
+    QTextCursor cursor(memo->document());
+    const bool prazdny = memo->document()->isEmpty();
+    cursor.insertText(text);
+    if (!prazdny)
+        cursor.insertBlock();
+}
+
+// Appends the text as one or more paragraphs after the last one.
+void PripojDolu(QPlainTextEdit* memo, const QString& text) {
+    QTextCursor cursor(memo->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!memo->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(text);
+}
+
+// Removes the first or the last paragraph with its break.
+void OdeberKrajni(QPlainTextEdit* memo, bool posledni) {
+    QTextCursor cursor(memo->document());
+    if (posledni) {
+        cursor.movePosition(QTextCursor::End);
+        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+}
+
+bool JeHexCislice(char32_t c) {
+    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'F') || (c >= U'a' && c <= U'f');
+}
+
+// Whether the edit's text plainly says this byte: one or two hex digits of its value.
+bool Ukazuje(const QString& text, std::uint8_t value) {
+    if (text.isEmpty() || text.size() > 2)
+        return false;
+    for (const QChar c : text)
+        if (!JeHexCislice(c.unicode()))
+            return false;
+    return HexNaByte(text) == value;
+}
+
+// Whether the data line holds hex digits and spaces only, so that its bytes are what it says.
+bool JsouCistaData(const QString& text) {
+    for (const QChar c : text)
+        if (c != QLatin1Char(' ') && !JeHexCislice(c.unicode()))
+            return false;
+    return true;
+}
+
 QString PopisZarizeni(int comNumber) {
     const std::string device = ComPortDevice(comNumber);
     return device.empty()
@@ -91,6 +156,9 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     VytvorOvladace();
+    // The composer's handlers are attached before start-up, so that the fields start-up
+    // sets pull their derived fields along.
+    PripojComposer();
     Chranene([this] { FormCreate(); });
     AktualizujStav();
     PripojUdalosti();
@@ -128,6 +196,8 @@ void TForm1::VytvorOvladace() {
                           int row) {
         auto* edit = Pojmenuj(new QPlainTextEdit(central), name);
         edit->setReadOnly(true);
+        // Every inserted telegram would otherwise stay in the undo history for good.
+        edit->setUndoRedoEnabled(false);
         edit->setFont(fixed);
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // Room for a line of 32 bytes as "XX " each.
@@ -332,6 +402,22 @@ void TForm1::VytvorOvladace() {
     StatusBar1->addWidget(FStatusPanel, 1);
 }
 
+void TForm1::PripojComposer() {
+    // textChanged also fires when the program sets a text, as the original's change events did.
+    for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW})
+        connect(edit, &QLineEdit::textChanged, this,
+                [this] { Chranene([this] { Edt_SyncChange(); }); });
+    for (QLineEdit* edit : {Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3})
+        connect(edit, &QLineEdit::textChanged, this,
+                [this] { Chranene([this] { Edt_DataLenChange(); }); });
+    connect(Cmb_Data, &QComboBox::editTextChanged, this,
+            [this] { Chranene([this] { Cmb_DataChange(); }); });
+    connect(Rgp_Zarizeni, &TRadioGroup::Click, this,
+            [this] { Chranene([this] { Rgp_ZarizeniClick(); }); });
+    connect(Rgp_druhTLG, &TRadioGroup::Click, this,
+            [this] { Chranene([this] { Rgp_druhTLGClick(); }); });
+}
+
 void TForm1::PripojUdalosti() {
     connect(Rgp_Stav, &TRadioGroup::Click, this, [this] {
         Chranene([this] { Rgp_StavClick(); });
@@ -339,11 +425,39 @@ void TForm1::PripojUdalosti() {
     });
     connect(Cmb_ComPort, &QComboBox::currentIndexChanged, this, [this] { AktualizujStav(); });
     Edt_PocetBytu->installEventFilter(this);
+    Cmb_Data->installEventFilter(this);
+    if (Cmb_Data->lineEdit())
+        Cmb_Data->lineEdit()->installEventFilter(this);
+
+    const auto tlacitko = [this](QPushButton* button, void (TForm1::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { Chranene([this, handler] { (this->*handler)(); }); });
+    };
+    tlacitko(Button1, &TForm1::Button1Click);
+    tlacitko(Button2, &TForm1::Button2Click);
+    tlacitko(Button3, &TForm1::Button3Click);
+    tlacitko(Btn_PosliTLG, &TForm1::Btn_PosliTLGClick);
+    tlacitko(Button4, &TForm1::Button4Click);
+    tlacitko(Btn_VymazBuffer, &TForm1::Btn_VymazBufferClick);
+    tlacitko(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Edt_PocetBytu && event->type() == QEvent::FocusOut)
         Chranene([this] { Edt_PocetBytuExit(); });
+    if (watched == Cmb_Data || (Cmb_Data && watched == Cmb_Data->lineEdit())) {
+        if (event->type() == QEvent::KeyPress) {
+            bool consumed = false;
+            Chranene([&] { consumed = Cmb_DataKeyPress(static_cast<QKeyEvent*>(event)); });
+            if (consumed)
+                return true;
+        } else if (watched == Cmb_Data && event->type() == QEvent::FocusOut) {
+            // Opening the drop-down list or switching to another program is no leaving.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+                Chranene([this] { Cmb_DataExit(); });
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -379,8 +493,10 @@ void TForm1::FormCreate() {
     }
     PopisPorty();
 
-    // The composer's derived fields are refreshed here (Edt_SyncChange, Rgp_ZarizeniClick,
-    // Rgp_druhTLGClick, Cmb_DataChange) once the composer has its handlers.
+    Edt_SyncChange();
+    Rgp_ZarizeniClick();
+    Rgp_druhTLGClick();
+    Cmb_DataChange();
 
     Komunikace = std::make_unique<TKomunikace>(FOptions.platform ? FOptions.platform()
                                                                  : MakeSystemPlatform());
@@ -439,12 +555,253 @@ void TForm1::Rgp_StavClick() {
 }
 
 void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) {
-    // Runs from the port's tick inside the event loop: nothing may escape from here.
-    Chranene([&] {
-        PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
-        if (Komunikace)
-            Komunikace->ZpracujPrijem(PrijemBuf, {});
-    });
+    // Runs from the port's tick inside the event loop: nothing may escape from here, and an
+    // error is told to the operator only after the tick.
+    Chranene(
+        [&] {
+            PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
+            if (Chk_VystupDoSouboru->isChecked())
+                PripisDoSouboru(CaptureFilePath(AdresarProgramu),
+                                CaptureChunkLine(Data, QDateTime::currentDateTime()));
+            if (!Komunikace)
+                return;
+            Komunikace->ZpracujPrijem(
+                PrijemBuf, {[this](ByteSpan telegram) {
+                                if (ZobrazitTLG(TelegramTo(telegram), TelegramFrom(telegram),
+                                                JeVyzva(telegram)))
+                                    VypisTLG(telegram, Memo1);
+                            },
+                            [this](std::string_view line) { VypisChybu(line); },
+                            [this](ByteSpan) { VypisOdeslany(); }});
+        },
+        Hlaseni::Pozdeji);
+}
+
+bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const {
+    const QString od = Edt_FiltrOd->text();
+    const QString pro = Edt_FiltrPro->text();
+    DisplayFilter filter;
+    filter.showReceived = Rgp_PrijataData->ItemIndex() != 1;
+    filter.filterOn = Chk_Filtr->isChecked();
+    filter.filterFrom = od;
+    filter.filterTo = pro;
+    filter.hidePolls = Chk_NezobrazujVyzvy->isChecked();
+    return qtr290::ZobrazitTLG(To, From, Vyzva, filter);
+}
+
+bool TForm1::NejnovejsiNahore() const {
+    return Rgp_Razeni->ItemIndex() == 0;
+}
+
+void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo) {
+    if (Memo->blockCount() > LimitRadku)
+        Memo->clear();
+    const QString text = QString::fromLatin1(TelegramText(Data, PocetBytuNaRadku));
+    if (NejnovejsiNahore()) {
+        VlozNahoru(Memo, text);
+        Memo->setTextCursor(QTextCursor(Memo->document()));
+        Memo->ensureCursorVisible();
+    } else {
+        PripojDolu(Memo, text);
+    }
+}
+
+void TForm1::VypisOdeslany() {
+    // The whole transmission, lead byte included: up to 256 bytes.
+    if (Komunikace && Komunikace->DelkaPosledni() != 0)
+        VypisTLG(Komunikace->PosledniTLG(), Memo3);
+}
+
+void TForm1::VypisChybu(std::string_view Radek) {
+    const QString text = QString::fromLatin1(Radek.data(), qsizetype(Radek.size()));
+    const bool nahore = NejnovejsiNahore();
+    if (nahore)
+        VlozNahoru(Memo1, text);
+    else
+        PripojDolu(Memo1, text);
+    if (Memo1->blockCount() > LimitRadkuChyb)
+        OdeberKrajni(Memo1, nahore);
+}
+
+void TForm1::Button1Click() {
+    Memo1->clear();
+}
+
+void TForm1::Button2Click() {
+    Memo2->clear();
+}
+
+void TForm1::Button3Click() {
+    Memo3->clear();
+}
+
+bool TForm1::Zapis() const {
+    return Rgp_druhTLG->ItemIndex() == 1;
+}
+
+void TForm1::Edt_SyncChange() {
+    PrepocitejHlavicku();
+}
+
+void TForm1::PrepocitejHlavicku() {
+    Edt_CRCHead->setText(qtr290::PrepocitejHlavicku(Edt_Sync->text(), Edt_To->text(),
+                                                    Edt_From->text(), Edt_Dev->text(),
+                                                    Edt_RW->text()));
+}
+
+void TForm1::Rgp_ZarizeniClick() {
+    NastavDev();
+}
+
+void TForm1::NastavDev() {
+    KodOblasti = KodOblastiZIndexu(Rgp_Zarizeni->ItemIndex());
+    Edt_Dev->setText(TextDev(KodOblasti, Zapis()));
+}
+
+void TForm1::Rgp_druhTLGClick() {
+    NastavDev();
+    Edt_RW->setText(TextRW(Zapis(), DataTLG.size()));
+    Edt_CRCWrite->setEnabled(Zapis());
+    // The block checksum of a read and of a write differ: the preview must follow.
+    Edt_DataLenChange();
+}
+
+void TForm1::Cmb_DataChange() {
+    DataTLG = RozeberData(Cmb_Data->currentText());
+    Lbl_PocetBytu->setText(QString::number(DataTLG.size()));
+    Edt_DataLen->setText(FieldHex(static_cast<unsigned>(DataTLG.size())));
+    Rgp_druhTLGClick();
+    Edt_DataLenChange();
+}
+
+bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key) {
+    if (Key->key() == Qt::Key_Return || Key->key() == Qt::Key_Enter) {
+        focusNextChild();
+        return true;
+    }
+    // Only typed characters are judged: editing keys, shortcuts (their text is a control
+    // character) and backspace pass.
+    const QString text = Key->text();
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    for (const QChar c : text) {
+        if (c != QLatin1Char(' ') && !JeHexCislice(c.unicode()))
+            return true;
+    }
+    return false;
+}
+
+void TForm1::Cmb_DataExit() {
+    Cmb_Data->addItem(Cmb_Data->currentText());
+}
+
+void TForm1::Edt_DataLenChange() {
+    PrepocitejData();
+}
+
+void TForm1::PrepocitejData() {
+    const DataPreview preview =
+        qtr290::PrepocitejData(Edt_DataLen->text(), Edt_Addr1->text(), Edt_Addr2->text(),
+                               Edt_Addr3->text(), DataTLG, Zapis());
+    Edt_CRCWrite->setText(preview.crcWrite);
+    Edt_CRCTLG->setText(preview.crcTlg);
+}
+
+QString TForm1::RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint32_t adresa,
+                                  std::uint8_t count) const {
+    const bool zapis = Zapis();
+    const RequestTarget target{from, to, KodOblasti, adresa};
+    const std::vector<std::uint8_t> tlg =
+        zapis ? BuildWriteRequest(target, DataTLG) : BuildReadRequest(target, count);
+    if (tlg.empty())
+        return TextNeodpovida;
+
+    // The fields that show bytes of the telegram, with those bytes; then the inputs,
+    // whose text must say the byte that is read from it.
+    std::vector<std::pair<const QLineEdit*, std::uint8_t>> pole = {
+        {Edt_Sync, tlg[0]},    {Edt_To, tlg[1]},    {Edt_From, tlg[2]},  {Edt_Dev, tlg[3]},
+        {Edt_RW, tlg[4]},      {Edt_CRCHead, tlg[5]}, {Edt_DataLen, tlg[6]}, {Edt_Addr1, tlg[7]},
+        {Edt_Addr2, tlg[8]},   {Edt_Addr3, tlg[9]}, {Edt_CRCTLG, tlg.back()}};
+    if (zapis)
+        pole.push_back({Edt_CRCWrite, tlg[tlg.size() - 2]});
+    bool souhlasi = !zapis || JsouCistaData(Cmb_Data->currentText());
+    for (const auto& [edit, value] : pole)
+        souhlasi = souhlasi && Ukazuje(edit->text(), value);
+    if (souhlasi)
+        return {};
+    return TextNeodpovida + QLatin1Char('\n') +
+           TextOdesleSe.arg(QString::fromLatin1(ChunkText(tlg)).trimmed());
+}
+
+bool TForm1::ZaradZComposeru() {
+    if (!Komunikace)
+        return false;
+    const std::uint8_t to = HexNaByte(Edt_To->text());
+    const std::uint8_t from = HexNaByte(Edt_From->text());
+    const std::uint32_t adresa =
+        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text());
+    const std::uint8_t count = HexNaByte(Edt_DataLen->text());
+    const bool zapis = Zapis();
+
+    const OvereniPozadavku overeni = OverPozadavek(zapis, count, DataTLG.size());
+    if (overeni.vysledek == OvereniPozadavku::Vysledek::Odmitnuto) {
+        Zprava(MessageKind::Warning, overeni.zprava + QLatin1Char('\n') + TextNezarazeno);
+        return false;
+    }
+    // A request that differs from what the fields show goes out only when the operator says so.
+    const QString rozdil = overeni.vysledek == OvereniPozadavku::Vysledek::Varovani
+                               ? overeni.zprava
+                               : RozdilOdZobrazeni(to, from, adresa, count);
+    if (!rozdil.isEmpty() && !Dotaz(rozdil + QLatin1Char('\n') + TextPresto))
+        return false;
+
+    if (zapis) {
+        for (std::size_t i = 0; i < DataTLG.size(); ++i)
+            Komunikace->ZapisDataByte(static_cast<int>(i + 1), DataTLG[i]);
+    }
+    if (!Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count)) {
+        Zprava(MessageKind::Warning, TextNezarazeno);
+        return false;
+    }
+    if (Chk_VystupDoSouboru->isChecked())
+        PripisDoSouboru(CaptureFilePath(AdresarProgramu),
+                        CaptureQueuedLine(QDateTime::currentDateTime()));
+    return true;
+}
+
+void TForm1::Btn_PosliTLGClick() {
+    ZaradZComposeru();
+}
+
+void TForm1::Button4Click() {
+    // A request that was not queued sends nothing: the operator asked for this one.
+    if (!ZaradZComposeru())
+        return;
+    Komunikace->PosliCekajici();
+    VypisOdeslany();
+}
+
+void TForm1::Btn_TestKomunikaceClick() {
+    if (!Komunikace)
+        return;
+    Komunikace->VymazFrontu();
+    Edt_To->setText(QStringLiteral("00"));
+    Edt_From->setText(QStringLiteral("F0"));
+    Edt_Addr1->setText(QStringLiteral("57"));
+    Edt_Addr2->setText(QStringLiteral("01"));
+    Edt_Addr3->setText(QStringLiteral("00"));
+    Rgp_Zarizeni->SetItemIndex(0);
+    Rgp_druhTLG->SetItemIndex(0);
+    Btn_PosliTLGClick();
+}
+
+void TForm1::Btn_VymazBufferClick() {
+    if (Komunikace)
+        Komunikace->VymazFrontu();
 }
 
 void TForm1::FormClose() {
@@ -530,6 +887,21 @@ void TForm1::ZobrazChybu(const QString& text) {
     Zprava(MessageKind::Error, text);
 }
 
+void TForm1::Nahlas(const QString& text, Hlaseni hlaseni) {
+    if (hlaseni == Hlaseni::Ihned) {
+        ZobrazChybu(text);
+        return;
+    }
+    // One report at a time: an error that repeats at every tick must not pile up boxes.
+    if (FHlaseniCeka)
+        return;
+    FHlaseniCeka = true;
+    QTimer::singleShot(0, this, [this, text] {
+        ZobrazChybu(text);
+        FHlaseniCeka = false;
+    });
+}
+
 void TForm1::Zprava(MessageKind kind, const QString& text) {
     if (FOptions.zprava) {
         FOptions.zprava(kind, text);
@@ -539,6 +911,19 @@ void TForm1::Zprava(MessageKind kind, const QString& text) {
         QMessageBox::warning(this, Titulek, text, QMessageBox::Ok);
     else
         QMessageBox::critical(this, Titulek, text, QMessageBox::Ok);
+}
+
+bool TForm1::Dotaz(const QString& text) {
+    if (FOptions.dotaz)
+        return FOptions.dotaz(text);
+    QMessageBox box(QMessageBox::Warning, Titulek, text, QMessageBox::NoButton, this);
+    QPushButton* ano = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
+    QPushButton* ne = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
+    // A stray Enter must not send what the operator has not looked at.
+    box.setDefaultButton(ne);
+    box.setEscapeButton(ne);
+    box.exec();
+    return box.clickedButton() == ano;
 }
 
 } // namespace qtr290

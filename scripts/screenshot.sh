@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Makes docs/window.png: the real utility, connected to the bus simulator, on a virtual
-# X display (Xvfb), grabbed after a few seconds of traffic.
-# Usage: scripts/screenshot.sh [output.png]   (BUILD_DIR: the build directory, default build)
+# Makes docs/window.png: the main window connected to the bus simulator on a virtual X
+# display (Xvfb), with live traffic. The window runs in tests/console/qtr290-windowshot, which
+# is the program's window plus the operator's part (START, then a FRAM write of 12 34), so
+# that Memo1 shows polls and the device's answers and Memo3 the transmitted telegrams.
+# Usage: scripts/screenshot.sh [output.png]   (BUILD_DIR: the build directory, default build;
+# SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build"}
 output=${1:-"$here/docs/window.png"}
-settle=${SETTLE_SECONDS:-4}
+settle=${SETTLE_SECONDS:-5}
 
-grab="$build_dir/tests/app/qtr290-screengrab"
-for tool in "$build_dir/app/qtr290" "$build_dir/tools/qtr290-sim" "$grab"; do
+shot="$build_dir/tests/console/qtr290-windowshot"
+sim="$build_dir/tools/qtr290-sim"
+for tool in "$shot" "$sim"; do
   if [ ! -x "$tool" ]; then
     echo "screenshot: $tool is not built" >&2
     exit 1
@@ -19,9 +23,9 @@ command -v Xvfb >/dev/null || { echo "screenshot: Xvfb is missing (Debian packag
 
 work=$(mktemp -d)
 xvfb_pid=
-utility_pid=
+sim_pid=
 cleanup() {
-  [ -n "$utility_pid" ] && kill "$utility_pid" 2>/dev/null && wait "$utility_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -38,16 +42,25 @@ done
 export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
 
-# The run directory is a temporary one: the operator's settings stay out of the picture.
-RUN_DIR="$work/run" BUILD_DIR="$build_dir" "$here/scripts/run-utility.sh" >"$work/run.log" 2>&1 &
-utility_pid=$!
-sleep "$settle"
-if ! kill -0 "$utility_pid" 2>/dev/null; then
-  echo "screenshot: the utility stopped early:" >&2
-  cat "$work/run.log" >&2
-  exit 1
-fi
+# The simulator: polls of station F0 every 300 ms; its device answers the window's requests.
+"$sim" --poll-interval 300 --quiet >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/sim.out" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || { echo "screenshot: the simulator stopped:" >&2; cat "$work/sim.log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$work/sim.out" ] || { echo "screenshot: the simulator gave no device" >&2; exit 1; }
+device=$(head -n1 "$work/sim.out")
+
+# A fresh program directory: the operator's settings stay out of the picture.
+mkdir -p "$work/run"
+printf '[Seriovy port]\r\nPort=1\r\n\r\n[Porty]\r\nCOM1=%s\r\n' "$device" >"$work/run/nastaveni.ini"
 
 mkdir -p "$(dirname "$output")"
-"$grab" "$output"
+if ! "$shot" "$work/run" "$output" "$settle" >"$work/shot.log" 2>&1; then
+  echo "screenshot: the window did not finish:" >&2
+  cat "$work/shot.log" >&2
+  exit 1
+fi
 echo "screenshot: $output"

@@ -1,0 +1,463 @@
+// The telegram composer of the main window: the fields it shows while the operator types,
+// the data line's keys, and what the send buttons put into the link's queue and on the line.
+#include "application.h"
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace qtr290;
+using namespace qtr290::test;
+
+namespace {
+
+// The FRAM290 write of 12 34 from F0 to 00 at 0x000157.
+const Bytes FramWrite = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
+                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
+
+const char* const ComposerEdits[] = {"Edt_Sync",    "Edt_To",      "Edt_From",    "Edt_Dev",
+                                     "Edt_RW",      "Edt_CRCHead", "Edt_DataLen", "Edt_Addr1",
+                                     "Edt_Addr2",   "Edt_Addr3",   "Edt_CRCWrite", "Edt_CRCTLG"};
+
+QLineEdit* Edit(TForm1& f, const QString& name) {
+    return f.findChild<QLineEdit*>(name);
+}
+
+// Types into an edit as the operator would after selecting its whole text.
+void Retype(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    else
+        QTest::keyClicks(edit, text);
+}
+
+void TypeData(TForm1& f, const QString& text) {
+    f.Cmb_Data->lineEdit()->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(f.Cmb_Data, Qt::Key_Backspace);
+    else
+        QTest::keyClicks(f.Cmb_Data, text);
+}
+
+QMap<QString, QString> Snapshot(TForm1& f) {
+    QMap<QString, QString> texts;
+    for (const char* name : ComposerEdits)
+        texts[QLatin1String(name)] = Edit(f, QLatin1String(name))->text();
+    texts[QStringLiteral("Lbl_PocetBytu")] = f.Lbl_PocetBytu->text();
+    return texts;
+}
+
+Bytes WithLead(const Bytes& telegram) {
+    Bytes bytes = telegram;
+    bytes.insert(bytes.begin(), 0xFF);
+    return bytes;
+}
+
+} // namespace
+
+class ComposerWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void stateAfterStartUp();
+    void shownFields_data();
+    void shownFields();
+    void dataLineKeys();
+    void shownFieldsThatDifferFromTheTelegramAsk_data();
+    void shownFieldsThatDifferFromTheTelegramAsk();
+    void writeWhoseCountDiffersFromTheData_data();
+    void writeWhoseCountDiffersFromTheData();
+    void writeAboveTheQueueLimitIsRefused();
+    void framWriteGoesOutAtThePollOnAPseudoTerminal();
+    void startQueuesTheTestRead_data();
+    void startQueuesTheTestRead();
+    void sendNow_data();
+    void sendNow();
+    void clearingTheQueueLeavesThePollUnanswered();
+};
+
+void ComposerWindowTest::stateAfterStartUp() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
+    QCOMPARE(f.Edt_RW->text(), QStringLiteral("03"));
+    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5D"));
+    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("01"));
+    QCOMPARE(f.Lbl_PocetBytu->text(), QStringLiteral("1"));
+    QCOMPARE(f.Edt_CRCWrite->text(), QStringLiteral("CD"));
+    QVERIFY(!f.Edt_CRCWrite->isEnabled());
+    QCOMPARE(f.Edt_CRCTLG->text(), QStringLiteral("FF"));
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("00"));
+    QCOMPARE(f.DataTLG, Bytes{0x00});
+    QCOMPARE(f.KodOblasti, std::uint8_t(0));
+}
+
+void ComposerWindowTest::shownFields_data() {
+    QTest::addColumn<int>("area");
+    QTest::addColumn<int>("kind"); // 0 read, 1 write; 2, 3 the same after a switch
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<QString>("dataLen"); // typed after the data line; empty: left alone
+    // Device, R/W, header CRC, DataLen, byte count, CRC8, CRC8 enabled ("1"), block CRC
+    QTest::addColumn<QStringList>("shown");
+
+    QTest::newRow("FRAM write of 12 34")
+        << 1 << 1 << "12 34" << "" << QStringList{"9A", "06", "CA", "02", "2", "87", "1", "D9"};
+    QTest::newRow("three bytes, read")
+        << 0 << 0 << "AA BB CC" << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
+    QTest::newRow("three bytes, write")
+        << 0 << 1 << "AABBCC" << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
+    // Kind 2: typed as a read, then switched to a write; 3: the other way round.
+    QTest::newRow("three bytes, switched to write")
+        << 0 << 2 << "AA BB CC" << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
+    QTest::newRow("three bytes, switched to read")
+        << 0 << 3 << "AA BB CC" << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
+    QTest::newRow("empty data line, write")
+        << 0 << 1 << "" << "" << QStringList{"8A", "04", "DC", "00", "0", "C5", "1", "E3"};
+    QTest::newRow("hand-edited DataLen")
+        << 0 << 1 << "1234" << "05" << QStringList{"8A", "06", "DA", "05", "2", "02", "1", "5B"};
+    QTest::newRow("odd digit count")
+        << 0 << 0 << "1 23" << "" << QStringList{"0A", "03", "5D", "02", "2", "", "0", ""};
+}
+
+void ComposerWindowTest::shownFields() {
+    QFETCH(int, area);
+    QFETCH(int, kind);
+    QFETCH(QString, data);
+    QFETCH(QString, dataLen);
+    QFETCH(QStringList, shown);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    Retype(f.Edt_Addr1, QStringLiteral("57"));
+    Retype(f.Edt_Addr2, QStringLiteral("01"));
+    w.Select(f.Rgp_Zarizeni, area);
+    w.Select(f.Rgp_druhTLG, kind >= 2 ? kind - 2 : kind);
+    TypeData(f, data);
+    if (kind >= 2)
+        w.Select(f.Rgp_druhTLG, 3 - kind);
+    const Bytes parsed = f.DataTLG;
+    if (!dataLen.isEmpty())
+        Retype(f.Edt_DataLen, dataLen);
+
+    QCOMPARE(f.Edt_Dev->text(), shown[0]);
+    QCOMPARE(f.Edt_RW->text(), shown[1]);
+    QCOMPARE(f.Edt_CRCHead->text(), shown[2]);
+    QCOMPARE(f.Edt_DataLen->text(), shown[3]);
+    QCOMPARE(f.Lbl_PocetBytu->text(), shown[4]);
+    if (!shown[5].isEmpty())
+        QCOMPARE(f.Edt_CRCWrite->text(), shown[5]);
+    QCOMPARE(f.Edt_CRCWrite->isEnabled(), shown[6] == "1");
+    if (!shown[7].isEmpty())
+        QCOMPARE(f.Edt_CRCTLG->text(), shown[7]);
+    // A hand-edited count leaves the data alone.
+    QCOMPARE(f.DataTLG, parsed);
+    QCOMPARE(f.KodOblasti, std::uint8_t(area * 0x10));
+    if (data == "1 23")
+        QCOMPARE(f.DataTLG, (Bytes{0x12, 0x03}));
+}
+
+void ComposerWindowTest::dataLineKeys() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    f.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    f.Cmb_Data->setFocus();
+    QCOMPARE(QApplication::focusWidget(), f.Cmb_Data);
+
+    // Only hex digits, space and backspace get in: g and minus change nothing.
+    TypeData(f, QStringLiteral("1g-2 aB+x"));
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(f.DataTLG, (Bytes{0x12, 0xAB}));
+    QTest::keyClick(f.Cmb_Data, Qt::Key_Backspace);
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 a"));
+    QCOMPARE(f.Lbl_PocetBytu->text(), QStringLiteral("2"));
+    QTest::keyClicks(f.Cmb_Data, QStringLiteral("B"));
+
+    // Enter moves the focus on, and leaving puts the text into the list, every time.
+    QTest::keyClick(f.Cmb_Data, Qt::Key_Return);
+    QVERIFY(QApplication::focusWidget() != f.Cmb_Data);
+    QCOMPARE(f.Cmb_Data->count(), 1);
+    QCOMPARE(f.Cmb_Data->itemText(0), QStringLiteral("12 aB"));
+    f.Cmb_Data->setFocus();
+    QTest::keyClick(f.Cmb_Data, Qt::Key_Enter);
+    QCOMPARE(f.Cmb_Data->count(), 2);
+    QCOMPARE(f.Cmb_Data->itemText(1), QStringLiteral("12 aB"));
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
+
+    // Choosing an entry brings its bytes back.
+    f.Cmb_Data->setFocus();
+    TypeData(f, QStringLiteral("34"));
+    QCOMPARE(f.DataTLG, Bytes{0x34});
+    QTest::keyClick(f.Cmb_Data, Qt::Key_Down);
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(f.DataTLG, (Bytes{0x12, 0xAB}));
+    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
+}
+
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("crcHead");
+    QTest::addColumn<bool>("asks");
+    QTest::addColumn<Bytes>("queued");
+
+    // Sync, Device and R/W only show: typing into them changes the header CRC, not the telegram.
+    QTest::newRow("Sync") << "Edt_Sync" << "a5" << "5E" << true << ReadRequest;
+    QTest::newRow("Device") << "Edt_Dev" << "ff" << "68" << true << ReadRequest;
+    QTest::newRow("R/W") << "Edt_RW" << "07" << "59" << true << ReadRequest;
+    QTest::newRow("block CRC") << "Edt_CRCTLG" << "00" << "5D" << true << ReadRequest;
+    // An input that is no plain hex byte is read by its last two characters.
+    QTest::newRow("To with a letter g") << "Edt_To" << "g1" << "5C" << true
+                                        << Bytes{0xA6, 0x01, 0xF0, 0x0A, 0x03, 0x5C,
+                                                 0x01, 0x57, 0x01, 0x00, 0xA7};
+    QTest::newRow("lower case Sync says the same") << "Edt_Sync" << "a6" << "5D" << false << ReadRequest;
+    QTest::newRow("one digit says the byte") << "Edt_Addr3" << "0" << "5D" << false << ReadRequest;
+}
+
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk() {
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(QString, crcHead);
+    QFETCH(bool, asks);
+    QFETCH(Bytes, queued);
+
+    for (bool answer : {false, true}) {
+        WindowFixture w;
+        TForm1& f = *w.form;
+        w.answer = answer;
+        f.Chk_VystupDoSouboru->setChecked(true);
+        Retype(f.Edt_Addr1, QStringLiteral("57"));
+        Retype(f.Edt_Addr2, QStringLiteral("01"));
+        QMap<QString, QString> expected = Snapshot(f);
+        Retype(Edit(f, field), text);
+        expected[field] = text;
+        expected[QStringLiteral("Edt_CRCHead")] = crcHead;
+        QCOMPARE(Snapshot(f), expected);
+
+        w.Click(f.Btn_PosliTLG);
+        QCOMPARE(w.questions.size(), size_t(asks ? 1 : 0));
+        if (asks) {
+            QCOMPARE(w.questions[0],
+                     QStringLiteral("Odesílaný TLG neodpovídá zobrazeným polím !\nOdešle se: %1\n"
+                                    "Zařadit TLG přesto?")
+                         .arg(HexText(queued).trimmed()));
+        }
+        const bool goes = answer || !asks;
+        QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(goes ? 1 : 0));
+        QCOMPARE(f.Komunikace->NejstarsiCekajici(), goes ? queued : Bytes{});
+        QCOMPARE(w.CaptureLines().size(), goes ? 1 : 0);
+        QVERIFY(w.messages.empty());
+    }
+}
+
+void ComposerWindowTest::writeWhoseCountDiffersFromTheData_data() {
+    QTest::addColumn<QString>("dataLen");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<Bytes>("queued");
+
+    // Count 3 over two data bytes: the third position was never staged and goes as 00.
+    QTest::newRow("count above the data, yes")
+        << "03" << true
+        << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57, 0x01, 0x00, 0x12, 0x34, 0x00,
+                 0x32, 0x2D};
+    QTest::newRow("count below the data, yes")
+        << "01" << true
+        << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C};
+    QTest::newRow("count above the data, no") << "03" << false << Bytes{};
+}
+
+void ComposerWindowTest::writeWhoseCountDiffersFromTheData() {
+    QFETCH(QString, dataLen);
+    QFETCH(bool, answer);
+    QFETCH(Bytes, queued);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.answer = answer;
+    f.Chk_VystupDoSouboru->setChecked(true);
+    Retype(f.Edt_Addr1, QStringLiteral("57"));
+    Retype(f.Edt_Addr2, QStringLiteral("01"));
+    w.Select(f.Rgp_Zarizeni, 1);
+    w.Select(f.Rgp_druhTLG, 1);
+    TypeData(f, QStringLiteral("12 34"));
+    Retype(f.Edt_DataLen, dataLen);
+
+    w.Click(f.Button4);
+    QCOMPARE(w.questions.size(), size_t(1));
+    QCOMPARE(w.questions[0], QStringLiteral("DataLen neodpovídá počtu zadaných dat !\n"
+                                            "Zařadit TLG přesto?"));
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
+    QCOMPARE(w.line->written, queued.empty() ? Bytes{} : WithLead(queued));
+    QCOMPARE(w.CaptureLines().size(), queued.empty() ? 0 : 1);
+    QVERIFY(w.messages.empty());
+}
+
+void ComposerWindowTest::writeAboveTheQueueLimitIsRefused() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Click(f.Btn_TestKomunikace); // an older telegram waits
+    w.Select(f.Rgp_druhTLG, 1);
+    const QString refused = QStringLiteral("Počet dat je větší než 243 !\nTLG nebyl zařazen.");
+
+    // 244 data bytes, and a count typed above the limit over two bytes.
+    f.Cmb_Data->setEditText(QString(2 * 244, QLatin1Char('a')));
+    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("F4"));
+    w.Click(f.Btn_PosliTLG);
+    TypeData(f, QStringLiteral("1234"));
+    Retype(f.Edt_DataLen, QStringLiteral("F5"));
+    w.Click(f.Button4);
+
+    QCOMPARE(w.messages.size(), size_t(2));
+    for (const Message& m : w.messages) {
+        QCOMPARE(m.kind, MessageKind::Warning);
+        QCOMPARE(m.text, refused);
+    }
+    QVERIFY(w.questions.empty());
+    // Nothing joined the queue, and nothing went out in the refused request's place.
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), ReadRequest);
+    QVERIFY(w.line->written.empty());
+    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+}
+
+void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal() {
+    Pty pty;
+    QVERIFY(pty.valid());
+    WindowFixture w(pty.Settings(), WindowFixture::System);
+    TForm1& f = *w.form;
+    QVERIFY(w.messages.empty());
+    QVERIFY(f.Komunikace->SeriovyPort().Connected());
+
+    Retype(f.Edt_Addr1, QStringLiteral("57"));
+    Retype(f.Edt_Addr2, QStringLiteral("01"));
+    w.Select(f.Rgp_Zarizeni, 1);
+    w.Select(f.Rgp_druhTLG, 1);
+    TypeData(f, QStringLiteral("12 34"));
+    w.Click(f.Btn_PosliTLG);
+    QVERIFY(w.questions.empty());
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), FramWrite);
+    QTest::qWait(100);
+    QVERIFY(pty.receive().empty()); // nothing goes out before a poll
+
+    QVERIFY(pty.send(Poll));
+    Bytes line;
+    const Bytes expected = WithLead(FramWrite);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const Bytes more = pty.receive();
+            line.insert(line.end(), more.begin(), more.end());
+            return line.size() >= expected.size();
+        }(),
+        3000);
+    QCOMPARE(line, expected);
+    QCOMPARE(Lines(f.Memo3), QStringList{HexText(expected)});
+    QCOMPARE(Lines(f.Memo1), QStringList{PollText});
+}
+
+void ComposerWindowTest::startQueuesTheTestRead_data() {
+    QTest::addColumn<QString>("dataLen");
+    QTest::addColumn<Bytes>("queued");
+    QTest::addColumn<QString>("crcTlg");
+
+    QTest::newRow("DataLen 01") << "01" << ReadRequest << "A7";
+    QTest::newRow("DataLen 04") << "04"
+                                << Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
+                                         0x04, 0x57, 0x01, 0x00, 0xA4}
+                                << "A4";
+}
+
+void ComposerWindowTest::startQueuesTheTestRead() {
+    QFETCH(QString, dataLen);
+    QFETCH(Bytes, queued);
+    QFETCH(QString, crcTlg);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    // Something else set up and queued before.
+    Retype(f.Edt_To, QStringLiteral("12"));
+    Retype(f.Edt_Addr3, QStringLiteral("44"));
+    w.Select(f.Rgp_Zarizeni, 3);
+    w.Select(f.Rgp_druhTLG, 1);
+    w.Click(f.Btn_PosliTLG);
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    Retype(f.Edt_DataLen, dataLen);
+
+    w.Click(f.Btn_TestKomunikace);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
+    QCOMPARE(f.Edt_To->text(), QStringLiteral("00"));
+    QCOMPARE(f.Edt_From->text(), QStringLiteral("F0"));
+    QCOMPARE(f.Edt_Addr1->text() + f.Edt_Addr2->text() + f.Edt_Addr3->text(),
+             QStringLiteral("570100"));
+    QCOMPARE(f.Rgp_Zarizeni->ItemIndex(), 0);
+    QCOMPARE(f.Rgp_druhTLG->ItemIndex(), 0);
+    QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
+    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5D"));
+    QCOMPARE(f.Edt_CRCTLG->text(), crcTlg);
+    QVERIFY(!f.Edt_CRCWrite->isEnabled());
+    QVERIFY(w.questions.empty());
+    QVERIFY(w.line->written.empty()); // it waits for the poll
+}
+
+void ComposerWindowTest::sendNow_data() {
+    QTest::addColumn<bool>("olderPending");
+    QTest::addColumn<Bytes>("sent");
+
+    QTest::newRow("empty queue: the new telegram") << false << ReadRequest;
+    // The oldest goes out; the new one waits behind it.
+    QTest::newRow("older telegram pending: that one")
+        << true << Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x04, 0x57, 0x01, 0x00, 0xA4};
+}
+
+void ComposerWindowTest::sendNow() {
+    QFETCH(bool, olderPending);
+    QFETCH(Bytes, sent);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Click(f.Btn_TestKomunikace);
+    if (olderPending) {
+        Retype(f.Edt_DataLen, QStringLiteral("04"));
+        w.Click(f.Btn_TestKomunikace);
+        Retype(f.Edt_DataLen, QStringLiteral("01"));
+    } else {
+        w.Click(f.Btn_VymazBuffer);
+    }
+    w.Click(f.Button4);
+
+    QCOMPARE(w.line->written, WithLead(sent));
+    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(sent))});
+    // Sending does not remove it: it stays for the next poll until an answer drops it.
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), sent);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(olderPending ? 2 : 1));
+    QVERIFY(w.messages.empty());
+}
+
+void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Click(f.Btn_PosliTLG);
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    w.Click(f.Btn_VymazBuffer);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    w.Receive(Poll);
+    QVERIFY(w.line->written.empty());
+    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+    QCOMPARE(Lines(f.Memo1), QStringList{PollText});
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication application(argc, argv);
+    ComposerWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "composer_window_test.moc"

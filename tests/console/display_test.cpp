@@ -1,0 +1,456 @@
+// The traffic display and the capture file of the main window, fed with byte chunks
+// through the port's polling as the serial line delivers them.
+#include "application.h"
+#include "telegram.h"
+#include "window_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+
+#include <sys/file.h>
+
+using namespace qtr290;
+using namespace qtr290::test;
+
+namespace {
+
+const QString HeaderError = QStringLiteral("Vadne CRC hlavicky");
+const QString BlockError = QStringLiteral("Vadne CRC dat");
+
+// The read request with a wrong header checksum, and with a wrong block checksum.
+const Bytes DamagedHeader = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5E, 0x01, 0x57, 0x01, 0x00, 0xA7};
+const Bytes DamagedBlock = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA8};
+
+void SetBytesPerLine(TForm1& f, const QString& text) {
+    f.Edt_PocetBytu->setText(text);
+    QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(f.Edt_PocetBytu, &focusOut);
+}
+
+QString Numbered(int count) {
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << QStringLiteral("L%1").arg(i);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Another open file description holding the exclusive lock, as another program would.
+class LockHolder {
+public:
+    explicit LockHolder(const QString& path)
+        : FFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        FLocked = FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~LockHolder() { Release(); }
+    bool Locked() const { return FLocked; }
+    void Release() {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+    }
+
+private:
+    int FFd;
+    bool FLocked = false;
+};
+
+} // namespace
+
+class DisplayTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void goodTelegramInChunks_data();
+    void goodTelegramInChunks();
+    void layout_data();
+    void layout();
+    void newestFirstScrollsToTheTopNewestLastDoesNotScroll();
+    void filter_data();
+    void filter();
+    void hiddenTelegramsStillReachErrorsSentAndCapture_data();
+    void hiddenTelegramsStillReachErrorsSentAndCapture();
+    void lineLimits_data();
+    void lineLimits();
+    void captureFileThatCannotBeWritten_data();
+    void captureFileThatCannotBeWritten();
+    void clearButtonsClearTheirOwnMemo();
+    void longestTelegramsAreShownWhole();
+    void receiveErrorIsReportedAfterTheTickOnce();
+};
+
+void DisplayTest::goodTelegramInChunks_data() {
+    QTest::addColumn<QList<int>>("cuts");
+    QTest::addColumn<bool>("capture");
+
+    QTest::newRow("one chunk") << QList<int>{} << true;
+    QTest::newRow("cut in the header") << QList<int>{3} << true;
+    QTest::newRow("cut before the last byte") << QList<int>{10} << true;
+    QTest::newRow("three chunks") << QList<int>{1, 7} << true;
+    QTest::newRow("capture off") << QList<int>{5} << false;
+}
+
+void DisplayTest::goodTelegramInChunks() {
+    QFETCH(QList<int>, cuts);
+    QFETCH(bool, capture);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    f.Chk_VystupDoSouboru->setChecked(capture);
+    const QDateTime before = QDateTime::currentDateTime();
+    int from = 0;
+    cuts << int(ReadRequest.size());
+    for (int cut : cuts) {
+        w.Receive(Bytes(ReadRequest.begin() + from, ReadRequest.begin() + cut));
+        from = cut;
+    }
+    const QDateTime after = QDateTime::currentDateTime();
+
+    // One entry, ending in a space: the telegram is shown once it is complete.
+    QCOMPARE(Lines(f.Memo1), QStringList{ReadRequestText});
+    QVERIFY(f.PrijemBuf.empty());
+    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+
+    if (!capture) {
+        QVERIFY(!QFile::exists(w.CapturePath()));
+        return;
+    }
+    // One line per chunk: DDMMYYYY hh:mm:ss:zzz>, the chunk's bytes, CR LF.
+    const QList<QByteArray> lines = w.CaptureLines();
+    QCOMPARE(lines.size(), cuts.size());
+    const QRegularExpression layout(
+        QStringLiteral("^(\\d\\d)(\\d\\d)(\\d{4}) (\\d\\d):(\\d\\d):(\\d\\d):(\\d{3})>"
+                       "((?:[0-9A-F]{2} )+)\\r$"));
+    QString joined;
+    for (const QByteArray& line : lines) {
+        const auto match = layout.match(QString::fromLatin1(line));
+        QVERIFY2(match.hasMatch(), line.constData());
+        const QDateTime at(
+            QDate(match.captured(3).toInt(), match.captured(2).toInt(), match.captured(1).toInt()),
+            QTime(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(6).toInt(),
+                  match.captured(7).toInt()));
+        QVERIFY2(at >= before.addMSecs(-1) && at <= after.addMSecs(1), line.constData());
+        joined += match.captured(8);
+    }
+    QCOMPARE(joined, ReadRequestText);
+    QVERIFY(w.messages.empty());
+}
+
+void DisplayTest::layout_data() {
+    QTest::addColumn<QString>("perLine");
+    QTest::addColumn<int>("ordering");
+    QTest::addColumn<QStringList>("lines"); // after the read request, then a poll
+
+    const QString newest = PollText;
+    QTest::newRow("32, newest last") << "32" << 1 << QStringList{ReadRequestText, newest};
+    QTest::newRow("32, newest first") << "32" << 0 << QStringList{newest, ReadRequestText};
+    // 11 bytes end in a line break, which leaves an empty line after them.
+    QTest::newRow("11, newest last") << "11" << 1 << QStringList{ReadRequestText, "", newest};
+    QTest::newRow("11, newest first") << "11" << 0 << QStringList{newest, ReadRequestText, ""};
+    QTest::newRow("4, newest first")
+        << "4" << 0
+        << QStringList{"A6 F0 01 00 ", "00 69 01 FF ", "", "A6 00 F0 0A ", "03 5D 01 57 ",
+                       "01 00 A7 "};
+    // One byte per line: every byte on its own line, each telegram closed by an empty one.
+    const auto perByte = [](const QString& text) {
+        QStringList lines;
+        for (const QString& byte : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            lines << byte + QLatin1Char(' ');
+        return lines << QString();
+    };
+    QTest::newRow("1, newest last") << "1" << 1 << perByte(ReadRequestText) + perByte(PollText);
+    // Zero or below cannot lay out a line: the setting falls back to 32.
+    QTest::newRow("0 falls back to 32") << "0" << 1 << QStringList{ReadRequestText, newest};
+    QTest::newRow("-5 falls back to 32") << "-5" << 0 << QStringList{newest, ReadRequestText};
+}
+
+void DisplayTest::layout() {
+    QFETCH(QString, perLine);
+    QFETCH(int, ordering);
+    QFETCH(QStringList, lines);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    SetBytesPerLine(f, perLine);
+    w.Select(f.Rgp_Razeni, ordering);
+    w.Receive(ReadRequest);
+    w.Receive(Poll);
+    QCOMPARE(Lines(f.Memo1), lines);
+}
+
+void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    QScrollBar* bar = f.Memo1->verticalScrollBar();
+    f.Memo1->setPlainText(Numbered(300));
+    QVERIFY(bar->maximum() > 100);
+
+    w.Select(f.Rgp_Razeni, 0);
+    bar->setValue(bar->maximum());
+    w.Receive(ReadRequest);
+    QCOMPARE(Lines(f.Memo1).first(), ReadRequestText);
+    QCOMPARE(f.Memo1->textCursor().position(), 0);
+    QCOMPARE(bar->value(), 0);
+
+    w.Select(f.Rgp_Razeni, 1);
+    bar->setValue(bar->maximum() / 2);
+    const int where = bar->value();
+    w.Receive(Poll);
+    QCOMPARE(Lines(f.Memo1).last(), PollText);
+    QCOMPARE(bar->value(), where);
+}
+
+void DisplayTest::filter_data() {
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QString>("od");
+    QTest::addColumn<QString>("pro");
+    QTest::addColumn<bool>("shown");
+
+    // The read request comes from F0 and goes to 00.
+    QTest::newRow("lower case matches") << true << "f0" << "00" << true;
+    QTest::newRow("upper case matches") << true << "F0" << "00" << true;
+    QTest::newRow("one digit is no match") << true << "F" << "00" << false;
+    QTest::newRow("leading blank is no match") << true << " F0" << "00" << false;
+    QTest::newRow("other addressee") << true << "F0" << "01" << false;
+    QTest::newRow("sender and addressee swapped") << true << "00" << "F0" << false;
+    QTest::newRow("filter off") << false << "zz" << "" << true;
+}
+
+void DisplayTest::filter() {
+    QFETCH(bool, on);
+    QFETCH(QString, od);
+    QFETCH(QString, pro);
+    QFETCH(bool, shown);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    f.Chk_Filtr->setChecked(on);
+    f.Edt_FiltrOd->setText(od);
+    f.Edt_FiltrPro->setText(pro);
+    w.Receive(ReadRequest);
+    QCOMPARE(Lines(f.Memo1), shown ? QStringList{ReadRequestText} : QStringList{QString()});
+}
+
+void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture_data() {
+    QTest::addColumn<int>("prijataData");
+    QTest::addColumn<bool>("hidePolls");
+    QTest::addColumn<QString>("filterFrom");
+    QTest::addColumn<QStringList>("memo1");
+
+    const QStringList errors = {HeaderError, BlockError};
+    QTest::newRow("everything shown") << 0 << false << QString() << errors + QStringList{PollText, ReadRequestText};
+    QTest::newRow("Nezobrazuj") << 1 << false << QString() << errors;
+    QTest::newRow("Nezobrazuj výzvy") << 0 << true << QString() << errors + QStringList{ReadRequestText};
+    QTest::newRow("filter lets nothing through") << 0 << false << "12" << errors;
+}
+
+void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture() {
+    QFETCH(int, prijataData);
+    QFETCH(bool, hidePolls);
+    QFETCH(QString, filterFrom);
+    QFETCH(QStringList, memo1);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Select(f.Rgp_Razeni, 1);
+    w.Select(f.Rgp_PrijataData, prijataData);
+    f.Chk_NezobrazujVyzvy->setChecked(hidePolls);
+    if (!filterFrom.isEmpty()) {
+        f.Chk_Filtr->setChecked(true);
+        f.Edt_FiltrOd->setText(filterFrom);
+    }
+    f.Chk_VystupDoSouboru->setChecked(true);
+
+    // START queues the read request; the poll sends it, the read request that follows
+    // (as a non-poll telegram) drops it again.
+    w.Click(f.Btn_TestKomunikace);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    for (const Bytes& chunk : {DamagedHeader, DamagedBlock, Poll, ReadRequest})
+        w.Receive(chunk);
+
+    QCOMPARE(Lines(f.Memo1), memo1);
+    Bytes sent = ReadRequest;
+    sent.insert(sent.begin(), 0xFF);
+    QCOMPARE(w.line->written, sent);
+    QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+
+    const QList<QByteArray> capture = w.CaptureLines();
+    QCOMPARE(capture.size(), 5);
+    QVERIFY(capture[0].endsWith(">Cteni dat\r"));
+    QVERIFY(capture[1].endsWith(">A6 00 F0 0A 03 5E 01 57 01 00 A7 \r"));
+    QVERIFY(capture[2].endsWith(">A6 00 F0 0A 03 5D 01 57 01 00 A8 \r"));
+    QVERIFY(capture[3].endsWith('>' + PollText.toLatin1() + '\r'));
+    QVERIFY(capture[4].endsWith('>' + ReadRequestText.toLatin1() + '\r'));
+    QVERIFY(w.messages.empty());
+}
+
+void DisplayTest::lineLimits_data() {
+    QTest::addColumn<int>("memo");      // 1 or 3
+    QTest::addColumn<int>("initial");   // numbered lines in the memo beforehand
+    QTest::addColumn<int>("ordering");
+    QTest::addColumn<QString>("arrival"); // "telegram", "error" or "sent"
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("last");
+    QTest::addColumn<int>("count");
+
+    const QString sent = QStringLiteral("FF ") + ReadRequestText;
+    QTest::newRow("1000 lines stay") << 1 << 1000 << 0 << "telegram" << QStringList{ReadRequestText, "L0"} << QStringList{"L999"} << 1001;
+    QTest::newRow("1001 lines are emptied") << 1 << 1001 << 0 << "telegram" << QStringList{ReadRequestText} << QStringList{ReadRequestText} << 1;
+    QTest::newRow("1001 lines, newest last") << 1 << 1001 << 1 << "telegram" << QStringList{ReadRequestText} << QStringList{ReadRequestText} << 1;
+    QTest::newRow("an error line never empties") << 1 << 1001 << 0 << "error" << QStringList{HeaderError, "L0"} << QStringList{"L1000"} << 1002;
+    QTest::newRow("Memo3 is emptied as well") << 3 << 1001 << 0 << "sent" << QStringList{sent} << QStringList{sent} << 1;
+    // Error lines alone: the oldest line goes, the memo keeps its newest lines.
+    QTest::newRow("error lines at the cap, newest first") << 1 << TForm1::LimitRadkuChyb << 0 << "error" << QStringList{HeaderError, "L0"} << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 2)} << TForm1::LimitRadkuChyb;
+    QTest::newRow("error lines at the cap, newest last") << 1 << TForm1::LimitRadkuChyb << 1 << "error" << QStringList{"L1"} << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 1), HeaderError} << TForm1::LimitRadkuChyb;
+}
+
+void DisplayTest::lineLimits() {
+    QFETCH(int, memo);
+    QFETCH(int, initial);
+    QFETCH(int, ordering);
+    QFETCH(QString, arrival);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, last);
+    QFETCH(int, count);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    QPlainTextEdit* target = memo == 1 ? f.Memo1 : f.Memo3;
+    w.Select(f.Rgp_Razeni, ordering);
+    target->setPlainText(Numbered(initial));
+    QCOMPARE(target->blockCount(), initial);
+
+    if (arrival == "telegram") {
+        w.Receive(ReadRequest);
+    } else if (arrival == "error") {
+        w.Receive(DamagedHeader);
+    } else {
+        w.Click(f.Btn_TestKomunikace);
+        w.Receive(Poll);
+    }
+    const QStringList lines = Lines(target);
+    QCOMPARE(lines.size(), count);
+    QCOMPARE(lines.mid(0, first.size()), first);
+    QCOMPARE(lines.mid(lines.size() - last.size()), last);
+}
+
+void DisplayTest::captureFileThatCannotBeWritten_data() {
+    QTest::addColumn<QString>("obstacle");
+    QTest::newRow("locked by another program") << "lock";
+    QTest::newRow("a directory in the way") << "directory";
+}
+
+void DisplayTest::captureFileThatCannotBeWritten() {
+    QFETCH(QString, obstacle);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    f.Chk_VystupDoSouboru->setChecked(true);
+    w.Receive({0x01});
+    QCOMPARE(w.CaptureLines().size(), 1);
+
+    std::unique_ptr<LockHolder> holder;
+    if (obstacle == "lock") {
+        holder = std::make_unique<LockHolder>(w.CapturePath());
+        QVERIFY(holder->Locked());
+    } else {
+        QVERIFY(QFile::rename(w.CapturePath(), w.dir.filePath("saved.txt")));
+        QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("incoming.txt")));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    w.Receive({0x02});
+    w.Click(f.Btn_TestKomunikace); // its "Cteni dat" line is lost as well
+    w.Receive({0x03});
+    QVERIFY2(timer.elapsed() < 1000, "the window waited for the file");
+    QVERIFY(w.messages.empty());
+
+    if (holder) {
+        holder->Release();
+    } else {
+        QVERIFY(QDir(w.dir.path()).rmdir(QStringLiteral("incoming.txt")));
+        QVERIFY(QFile::rename(w.dir.filePath("saved.txt"), w.CapturePath()));
+    }
+    w.Receive({0x04});
+    const QList<QByteArray> lines = w.CaptureLines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].endsWith(">01 \r"));
+    QVERIFY(lines[1].endsWith(">04 \r"));
+    QVERIFY(w.messages.empty());
+    // The display went on meanwhile.
+    QCOMPARE(f.PrijemBuf.size(), size_t(4));
+}
+
+void DisplayTest::clearButtonsClearTheirOwnMemo() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    const std::pair<QPlainTextEdit*, QPushButton*> pairs[] = {
+        {f.Memo1, f.Button1}, {f.Memo2, f.Button2}, {f.Memo3, f.Button3}};
+    for (const auto& [memo, button] : pairs) {
+        for (const auto& other : pairs)
+            other.first->setPlainText(QStringLiteral("x\ny"));
+        w.Click(button);
+        QVERIFY(memo->document()->isEmpty());
+        for (const auto& other : pairs)
+            if (other.first != memo)
+                QCOMPARE(other.first->blockCount(), 2);
+    }
+    // A cleared memo starts again on its first line.
+    w.Click(f.Button1);
+    w.Receive(ReadRequest);
+    QCOMPARE(Lines(f.Memo1), QStringList{ReadRequestText});
+}
+
+void DisplayTest::longestTelegramsAreShownWhole() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Select(f.Rgp_Razeni, 1);
+
+    // Received: a long telegram with block length 255, 263 bytes in all.
+    Bytes longest = {0xA6, 0x20, 0x10, 0x0B, 0xFF};
+    longest.push_back(KontrolniSoucet(longest));
+    for (int i = 0; i < 256; ++i)
+        longest.push_back(static_cast<std::uint8_t>(i * 7));
+    longest.push_back(KontrolniSoucet(ByteSpan(longest).subspan(6)));
+    QCOMPARE(longest.size(), MaxTelegramLength);
+    w.Receive(longest);
+    QCOMPARE(f.Memo1->blockCount(), 9); // 8 lines of 32 bytes and one of 7
+    QCOMPARE(Lines(f.Memo1).join(QString()), HexText(longest));
+
+    // Transmitted: a write of 243 bytes is 255 bytes, 256 on the line.
+    w.Select(f.Rgp_druhTLG, 1);
+    f.Cmb_Data->setEditText(QString(2 * 243, QLatin1Char('5')));
+    w.Click(f.Button4);
+    QVERIFY(w.questions.empty());
+    QCOMPARE(w.line->written.size(), size_t(256));
+    QCOMPARE(Lines(f.Memo3).join(QString()), HexText(w.line->written));
+}
+
+void DisplayTest::receiveErrorIsReportedAfterTheTickOnce() {
+    WindowFixture w;
+    TForm1& f = *w.form;
+    f.Chranene([] { throw std::runtime_error("porucha"); }, TForm1::Hlaseni::Pozdeji);
+    f.Chranene([] { throw std::runtime_error("porucha 2"); }, TForm1::Hlaseni::Pozdeji);
+    QVERIFY(w.messages.empty());
+    QTRY_COMPARE(w.messages.size(), size_t(1));
+    QCOMPARE(w.messages[0].kind, MessageKind::Error);
+    QCOMPARE(w.messages[0].text, QStringLiteral("porucha"));
+    // Once shown, the next error is reported again.
+    f.Chranene([] { throw std::runtime_error("porucha 3"); }, TForm1::Hlaseni::Pozdeji);
+    QTRY_COMPARE(w.messages.size(), size_t(2));
+    QCOMPARE(w.messages[1].text, QStringLiteral("porucha 3"));
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TApplication application(argc, argv);
+    DisplayTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "display_test.moc"

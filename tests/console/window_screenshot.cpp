@@ -1,0 +1,54 @@
+// Not a test: the documentation's screenshot (scripts/screenshot.sh). Runs the main window
+// as the program does, over a program directory whose nastaveni.ini names the port, plays
+// the operator's part (START, then a FRAM write) while the traffic runs, and saves the window.
+// Usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS]
+#include "application.h"
+#include "main.h"
+#include "radiogroup.h"
+
+#include <QComboBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace qtr290;
+
+int main(int argc, char** argv) {
+    TApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS]\n");
+        return 2;
+    }
+    const QString output = QString::fromLocal8Bit(argv[2]);
+    const double seconds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toDouble() : 4.0;
+    const int total = std::max(2000, int(seconds * 1000));
+
+    TForm1Options options;
+    options.adresarProgramu = QString::fromLocal8Bit(argv[1]);
+    TForm1 form(options);
+    form.show();
+
+    // The operator's part, by the window's own buttons.
+    QTimer::singleShot(total * 55 / 100, &form, [&] { form.Btn_TestKomunikace->click(); });
+    QTimer::singleShot(total * 75 / 100, &form, [&] {
+        form.Rgp_Zarizeni->Item(1)->click();
+        form.Rgp_druhTLG->Item(1)->click();
+        form.Cmb_Data->setEditText(QStringLiteral("12 34"));
+        form.Btn_PosliTLG->click();
+    });
+
+    int status = 0;
+    QTimer::singleShot(total, &form, [&] {
+        // The window's widgets painted as they stand, without depending on the X server.
+        if (!form.grab().save(output)) {
+            std::fprintf(stderr, "qtr290-windowshot: cannot write %s\n", argv[2]);
+            status = 1;
+        }
+        form.close();
+    });
+    const int loop = application.exec();
+    return status != 0 ? status : loop;
+}
