@@ -5,6 +5,7 @@
 #include "iniprofile.h"
 #include "main.h"
 #include "radiogroup.h"
+#include "window_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,28 +75,7 @@ private:
     std::vector<std::string>* FNames;
 };
 
-// The master side of a pseudo-terminal; the window opens the slave as its serial port.
-class Pty {
-public:
-    Pty() {
-        FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0)
-            FPath = QString::fromLocal8Bit(ptsname(FMaster));
-    }
-    ~Pty() {
-        if (FMaster >= 0)
-            ::close(FMaster);
-    }
-    bool valid() const { return !FPath.isEmpty(); }
-    const QString& path() const { return FPath; }
-    bool send(const QByteArray& bytes) {
-        return ::write(FMaster, bytes.data(), bytes.size()) == bytes.size();
-    }
-
-private:
-    int FMaster = -1;
-    QString FPath;
-};
+using test::Pty;
 
 // One window over a temporary program directory.
 class Window {
@@ -442,7 +422,7 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate() {
     QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
 
     // Bytes on the line reach the receive accumulator (too few to be framed).
-    QVERIFY(pty.send(QByteArray("\x01\x02\x03", 3)));
+    QVERIFY(pty.send({0x01, 0x02, 0x03}));
     QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(3));
 
     w.Select(w.form->Rgp_Stav, 1);
@@ -455,7 +435,7 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate() {
     QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
     QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
-    QVERIFY(pty.send(QByteArray("\x04\x05", 2)));
+    QVERIFY(pty.send({0x04, 0x05}));
     QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(5));
     QVERIFY(w.messages.empty());
 
@@ -485,7 +465,7 @@ void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver() {
     w.Select(w.form->Rgp_Stav, 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.messages.size(), size_t(1));
-    QVERIFY(pty.send(QByteArray("\x0A\x0B", 2)));
+    QVERIFY(pty.send({0x0A, 0x0B}));
     QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(2));
 }
 
