@@ -2,43 +2,13 @@
 
 #include "HexText.h"
 
-#include <QFile>
+#include "append_exclusive.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace qtr290 {
-
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : FFd(fd) {}
-    ~Descriptor() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int Get() const { return FFd; }
-    // Closes now so that a close error can be reported.
-    bool Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0; // Linux releases the descriptor even on EINTR: no retry
-    }
-
-private:
-    int FFd;
-};
 
 bool EnsureParentDirectory(const std::filesystem::path& file) {
     const std::filesystem::path parent = file.parent_path();
@@ -50,21 +20,6 @@ bool EnsureParentDirectory(const std::filesystem::path& file) {
     std::filesystem::create_directories(parent, error);
     return !error && std::filesystem::is_directory(parent, error);
 }
-
-bool WriteAll(int fd, ByteSpan bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-} // namespace
 
 QString CaptureFilePath(const QString& adresarProgramu) {
     return adresarProgramu + QLatin1Char('/') + QLatin1String(CaptureFileName);
@@ -93,40 +48,9 @@ std::string CaptureQueuedLine(const QDateTime& when) {
 }
 
 bool PripisDoSouboru(const QString& path, ByteSpan bytes) {
-    const QByteArray encoded = QFile::encodeName(path);
-    if (encoded.isEmpty())
+    if (path.isEmpty())
         return false;
-    const std::filesystem::path file(encoded.toStdString());
-
-    // Only a regular file is a capture file: opening a device or a FIFO could block
-    // or have side effects.
-    struct stat before {};
-    if (::stat(encoded.constData(), &before) == 0) {
-        if (!S_ISREG(before.st_mode))
-            return false;
-    } else if (!EnsureParentDirectory(file)) {
-        return false;
-    }
-
-    Descriptor fd(::open(encoded.constData(),
-                         O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
-    if (fd.Get() < 0)
-        return false;
-    // Shared with nobody; a holder of the lock makes us drop the line, never wait.
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-        return false;
-    struct stat opened {};
-    if (::fstat(fd.Get(), &opened) != 0 || !S_ISREG(opened.st_mode))
-        return false;
-
-    if (!WriteAll(fd.Get(), bytes)) {
-        // Cut a partly written line off again; we hold the lock, so the old end is ours.
-        if (::ftruncate(fd.Get(), opened.st_size) != 0) {
-            // Nothing more can be done quietly.
-        }
-        return false;
-    }
-    return fd.Close();
+    return AppendExclusive(std::filesystem::path(path.toStdU16String()), bytes);
 }
 
 bool PripisDoSouboru(const QString& path, std::string_view text) {

@@ -1,3 +1,5 @@
+// COM port names: "\\.\COM<n>" parsing and the settings' overrides, shared by every platform.
+#include "com_names_p.h"
 #include "platform.h"
 
 #include <cctype>
@@ -14,16 +16,16 @@ std::map<int, std::string>& Overrides()
     return overrides;
 }
 
-bool StartsWithDeviceNamespace(const std::string& name)
+} // namespace
+
+bool detail::StartsWithDeviceNamespace(const std::string& name)
 {
     return name.compare(0, DeviceNamespace.size(), DeviceNamespace) == 0;
 }
 
-} // namespace
-
 std::optional<int> ComPortNumber(const std::string& name)
 {
-    if (!StartsWithDeviceNamespace(name))
+    if (!detail::StartsWithDeviceNamespace(name))
         return std::nullopt;
     const std::string rest = name.substr(DeviceNamespace.size());
     if (rest.size() < 4 || rest.size() > 3 + 9) // at most nine digits: no overflow
@@ -46,23 +48,18 @@ std::string ComPortDevice(int number)
     const auto& overrides = Overrides();
     if (const auto found = overrides.find(number); found != overrides.end())
         return found->second;
-    if (number >= 1 && number <= 32)
-        return "/dev/ttyS" + std::to_string(number - 1);
-    if (number >= 33 && number <= 64)
-        return "/dev/ttyUSB" + std::to_string(number - 33);
-    if (number >= 65 && number <= 96)
-        return "/dev/ttyACM" + std::to_string(number - 65);
-    return {};
+    return detail::DefaultComDevice(number);
 }
 
 std::string ResolveDeviceName(const std::string& name)
 {
-    if (const auto number = ComPortNumber(name))
-        return ComPortDevice(*number);
-    // Some other Win32 device-namespace name: nothing on this system stands for it.
-    if (StartsWithDeviceNamespace(name))
-        return {};
-    return name;
+    const auto number = ComPortNumber(name);
+    if (number) {
+        const auto& overrides = Overrides();
+        if (const auto found = overrides.find(*number); found != overrides.end())
+            return found->second;
+    }
+    return detail::NativeDeviceName(name, number);
 }
 
 void SetComPortOverrides(std::map<int, std::string> overrides)

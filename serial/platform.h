@@ -105,9 +105,10 @@ public:
 std::unique_ptr<SerialPlatform> MakeSystemPlatform();
 
 // COM port names. "\\.\COM<n>" (the COM letters in any case) stands for the override of
-// COM<n> if one is set, else the fixed default: COM1-32 /dev/ttyS0-31, COM33-64
-// /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31. Any other "\\.\" name, or a COM number without
-// a device, resolves to "" (opening fails). Every other name is a path, returned unchanged.
+// COM<n> if one is set, else the platform's default. Linux: COM1-32 /dev/ttyS0-31, COM33-64
+// /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; any other "\\.\" name, or a COM number without
+// a device, resolves to "" (opening fails). Windows: the name itself. Every other name is a
+// path, returned unchanged.
 std::string ResolveDeviceName(const std::string& name);
 // The device that COM<number> stands for, "" when none: for showing it to the operator.
 std::string ComPortDevice(int number);

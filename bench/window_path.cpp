@@ -1,0 +1,161 @@
+// The window's whole receive path offscreen: a chunk delivered by the port is kept, written
+// as a capture line, framed, and each telegram shown in Memo1, with the display and the
+// capture file on. The mixed stream of traffic.h is handed to PrijmiData in chunks of the
+// size the 40 ms polling tick reads from a saturated line, and the event loop is turned
+// after each chunk, as between ticks, so that the window also lays out and paints.
+//
+// A timed pass runs without any observer. A second pass over the same stream watches
+// Memo1's document and reads the capture file back, to check that what was timed is the
+// whole path: every intact telegram shown, every byte captured in order.
+//
+// Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
+//                    [--without-capture]
+#include "radiogroup.h"
+#include "telegram.h"
+#include "traffic.h"
+#include "window_probe.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+using namespace qtr290;
+
+namespace {
+
+struct Options {
+    double mib = 2;
+    int chunk = 460; // 40 ms of a saturated 115200-baud line
+    unsigned seed = 1;
+    bool display = true; // off: only for telling the display's share from the rest
+    bool capture = true;
+};
+
+bool ParseArgs(const QStringList& args, Options& o)
+{
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        bool ok = true;
+        if (a == "--mib" && hasValue)
+            o.mib = args[++i].toDouble(&ok);
+        else if (a == "--chunk" && hasValue)
+            o.chunk = args[++i].toInt(&ok);
+        else if (a == "--seed" && hasValue)
+            o.seed = args[++i].toUInt(&ok);
+        else if (a == "--without-display")
+            o.display = false;
+        else if (a == "--without-capture")
+            o.capture = false;
+        else
+            return false;
+        if (!ok)
+            return false;
+    }
+    return o.mib > 0 && o.chunk > 0;
+}
+
+struct Pass {
+    double seconds = 0;
+    long long shown = -1;
+    long long errorLines = -1;
+    long long intactShown = 0; // shown telegrams whose both checksums are right
+    bool captureMatches = false;
+    long long captureLines = 0;
+    qint64 captureSize = 0;
+};
+
+Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
+{
+    bench::Window window(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200);
+    TForm1& form = window.Form();
+    if (!o.display)
+        form.Rgp_PrijataData->SetItemIndex(1);
+    form.Chk_VystupDoSouboru->setChecked(o.capture);
+    std::unique_ptr<bench::MemoWatch> memo;
+    Pass pass;
+    if (watch)
+        memo = std::make_unique<bench::MemoWatch>(
+            form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
+                const auto lengths = DelkaTelegramu(telegram);
+                if (lengths && telegram.size() == lengths->header + lengths->block &&
+                    KontrolniSoucet(ByteSpan(telegram).first(lengths->header)) == 0 &&
+                    KontrolniSoucet(ByteSpan(telegram).subspan(lengths->header)) == 0)
+                    ++pass.intactShown;
+            });
+    QFile::remove(window.CapturePath());
+
+    QElapsedTimer timer;
+    timer.start();
+    for (std::size_t at = 0; at < stream.size(); at += static_cast<std::size_t>(o.chunk)) {
+        const std::size_t n = std::min(stream.size() - at, static_cast<std::size_t>(o.chunk));
+        form.PrijmiData(form.Komunikace->SeriovyPort(), ByteSpan(stream.data() + at, n));
+        QCoreApplication::processEvents();
+    }
+    pass.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+
+    if (memo) {
+        pass.shown = memo->Telegrams();
+        pass.errorLines = memo->ErrorLines();
+    }
+    pass.captureSize = QFile(window.CapturePath()).size();
+    const auto captured = bench::CaptureBytes(window.CapturePath(), &pass.captureLines);
+    pass.captureMatches = captured && *captured == stream;
+    return pass;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Options o;
+    if (!ParseArgs(app.arguments(), o)) {
+        std::fprintf(stderr, "usage: window_path [--mib N] [--chunk BYTES] [--seed N] "
+                             "[--without-display] [--without-capture]\n");
+        return 2;
+    }
+    const auto stream =
+        bench::MakeMixedStream(static_cast<std::size_t>(o.mib * 1024 * 1024), o.seed);
+
+    const Pass timed = Run(stream.bytes, o, false);
+    const Pass checked = Run(stream.bytes, o, true);
+
+    const double bytes = static_cast<double>(stream.bytes.size());
+    const double telegrams = static_cast<double>(stream.intact);
+    std::printf("window receive path, offscreen, display %s, capture file %s, %d-byte chunks\n",
+                o.display ? "on" : "off", o.capture ? "on" : "off", o.chunk);
+    std::printf(
+        "  stream                %.0f bytes: %zu intact telegrams (%zu polls), %zu damaged, "
+        "%zu noise bytes\n",
+        bytes, stream.intact, stream.polls, stream.damaged, stream.noise);
+    std::printf(
+        "  timed pass            %.3f s: %.0f telegrams/s, %.0f bytes/s = %.1f x a saturated "
+        "115200-baud line, %.1f x 256000 baud\n",
+        timed.seconds, telegrams / timed.seconds, bytes / timed.seconds,
+        bytes / timed.seconds / 11520.0, bytes / timed.seconds / 25600.0);
+    std::printf("  capture file          %lld lines, %lld bytes\n", timed.captureLines,
+                static_cast<long long>(timed.captureSize));
+    std::printf("  checked pass          %.3f s with Memo1 watched (%.0f telegrams/s)\n",
+                checked.seconds, telegrams / checked.seconds);
+    std::printf("  shown in Memo1        %lld telegrams (%lld intact), %lld checksum-error lines; "
+                "put in: %zu intact\n",
+                checked.shown, checked.intactShown, checked.errorLines, stream.intact);
+    if (o.capture)
+        std::printf("  captured in order     %s (timed pass), %s (checked pass)\n",
+                    timed.captureMatches ? "every byte" : "NO",
+                    checked.captureMatches ? "every byte" : "NO");
+    const bool whole = (!o.display || (checked.shown == static_cast<long long>(stream.intact) &&
+                                       checked.intactShown == checked.shown)) &&
+                       (!o.capture || (timed.captureMatches && checked.captureMatches));
+    std::printf("  whole path            %s\n", whole ? "yes: nothing missing from what is on"
+                                                      : "NO: telegrams or bytes went missing");
+    return whole ? 0 : 1;
+}

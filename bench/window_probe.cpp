@@ -1,0 +1,166 @@
+#include "window_probe.h"
+
+#include "CaptureFile.h"
+#include "radiogroup.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+namespace qtr290::bench {
+
+namespace {
+
+int HexValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> HexBytes(const QString& text)
+{
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size() / 3 + 1));
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        const int high = HexValue(text[i].unicode());
+        const int low = HexValue(text[i + 1].unicode());
+        if (high >= 0 && low >= 0) {
+            bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+            ++i;
+        }
+    }
+    return bytes;
+}
+
+MemoWatch::MemoWatch(QPlainTextEdit* memo, Telegram onTelegram)
+    : memo_(memo), onTelegram_(std::move(onTelegram))
+{
+    connection_ = QObject::connect(
+        memo_->document(), &QTextDocument::contentsChange,
+        [this](int position, int removed, int added) { Changed(position, removed, added); });
+}
+
+MemoWatch::~MemoWatch()
+{
+    QObject::disconnect(connection_);
+}
+
+void MemoWatch::Changed(int position, int, int added)
+{
+    if (added <= 0)
+        return;
+    // The inserted range, paragraph by paragraph; a paragraph break alone is no line.
+    QTextCursor cursor(memo_->document());
+    cursor.setPosition(position);
+    cursor.setPosition(std::min(position + added, memo_->document()->characterCount() - 1),
+                       QTextCursor::KeepAnchor);
+    const QString text = cursor.selectedText();
+    for (const QString& line : text.split(QChar::ParagraphSeparator, Qt::SkipEmptyParts)) {
+        if (line.startsWith(QStringLiteral("Vadne"))) {
+            ++errorLines_;
+            continue;
+        }
+        ++telegrams_;
+        if (onTelegram_)
+            onTelegram_(HexBytes(line));
+    }
+}
+
+Window::Window(const QString& device, int baud)
+{
+    // One telegram per line: the longest telegram has 263 bytes.
+    const std::string settings =
+        "[Seriovy port]\r\nPort=1\r\nBaud rate=" + std::to_string(baud) +
+        "\r\n[Program]\r\nPocet bytu na radku=300\r\n[Porty]\r\nCOM1=" + device.toStdString() +
+        "\r\n";
+    std::ofstream(dir_.filePath(QStringLiteral("nastaveni.ini")).toStdString(), std::ios::binary)
+        << settings;
+    TForm1Options options;
+    options.adresarProgramu = dir_.path();
+    options.zprava = [this](MessageKind, const QString& text) { messages_.push_back(text); };
+    options.dotaz = [](const QString&) { return false; };
+    form_ = std::make_unique<TForm1>(options);
+    form_->Rgp_PrijataData->SetItemIndex(0);
+    form_->Rgp_Razeni->SetItemIndex(0);
+    form_->Chk_Filtr->setChecked(false);
+    form_->Chk_NezobrazujVyzvy->setChecked(false);
+    form_->Chk_VystupDoSouboru->setChecked(true);
+    form_->show();
+}
+
+Window::~Window()
+{
+    form_->close(); // FormClose once, as when the operator closes it
+}
+
+QString Window::CapturePath() const
+{
+    return CaptureFilePath(dir_.path());
+}
+
+std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long long* lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    long long count = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        const auto mark = line.indexOf('>');
+        if (mark < 0 || !line.endsWith("\r\n"))
+            return std::nullopt;
+        const QByteArray hex = line.mid(mark + 1, line.size() - mark - 3);
+        // "XX " per byte, nothing else.
+        if (hex.size() % 3 != 0)
+            return std::nullopt;
+        for (qsizetype i = 0; i < hex.size(); i += 3) {
+            const int high = HexValue(static_cast<char16_t>(hex[i]));
+            const int low = HexValue(static_cast<char16_t>(hex[i + 1]));
+            if (high < 0 || low < 0 || hex[i + 2] != ' ')
+                return std::nullopt;
+            bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        }
+        ++count;
+    }
+    if (lines)
+        *lines = count;
+    return bytes;
+}
+
+Memory ResidentMemory()
+{
+    Memory memory;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        std::istringstream in(line);
+        std::string key;
+        long long kib = 0;
+        if (!(in >> key >> kib))
+            continue;
+        if (key == "VmHWM:")
+            memory.peakKiB = kib;
+        else if (key == "VmRSS:")
+            memory.residentKiB = kib;
+    }
+    return memory;
+}
+
+} // namespace qtr290::bench

@@ -1,0 +1,81 @@
+// What the harnesses of the window's receive path observe from outside the window: the
+// telegrams that reach a memo, read back from the memo's document as they go in, the
+// capture file read back into bytes, and the process's resident memory. The window is the
+// real one, made offscreen from a settings file in a temporary folder.
+#pragma once
+
+#include "main.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QPlainTextEdit;
+
+namespace qtr290::bench {
+
+// Sees every text the window puts into a memo. With one telegram per line (the window's
+// bytes-per-line setting above the longest telegram), each inserted line is one telegram
+// shown, or a checksum-error line of the framer.
+class MemoWatch {
+public:
+    using Telegram = std::function<void(const std::vector<std::uint8_t>&)>;
+
+    MemoWatch(QPlainTextEdit* memo, Telegram onTelegram);
+    ~MemoWatch();
+    MemoWatch(const MemoWatch&) = delete;
+    MemoWatch& operator=(const MemoWatch&) = delete;
+
+    long long Telegrams() const { return telegrams_; }
+    long long ErrorLines() const { return errorLines_; }
+
+private:
+    void Changed(int position, int removed, int added);
+
+    QPlainTextEdit* memo_;
+    Telegram onTelegram_;
+    QMetaObject::Connection connection_;
+    long long telegrams_ = 0;
+    long long errorLines_ = 0;
+};
+
+// The main window offscreen, its settings file naming `device` as COM1, the display on
+// (every telegram shown, newest on top, one telegram per line) and the capture file on.
+class Window {
+public:
+    Window(const QString& device, int baud);
+    ~Window();
+
+    TForm1& Form() { return *form_; }
+    QString Folder() const { return dir_.path(); }
+    QString CapturePath() const;
+    // Messages the window would have shown the operator.
+    const std::vector<QString>& Messages() const { return messages_; }
+
+private:
+    QTemporaryDir dir_;
+    std::vector<QString> messages_;
+    std::unique_ptr<TForm1> form_;
+};
+
+// The bytes of the chunk lines of a capture file, in order; nullopt when it cannot be read
+// or a line is not "timestamp>XX XX ...". `lines` gets the number of chunk lines.
+std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long long* lines);
+
+// Hexadecimal pairs of a display line as bytes; anything else between them is skipped.
+std::vector<std::uint8_t> HexBytes(const QString& text);
+
+struct Memory {
+    long long peakKiB = -1;     // VmHWM
+    long long residentKiB = -1; // VmRSS
+};
+Memory ResidentMemory();
+
+} // namespace qtr290::bench

@@ -1,0 +1,272 @@
+// The serial platform on Win32: the comm API on a handle opened for exclusive use, and the
+// periodic tick as WM_TIMER on a hidden message-only window. Messages are pumped by the
+// caller's event loop (Qt's loop on Windows dispatches them too); no thread of our own.
+#include "platform.h"
+#include "win32_dcb.h"
+
+#include <mmsystem.h> // timeGetTime
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace qtr290 {
+
+namespace win32 {
+
+static_assert(sizeof(DCB) == 28, "SetCommState expects the 28-byte DCB");
+
+DCB ToWin32DCB(const SerialDCB& settings)
+{
+    DCB dcb;
+    std::memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = settings.BaudRate;
+    dcb.fBinary = settings.fBinary ? 1 : 0;
+    dcb.fOutxCtsFlow = settings.fOutxCtsFlow ? 1 : 0;
+    dcb.fDtrControl = settings.fDtrControl & 3u;
+    dcb.fOutX = settings.fOutX ? 1 : 0;
+    dcb.fInX = settings.fInX ? 1 : 0;
+    dcb.fRtsControl = settings.fRtsControl & 3u;
+    dcb.XonLim = settings.XonLim;
+    dcb.XoffLim = settings.XoffLim;
+    dcb.ByteSize = settings.ByteSize;
+    dcb.Parity = settings.Parity;
+    dcb.StopBits = settings.StopBits;
+    dcb.XonChar = settings.XonChar;
+    dcb.XoffChar = settings.XoffChar;
+    return dcb;
+}
+
+std::uint32_t DCBFlagsWord(const DCB& dcb)
+{
+    // The bit fields form the third DWORD, after DCBlength and BaudRate.
+    std::uint32_t flags = 0;
+    std::memcpy(&flags, reinterpret_cast<const unsigned char*>(&dcb) + 2 * sizeof(DWORD),
+                sizeof flags);
+    return flags;
+}
+
+} // namespace win32
+
+namespace {
+
+constexpr UINT_PTR PollTimerId = 1;
+constexpr const char* NotifyWindowClass = "QTR290SerialNotify";
+
+class Win32Platform;
+LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+HINSTANCE ThisModule()
+{
+    // The module that holds this code, also when it is linked into a DLL.
+    HMODULE module = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(&NotifyWindowProc), &module);
+    return module;
+}
+
+bool RegisterNotifyClass()
+{
+    static const bool registered = [] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = NotifyWindowProc;
+        windowClass.hInstance = ThisModule();
+        windowClass.lpszClassName = NotifyWindowClass;
+        return ::RegisterClassA(&windowClass) != 0 ||
+               ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered;
+}
+
+class Win32Platform final : public SerialPlatform {
+public:
+    Win32Platform() { CreateNotifyWindow(); }
+
+    ~Win32Platform() override
+    {
+        stopTimer();
+        close();
+        if (FNotifyWindow)
+            ::DestroyWindow(FNotifyWindow);
+    }
+
+    Win32Platform(const Win32Platform&) = delete;
+    Win32Platform& operator=(const Win32Platform&) = delete;
+
+    bool open(const std::string& deviceName) override
+    {
+        close();
+        const std::string name = ResolveDeviceName(deviceName);
+        if (name.empty())
+            return false;
+        const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return false;
+        FHandle = handle;
+        // A fresh handle may carry time-outs that block a read until its count is met; keep
+        // reads from waiting until the driver sets its own.
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+        timeouts.WriteTotalTimeoutConstant = 10;
+        ::SetCommTimeouts(FHandle, &timeouts);
+        return true;
+    }
+
+    void close() override
+    {
+        if (FHandle == INVALID_HANDLE_VALUE)
+            return;
+        ::CloseHandle(FHandle);
+        FHandle = INVALID_HANDLE_VALUE;
+    }
+
+    bool isOpen() const override { return FHandle != INVALID_HANDLE_VALUE; }
+
+    bool configure(const SerialDCB& settings) override
+    {
+        if (!isOpen())
+            return false;
+        DCB dcb = win32::ToWin32DCB(settings);
+        return ::SetCommState(FHandle, &dcb) != 0;
+    }
+
+    bool setupQueues(std::uint32_t inQueue, std::uint32_t outQueue) override
+    {
+        return isOpen() && ::SetupComm(FHandle, inQueue, outQueue) != 0;
+    }
+
+    bool purge(std::uint32_t mask) override { return isOpen() && ::PurgeComm(FHandle, mask) != 0; }
+
+    bool setTimeouts(const CommTimeouts& timeouts) override
+    {
+        if (!isOpen())
+            return false;
+        COMMTIMEOUTS native{};
+        native.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
+        native.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
+        native.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
+        native.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
+        native.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+        return ::SetCommTimeouts(FHandle, &native) != 0;
+    }
+
+    bool queueCounts(std::uint32_t& inQueue, std::uint32_t& outQueue) override
+    {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!isOpen() || !::ClearCommError(FHandle, &errors, &status))
+            return false;
+        inQueue = status.cbInQue;
+        outQueue = status.cbOutQue;
+        return true;
+    }
+
+    std::optional<std::size_t> read(std::span<std::uint8_t> into) override
+    {
+        if (!isOpen())
+            return std::nullopt;
+        DWORD got = 0;
+        const auto count = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
+        if (count > 0 && !::ReadFile(FHandle, into.data(), count, &got, nullptr))
+            return std::nullopt;
+        return got;
+    }
+
+    std::optional<std::size_t> write(std::span<const std::uint8_t> from) override
+    {
+        if (!isOpen())
+            return std::nullopt;
+        DWORD written = 0;
+        const auto count = static_cast<DWORD>(std::min<std::size_t>(from.size(), MAXDWORD));
+        // A write that runs into the time-out succeeds with fewer bytes: that is progress.
+        if (count > 0 && !::WriteFile(FHandle, from.data(), count, &written, nullptr))
+            return std::nullopt;
+        return written;
+    }
+
+    bool escapeDTR(bool raise) override
+    {
+        return isOpen() && ::EscapeCommFunction(FHandle, raise ? SETDTR : CLRDTR) != 0;
+    }
+
+    bool modemStatus(std::uint32_t& bits) override
+    {
+        DWORD status = 0;
+        if (!isOpen() || !::GetCommModemStatus(FHandle, &status))
+            return false;
+        bits = status & (MsCtsOn | MsDsrOn | MsRingOn | MsRlsdOn);
+        return true;
+    }
+
+    std::uint32_t TickCount() override { return ::GetTickCount(); }
+    std::uint32_t MultimediaTime() override { return ::timeGetTime(); }
+
+    void startTimer(std::uint32_t periodMs, std::function<void()> onTick) override
+    {
+        stopTimer();
+        if (!FNotifyWindow && !CreateNotifyWindow())
+            return;
+        FOnTick = std::move(onTick);
+        if (::SetTimer(FNotifyWindow, PollTimerId, periodMs, nullptr) == 0)
+            FOnTick = nullptr;
+    }
+
+    void stopTimer() override
+    {
+        if (FNotifyWindow)
+            ::KillTimer(FNotifyWindow, PollTimerId);
+        // A WM_TIMER already queued finds no tick and does nothing.
+        FOnTick = nullptr;
+    }
+
+    // WM_TIMER on the notification window; false when no tick is running.
+    bool Tick()
+    {
+        if (!FOnTick)
+            return false;
+        // A copy: the tick may stop or restart the timer, which replaces FOnTick.
+        const auto tick = FOnTick;
+        tick();
+        return true;
+    }
+
+private:
+    bool CreateNotifyWindow()
+    {
+        if (!RegisterNotifyClass())
+            return false;
+        FNotifyWindow = ::CreateWindowExA(0, NotifyWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                          nullptr, ThisModule(), nullptr);
+        if (!FNotifyWindow)
+            return false;
+        ::SetWindowLongPtrA(FNotifyWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        return true;
+    }
+
+    HANDLE FHandle = INVALID_HANDLE_VALUE;
+    HWND FNotifyWindow = nullptr;
+    std::function<void()> FOnTick;
+};
+
+LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TIMER) {
+        auto* platform =
+            reinterpret_cast<Win32Platform*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (platform && platform->Tick())
+            return 0;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+std::unique_ptr<SerialPlatform> MakeSystemPlatform()
+{
+    return std::make_unique<Win32Platform>();
+}
+
+} // namespace qtr290
