@@ -14,17 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine64
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  echo "Installing: ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/install-packages.sh" "${packages[@]}"
 
 step_start=$SECONDS
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
