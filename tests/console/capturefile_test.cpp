@@ -1,4 +1,5 @@
 #include "CaptureFile.h"
+#include "lock_holder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 using namespace qtr290;
+using qtr290::test::LockHolder;
 
 namespace {
 
@@ -39,27 +41,6 @@ QDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms));
 }
 
-// Another open file description holding the exclusive lock, as another program would.
-class LockHolder {
-public:
-    explicit LockHolder(const QString& path)
-        : FFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-        FLocked = FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~LockHolder() { Release(); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-    bool Locked() const { return FLocked; }
-    void Release() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd;
-    bool FLocked = false;
-};
 
 } // namespace
 

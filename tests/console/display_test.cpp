@@ -1,6 +1,7 @@
 // The traffic display and the capture file of the main window, fed with byte chunks
 // through the port's polling as the serial line delivers them.
 #include "application.h"
+#include "lock_holder.h"
 #include "telegram.h"
 #include "window_fixture.h"
 
@@ -39,25 +40,6 @@ QString Numbered(int count) {
     return lines.join(QLatin1Char('\n'));
 }
 
-// Another open file description holding the exclusive lock, as another program would.
-class LockHolder {
-public:
-    explicit LockHolder(const QString& path)
-        : FFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-        FLocked = FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~LockHolder() { Release(); }
-    bool Locked() const { return FLocked; }
-    void Release() {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-    }
-
-private:
-    int FFd;
-    bool FLocked = false;
-};
 
 } // namespace
 
