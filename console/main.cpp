@@ -559,20 +559,58 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) 
     // error is told to the operator only after the tick.
     Chranene(
         [&] {
+            const QDateTime prijato = QDateTime::currentDateTime();
             PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
-            if (Chk_VystupDoSouboru->isChecked())
-                PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                                CaptureChunkLine(Data, QDateTime::currentDateTime()));
-            if (!Komunikace)
-                return;
-            Komunikace->ZpracujPrijem(
-                PrijemBuf, {[this](ByteSpan telegram) {
-                                if (ZobrazitTLG(TelegramTo(telegram), TelegramFrom(telegram),
-                                                JeVyzva(telegram)))
-                                    VypisTLG(telegram, Memo1);
-                            },
-                            [this](std::string_view line) { VypisChybu(line); },
-                            [this](ByteSpan) { VypisOdeslany(); }});
+            // The answer to a poll goes out first; the disk and the memos can wait until the
+            // pass is over. The capture line is written however the pass ends.
+            const auto zachytit = [&] {
+                if (Chk_VystupDoSouboru->isChecked())
+                    PripisDoSouboru(CaptureFilePath(AdresarProgramu),
+                                    CaptureChunkLine(Data, prijato));
+            };
+            // What the chunk puts into the memos, in the order it happened.
+            struct Vypis {
+                enum class Druh { Prijaty, Chyba, Odeslany } druh;
+                std::vector<std::uint8_t> data; // the telegram, or the error line's text
+            };
+            std::vector<Vypis> vypisy;
+            try {
+                if (Komunikace)
+                    Komunikace->ZpracujPrijem(
+                        PrijemBuf,
+                        {[&](ByteSpan telegram) {
+                             if (ZobrazitTLG(TelegramTo(telegram), TelegramFrom(telegram),
+                                             JeVyzva(telegram)))
+                                 vypisy.push_back(
+                                     {Vypis::Druh::Prijaty, {telegram.begin(), telegram.end()}});
+                         },
+                         [&](std::string_view line) {
+                             vypisy.push_back(
+                                 {Vypis::Druh::Chyba, {line.begin(), line.end()}});
+                         },
+                         [&](ByteSpan sent) {
+                             vypisy.push_back(
+                                 {Vypis::Druh::Odeslany, {sent.begin(), sent.end()}});
+                         }});
+            } catch (...) {
+                zachytit();
+                throw;
+            }
+            zachytit();
+            for (const Vypis& v : vypisy) {
+                switch (v.druh) {
+                case Vypis::Druh::Prijaty:
+                    VypisTLG(v.data, Memo1);
+                    break;
+                case Vypis::Druh::Chyba:
+                    VypisChybu(std::string_view(reinterpret_cast<const char*>(v.data.data()),
+                                                v.data.size()));
+                    break;
+                case Vypis::Druh::Odeslany:
+                    VypisTLG(v.data, Memo3);
+                    break;
+                }
+            }
         },
         Hlaseni::Pozdeji);
 }

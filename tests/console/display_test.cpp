@@ -63,6 +63,8 @@ private slots:
     void clearButtonsClearTheirOwnMemo();
     void longestTelegramsAreShownWhole();
     void receiveErrorIsReportedAfterTheTickOnce();
+    void pollInAChunkIsAnsweredBeforeTheChunkIsShown_data();
+    void pollInAChunkIsAnsweredBeforeTheChunkIsShown();
 };
 
 void DisplayTest::goodTelegramInChunks_data() {
@@ -426,6 +428,60 @@ void DisplayTest::receiveErrorIsReportedAfterTheTickOnce() {
     f.Chranene([] { throw std::runtime_error("porucha 3"); }, TForm1::Hlaseni::Pozdeji);
     QTRY_COMPARE(w.messages.size(), size_t(2));
     QCOMPARE(w.messages[1].text, QStringLiteral("porucha 3"));
+}
+
+void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown_data() {
+    QTest::addColumn<int>("ordering");
+
+    QTest::newRow("newest on top") << 0;
+    QTest::newRow("newest at the bottom") << 1;
+}
+
+// The answer must not wait for the display of the telegrams ahead of the poll; what the
+// memos show and the capture file holds is the same as if each telegram were shown at once.
+void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown() {
+    QFETCH(int, ordering);
+
+    WindowFixture w;
+    TForm1& f = *w.form;
+    w.Select(f.Rgp_Razeni, ordering);
+    f.Chk_VystupDoSouboru->setChecked(true);
+    // Two requests: the read request ahead of the poll drops the first.
+    w.Click(f.Btn_TestKomunikace);
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    const int captureLinesBefore = int(w.CaptureLines().size());
+
+    std::vector<std::size_t> writtenAtEachChange;
+    std::vector<int> captureLinesAtEachChange;
+    for (QPlainTextEdit* memo : {f.Memo1, f.Memo3})
+        QObject::connect(memo->document(), &QTextDocument::contentsChange, memo, [&] {
+            writtenAtEachChange.push_back(w.line->written.size());
+            captureLinesAtEachChange.push_back(int(w.CaptureLines().size()));
+        });
+
+    Bytes chunk = ReadRequest;
+    for (const Bytes& part : {DamagedHeader, Poll, ReadRequest})
+        chunk.insert(chunk.end(), part.begin(), part.end());
+    w.Receive(chunk);
+
+    Bytes sent = ReadRequest;
+    sent.insert(sent.begin(), 0xFF);
+    QCOMPARE(w.line->written, sent);
+    QVERIFY(!writtenAtEachChange.empty());
+    for (std::size_t written : writtenAtEachChange)
+        QCOMPARE(written, sent.size());
+    for (int lines : captureLinesAtEachChange)
+        QCOMPARE(lines, captureLinesBefore + 1);
+
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    QStringList memo1 = {ReadRequestText, HeaderError, PollText, ReadRequestText};
+    if (ordering == 0)
+        std::reverse(memo1.begin(), memo1.end());
+    QCOMPARE(Lines(f.Memo1), memo1);
+    QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
+    QCOMPARE(w.CaptureLines().back().right(qsizetype(HexText(chunk).size() + 1)),
+             QByteArray(HexText(chunk).toLatin1() + '\r'));
 }
 
 int main(int argc, char** argv) {
