@@ -7,7 +7,8 @@
 // when the link answers.
 //
 // Usage: poll_latency [--polls N] [--interval MS] [--baud N] [--poll-kind long|short|mixed]
-//                     [--sim PATH] [--samples FILE]
+//                     [--sim PATH] [--samples FILE] [--share-cpus]
+// Unless --share-cpus, the simulator gets a CPU of its own (see SimProcess::KeepApart).
 #include "Komunikace.h"
 #include "sim_process.h"
 
@@ -36,6 +37,7 @@ struct Options {
     QString pollKind = QStringLiteral("long");
     QString sim = QStringLiteral(QTR290_SIM_PATH);
     std::string samples;
+    bool shareCpus = false;
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -56,6 +58,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.sim = args[++i];
         else if (a == "--samples" && hasValue)
             o.samples = args[++i].toStdString();
+        else if (a == "--share-cpus")
+            o.shareCpus = true;
         else
             return false;
         if (!ok)
@@ -80,7 +84,8 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
         std::fprintf(stderr, "usage: poll_latency [--polls N] [--interval MS] [--baud N] "
-                             "[--poll-kind long|short|mixed] [--sim PATH] [--samples FILE]\n");
+                             "[--poll-kind long|short|mixed] [--sim PATH] [--samples FILE] "
+                             "[--share-cpus]\n");
         return 2;
     }
 
@@ -92,6 +97,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "poll_latency: %s\n", qPrintable(sim.Error()));
         return 1;
     }
+    const QString cpus = o.shareCpus ? QStringLiteral("shared by the simulator and the link")
+                                     : sim.KeepApart();
 
     SetComPortOverrides({{1, device.toStdString()}});
     TKomunikace link;
@@ -203,6 +210,7 @@ int main(int argc, char** argv)
 
     std::printf("poll-answer latency, %d baud, %s polls every %d ms\n", o.baud,
                 qPrintable(o.pollKind), o.intervalMs);
+    std::printf("  CPUs                  %s\n", qPrintable(cpus));
     std::printf("  polls sent            %ld\n", polls);
     std::printf("  answers               %ld sent by the link, %zu read back and timed\n", answers,
                 latencies.size());

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTimer>
 
+#include <sched.h>
+
 #include <cctype>
 #include <sstream>
 #include <utility>
@@ -30,6 +32,30 @@ std::optional<SimLogLine> ParseSimLogLine(const std::string& line)
            std::isxdigit(static_cast<unsigned char>(word[1])))
         parsed.bytes.push_back(static_cast<std::uint8_t>(std::stoul(word, nullptr, 16)));
     return parsed;
+}
+
+QString SimProcess::KeepApart()
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2)
+        return QStringLiteral("fewer than two CPUs: the simulator shares them with the window");
+    int simCpu = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed))
+            simCpu = cpu;
+    cpu_set_t sim;
+    CPU_ZERO(&sim);
+    CPU_SET(simCpu, &sim);
+    cpu_set_t rest = allowed;
+    CPU_CLR(simCpu, &rest);
+    const auto pid = static_cast<pid_t>(process_.processId());
+    if (pid <= 0 || ::sched_setaffinity(pid, sizeof sim, &sim) != 0 ||
+        ::sched_setaffinity(0, sizeof rest, &rest) != 0)
+        return QStringLiteral("CPU affinity refused: the simulator shares the CPUs with the window");
+    return QStringLiteral("simulator on CPU %1, this process on the other %2")
+        .arg(simCpu)
+        .arg(CPU_COUNT(&rest));
 }
 
 SimProcess::SimProcess(QString program) : program_(std::move(program)) {}

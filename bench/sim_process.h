@@ -39,6 +39,11 @@ public:
     // Runs an event loop until the simulator exits or `timeoutMs` pass.
     bool RunUntilFinished(int timeoutMs);
     void Stop();
+    // Gives the running simulator a CPU of its own and keeps this process off it, as the
+    // device and the line are other hardware: a harness that keeps the window busy must
+    // not make the simulator late. Says what was done, or why nothing was (fewer than two
+    // CPUs available).
+    QString KeepApart();
 
     std::vector<SimLogLine> Log() const;
     std::map<std::string, long long> Stats() const;
