@@ -113,7 +113,6 @@ void TKomunikace::CekejVic(std::uint32_t ms)
             t0 = t;
         if (static_cast<std::uint32_t>(t - t0) > ms)
             return;
-        platform.PauseBriefly();
     }
 }
 

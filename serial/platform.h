@@ -96,10 +96,6 @@ public:
     // 32-bit millisecond counters (GetTickCount and timeGetTime); compare by unsigned difference.
     virtual std::uint32_t TickCount() = 0;
     virtual std::uint32_t MultimediaTime() = 0;
-    // Called between the clock reads of a busy wait. Giving the processor away for a moment
-    // lets the kernel carry on with the bytes just written (a pseudo-terminal's far end is fed
-    // by a kernel worker that a spinning caller can keep waiting). The default spins.
-    virtual void PauseBriefly() {}
 
     // A periodic tick on the GUI thread's event loop; starting again replaces the running one.
     virtual void startTimer(std::uint32_t periodMs, std::function<void()> onTick) = 0;

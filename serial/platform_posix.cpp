@@ -231,13 +231,6 @@ public:
     std::uint32_t TickCount() override { return MonotonicMs(); }
     std::uint32_t MultimediaTime() override { return MonotonicMs(); }
 
-    void PauseBriefly() override
-    {
-        // A tenth of the millisecond clock's step: the wait still ends within its millisecond.
-        const timespec pause{0, 100'000};
-        ::nanosleep(&pause, nullptr);
-    }
-
     void startTimer(std::uint32_t periodMs, std::function<void()> onTick) override
     {
         FTimer.start(periodMs, std::move(onTick));

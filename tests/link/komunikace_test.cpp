@@ -252,8 +252,6 @@ TEST_F(LinkFixture, DtrIsKeyedAroundTheSendWithGuardWaits)
     ASSERT_EQ(line->writeTimes.size(), 1u);
     EXPECT_GT(line->writeTimes[0] - line->dtrLog[0].at, 2u);
     EXPECT_GT(line->dtrLog[1].at - line->writeTimes[0], 2u);
-    // The waits poll the clock without holding the processor all the time.
-    EXPECT_GE(line->pauses, 2u);
 }
 
 TEST_F(LinkFixture, BusyWaitSurvivesClockWrapAround)

@@ -90,7 +90,6 @@ struct FakeLine {
     std::uint32_t now = 0;
     std::uint32_t autoAdvance = 0; // added after every clock read, so busy waits end
     std::uint64_t clockReads = 0;
-    std::uint64_t pauses = 0; // PauseBriefly calls
     void advance(std::uint32_t ms) { now += ms; }
 
     // The periodic tick.
@@ -227,7 +226,6 @@ public:
 
     std::uint32_t TickCount() override { return ReadClock(); }
     std::uint32_t MultimediaTime() override { return ReadClock(); }
-    void PauseBriefly() override { ++FLine->pauses; }
 
     void startTimer(std::uint32_t periodMs, std::function<void()> onTick) override
     {
