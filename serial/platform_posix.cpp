@@ -11,7 +11,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -210,11 +209,6 @@ public:
         if (from.empty())
             return 0;
         const ssize_t n = ::write(FFd, from.data(), from.size());
-        if (n > 0) {
-            // Some drivers (pseudo-terminals among them) pass the bytes on from a kernel worker;
-            // the caller may spin next (the guard wait after a transmission), so let it run.
-            ::sched_yield();
-        }
         if (n >= 0)
             return static_cast<std::size_t>(n);
         if (NothingDone(errno))
