@@ -571,7 +571,8 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) 
             // What the chunk puts into the memos, in the order it happened.
             struct Vypis {
                 enum class Druh { Prijaty, Chyba, Odeslany } druh;
-                std::vector<std::uint8_t> data; // the telegram, or the error line's text
+                std::vector<std::uint8_t> telegram;
+                std::string radek; // the error line
             };
             std::vector<Vypis> vypisy;
             try {
@@ -581,16 +582,16 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) 
                         {[&](ByteSpan telegram) {
                              if (ZobrazitTLG(TelegramTo(telegram), TelegramFrom(telegram),
                                              JeVyzva(telegram)))
-                                 vypisy.push_back(
-                                     {Vypis::Druh::Prijaty, {telegram.begin(), telegram.end()}});
+                                 vypisy.push_back({Vypis::Druh::Prijaty,
+                                                   {telegram.begin(), telegram.end()},
+                                                   {}});
                          },
                          [&](std::string_view line) {
-                             vypisy.push_back(
-                                 {Vypis::Druh::Chyba, {line.begin(), line.end()}});
+                             vypisy.push_back({Vypis::Druh::Chyba, {}, std::string(line)});
                          },
                          [&](ByteSpan sent) {
                              vypisy.push_back(
-                                 {Vypis::Druh::Odeslany, {sent.begin(), sent.end()}});
+                                 {Vypis::Druh::Odeslany, {sent.begin(), sent.end()}, {}});
                          }});
             } catch (...) {
                 zachytit();
@@ -600,14 +601,13 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) 
             for (const Vypis& v : vypisy) {
                 switch (v.druh) {
                 case Vypis::Druh::Prijaty:
-                    VypisTLG(v.data, Memo1);
+                    VypisTLG(v.telegram, Memo1);
                     break;
                 case Vypis::Druh::Chyba:
-                    VypisChybu(std::string_view(reinterpret_cast<const char*>(v.data.data()),
-                                                v.data.size()));
+                    VypisChybu(v.radek);
                     break;
                 case Vypis::Druh::Odeslany:
-                    VypisTLG(v.data, Memo3);
+                    VypisTLG(v.telegram, Memo3);
                     break;
                 }
             }
