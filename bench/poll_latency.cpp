@@ -17,11 +17,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <map>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -68,14 +66,6 @@ bool ParseArgs(const QStringList& args, Options& o)
     return o.polls > 0 && o.intervalMs > 0 && o.baud > 0;
 }
 
-// Nearest rank of a sorted sample.
-double Percentile(const std::vector<double>& sorted, double p)
-{
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -97,8 +87,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "poll_latency: %s\n", qPrintable(sim.Error()));
         return 1;
     }
-    const QString cpus = o.shareCpus ? QStringLiteral("shared by the simulator and the link")
-                                     : sim.KeepApart();
+    const QString cpus =
+        o.shareCpus ? QStringLiteral("shared by the simulator and the link") : sim.KeepApart();
 
     SetComPortOverrides({{1, device.toStdString()}});
     TKomunikace link;
@@ -160,25 +150,12 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    // The simulator reads the answers in the order the link sent them; each goes with the
-    // latest poll of its sequence number written before it was read.
-    std::vector<double> latencies;
     long polls = 0;
-    std::size_t answer = 0;
-    std::map<std::uint8_t, double> pollWritten; // sequence number -> time of its last byte
-    for (const auto& line : sim.Log()) {
-        if (line.direction == "TX" && line.kind == "poll") {
+    const auto log = sim.Log();
+    for (const auto& line : log)
+        if (line.direction == "TX" && line.kind == "poll")
             ++polls;
-            if (const auto lengths = DelkaTelegramu(line.bytes);
-                lengths && line.bytes.size() > lengths->header)
-                pollWritten[line.bytes[lengths->header]] = line.ms;
-        } else if (line.direction == "RX" && line.kind == "read-request" &&
-                   answer < answeredSequence.size()) {
-            const auto poll = pollWritten.find(answeredSequence[answer++]);
-            if (poll != pollWritten.end())
-                latencies.push_back(line.ms - poll->second);
-        }
-    }
+    const std::vector<double> latencies = bench::PollAnswerLatencies(log, answeredSequence);
     if (!o.samples.empty()) {
         std::ofstream out(o.samples);
         for (double ms : latencies)
@@ -215,8 +192,8 @@ int main(int argc, char** argv)
     std::printf("  answers               %ld sent by the link, %zu read back and timed\n", answers,
                 latencies.size());
     std::printf("  min / mean            %.3f / %.3f ms\n", sorted.front(), mean);
-    std::printf("  median                %.3f ms\n", Percentile(sorted, 50));
-    std::printf("  99th percentile       %.3f ms\n", Percentile(sorted, 99));
+    std::printf("  median                %.3f ms\n", bench::Percentile(sorted, 50));
+    std::printf("  99th percentile       %.3f ms\n", bench::Percentile(sorted, 99));
     std::printf("  maximum               %.3f ms\n", sorted.back());
     std::printf(
         "  design bound          %.1f ms = PollingDelay %.0f + guard waits %.0f + 12 bytes %.1f\n",

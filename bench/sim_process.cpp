@@ -1,5 +1,7 @@
 #include "sim_process.h"
 
+#include "telegram.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -7,7 +9,9 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <sstream>
 #include <utility>
 
@@ -34,6 +38,34 @@ std::optional<SimLogLine> ParseSimLogLine(const std::string& line)
     return parsed;
 }
 
+std::vector<double> PollAnswerLatencies(const std::vector<SimLogLine>& log,
+                                        const std::vector<std::uint8_t>& answeredSequence)
+{
+    std::vector<double> latencies;
+    std::size_t answer = 0;
+    std::map<std::uint8_t, double> pollWritten; // sequence number -> time of its last byte
+    for (const auto& line : log) {
+        if (line.direction == "TX" && line.kind == "poll") {
+            if (const auto lengths = DelkaTelegramu(line.bytes);
+                lengths && line.bytes.size() > lengths->header)
+                pollWritten[line.bytes[lengths->header]] = line.ms;
+        } else if (line.direction == "RX" && line.kind == "read-request" &&
+                   answer < answeredSequence.size()) {
+            const auto poll = pollWritten.find(answeredSequence[answer++]);
+            if (poll != pollWritten.end())
+                latencies.push_back(line.ms - poll->second);
+        }
+    }
+    return latencies;
+}
+
+double Percentile(const std::vector<double>& sorted, double p)
+{
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
 QString SimProcess::KeepApart()
 {
     cpu_set_t allowed;
@@ -52,7 +84,8 @@ QString SimProcess::KeepApart()
     const auto pid = static_cast<pid_t>(process_.processId());
     if (pid <= 0 || ::sched_setaffinity(pid, sizeof sim, &sim) != 0 ||
         ::sched_setaffinity(0, sizeof rest, &rest) != 0)
-        return QStringLiteral("CPU affinity refused: the simulator shares the CPUs with the window");
+        return QStringLiteral(
+            "CPU affinity refused: the simulator shares the CPUs with the window");
     return QStringLiteral("simulator on CPU %1, this process on the other %2")
         .arg(simCpu)
         .arg(CPU_COUNT(&rest));

@@ -26,6 +26,16 @@ struct SimLogLine {
 // One line of the simulator's --log; nullopt for anything else.
 std::optional<SimLogLine> ParseSimLogLine(const std::string& line);
 
+// Poll-answer latencies in ms from the simulator's log: from the moment it wrote a poll's
+// last byte to the moment it read the answer back. The simulator reads the answers in the
+// order they were sent; `answeredSequence` holds the sequence number of the poll each
+// answered, and each goes with the latest poll of that number written before it was read.
+std::vector<double> PollAnswerLatencies(const std::vector<SimLogLine>& log,
+                                        const std::vector<std::uint8_t>& answeredSequence);
+
+// Nearest rank of a sorted sample (p in percent).
+double Percentile(const std::vector<double>& sorted, double p);
+
 class SimProcess {
 public:
     explicit SimProcess(QString program);

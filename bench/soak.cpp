@@ -18,6 +18,7 @@
 // in for the device and the line, which do not wait for the utility's process).
 #include "sim_process.h"
 #include "telegram.h"
+#include "traffic.h"
 #include "window_probe.h"
 
 #include <QApplication>
@@ -28,11 +29,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
-#include <map>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -100,14 +99,6 @@ double LoadAverage()
     return load;
 }
 
-// Nearest rank of a sorted sample.
-double Percentile(const std::vector<double>& sorted, double p)
-{
-    const auto rank =
-        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
-}
-
 // Count and FNV-1a hash of telegrams in order, each with its length.
 struct TelegramDigest {
     long long count = 0;
@@ -123,14 +114,6 @@ struct TelegramDigest {
     void Mix(std::uint8_t byte) { hash = (hash ^ byte) * 1099511628211ULL; }
     bool operator==(const TelegramDigest&) const = default;
 };
-
-bool Intact(const std::vector<std::uint8_t>& telegram)
-{
-    const auto lengths = DelkaTelegramu(telegram);
-    return lengths && telegram.size() == std::size_t{lengths->header} + lengths->block &&
-           KontrolniSoucet(ByteSpan(telegram).first(lengths->header)) == 0 &&
-           KontrolniSoucet(ByteSpan(telegram).subspan(lengths->header)) == 0;
-}
 
 } // namespace
 
@@ -153,8 +136,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "soak: %s\n", qPrintable(sim.Error()));
         return 1;
     }
-    const QString cpus = o.shareCpus ? QStringLiteral("shared by the simulator and the window")
-                                     : sim.KeepApart();
+    const QString cpus =
+        o.shareCpus ? QStringLiteral("shared by the simulator and the window") : sim.KeepApart();
     const double loadAtStart = LoadAverage();
 
     bench::Window window(device, o.baud);
@@ -184,7 +167,7 @@ int main(int argc, char** argv)
     bench::MemoWatch memo1(form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
         if (shown.count == 0 && memo1Ref)
             headErrorLines = memo1Ref->ErrorLines();
-        if (!Intact(telegram))
+        if (!bench::Intact(telegram))
             ++shownGarbled;
         if (JeVyzva(telegram)) {
             ++polls;
@@ -197,8 +180,7 @@ int main(int argc, char** argv)
     memo1Ref = &memo1;
     bench::MemoWatch memo3(form.Memo3, [&](const std::vector<std::uint8_t>& sent) {
         // The lead byte 0xFF and the request.
-        if (sent.empty() || sent[0] != 0xFF ||
-            !Intact(std::vector<std::uint8_t>(sent.begin() + 1, sent.end())))
+        if (sent.empty() || sent[0] != 0xFF || !bench::Intact(ByteSpan(sent).subspan(1)))
             ++answersGarbled;
         answeredSequence.push_back(lastPoll);
     });
@@ -220,15 +202,14 @@ int main(int argc, char** argv)
     long long stalls = 0;
     QTimer watch;
     watch.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&watch, &QTimer::timeout,
-                     [&] {
-                         const qint64 gap = sinceTick.restart();
-                         longestGap = std::max(longestGap, gap);
-                         // A tick of the window takes up to about 15 ms; beyond 30 ms the
-                         // process was held off the CPU (or the loop was blocked).
-                         if (gap > 30)
-                             ++stalls;
-                     });
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTick.restart();
+        longestGap = std::max(longestGap, gap);
+        // A tick of the window takes up to about 15 ms; beyond 30 ms the process was held
+        // off the CPU (or the loop was blocked).
+        if (gap > 30)
+            ++stalls;
+    });
     sinceTick.start();
     watch.start(10);
 
@@ -271,10 +252,8 @@ int main(int argc, char** argv)
     std::vector<std::uint8_t> sentBytes;
     TelegramDigest sentIntact;
     long long pollsAfterOpen = 0;
-    std::map<std::uint8_t, double> pollWritten;
-    std::vector<double> latencies;
-    std::size_t answer = 0;
-    for (const auto& line : sim.Log()) {
+    const auto log = sim.Log();
+    for (const auto& line : log) {
         if (line.direction == "TX") {
             const std::size_t at = sentBytes.size();
             sentBytes.insert(sentBytes.end(), line.bytes.begin(), line.bytes.end());
@@ -282,18 +261,11 @@ int main(int argc, char** argv)
                 continue;
             if (line.kind != "noise")
                 sentIntact.Add(line.bytes);
-            if (line.kind == "poll") {
+            if (line.kind == "poll")
                 ++pollsAfterOpen;
-                if (const auto lengths = DelkaTelegramu(line.bytes);
-                    lengths && line.bytes.size() > lengths->header)
-                    pollWritten[line.bytes[lengths->header]] = line.ms;
-            }
-        } else if (line.kind == "read-request" && answer < answeredSequence.size()) {
-            const auto poll = pollWritten.find(answeredSequence[answer++]);
-            if (poll != pollWritten.end())
-                latencies.push_back(line.ms - poll->second);
         }
     }
+    const std::vector<double> latencies = bench::PollAnswerLatencies(log, answeredSequence);
     const bool captureWhole = captured && sentBytes.size() == totalSent &&
                               std::equal(captured->begin(), captured->end(),
                                          sentBytes.begin() + static_cast<std::ptrdiff_t>(opened));
@@ -345,12 +317,13 @@ int main(int argc, char** argv)
         std::printf("  poll-answer latency   %zu timed: min %.3f, mean %.3f, median %.3f, 90th "
                     "percentile %.3f, 99th percentile %.3f, maximum %.3f ms; design bound %.1f "
                     "ms, %ld over\n",
-                    sorted.size(), sorted.front(), mean, Percentile(sorted, 50),
-                    Percentile(sorted, 90), Percentile(sorted, 99), sorted.back(), bound,
-                    static_cast<long>(over));
+                    sorted.size(), sorted.front(), mean, bench::Percentile(sorted, 50),
+                    bench::Percentile(sorted, 90), bench::Percentile(sorted, 99), sorted.back(),
+                    bound, static_cast<long>(over));
     }
-    std::printf("  event loop            longest gap between 10 ms ticks %lld ms, %lld gaps over 30 ms\n",
-                static_cast<long long>(longestGap), stalls);
+    std::printf(
+        "  event loop            longest gap between 10 ms ticks %lld ms, %lld gaps over 30 ms\n",
+        static_cast<long long>(longestGap), stalls);
     std::printf("  peak resident memory  %lld KiB after the warm-up (%lld telegrams shown), "
                 "%lld KiB at the end: growth %lld KiB (resident now %lld KiB)\n",
                 atStart.peakKiB, shownAtStart, atEnd.peakKiB, atEnd.peakKiB - atStart.peakKiB,

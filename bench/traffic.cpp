@@ -129,4 +129,12 @@ MixedStream MakeMixedStream(std::size_t minBytes, std::uint32_t seed)
     return s;
 }
 
+bool Intact(ByteSpan telegram)
+{
+    const auto lengths = DelkaTelegramu(telegram);
+    return lengths && telegram.size() == std::size_t{lengths->header} + lengths->block &&
+           KontrolniSoucet(telegram.first(lengths->header)) == 0 &&
+           KontrolniSoucet(telegram.subspan(lengths->header)) == 0;
+}
+
 } // namespace qtr290::bench

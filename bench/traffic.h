@@ -16,6 +16,9 @@ Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, Byte
 // A short telegram of the given kind (0 to 7); `block` without its checksum, 1 to 32 bytes.
 Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, ByteSpan block);
 
+// Whole and of the length its header states, with both checksums right.
+bool Intact(ByteSpan telegram);
+
 struct MixedStream {
     Bytes bytes;
     std::size_t intact = 0; // telegrams put in whole (polls included)

@@ -81,14 +81,11 @@ Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
-        memo = std::make_unique<bench::MemoWatch>(
-            form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
-                const auto lengths = DelkaTelegramu(telegram);
-                if (lengths && telegram.size() == lengths->header + lengths->block &&
-                    KontrolniSoucet(ByteSpan(telegram).first(lengths->header)) == 0 &&
-                    KontrolniSoucet(ByteSpan(telegram).subspan(lengths->header)) == 0)
-                    ++pass.intactShown;
-            });
+        memo = std::make_unique<bench::MemoWatch>(form.Memo1,
+                                                  [&](const std::vector<std::uint8_t>& telegram) {
+                                                      if (bench::Intact(telegram))
+                                                          ++pass.intactShown;
+                                                  });
     QFile::remove(window.CapturePath());
 
     QElapsedTimer timer;
