@@ -2,7 +2,8 @@
 #include "main.h"
 #include "application.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qtr290::TApplication application(argc, argv);
     qtr290::TForm1 form;
     form.show();

@@ -10,7 +10,8 @@
 
 namespace qtr290 {
 
-bool EnsureParentDirectory(const std::filesystem::path& file) {
+bool EnsureParentDirectory(const std::filesystem::path& file)
+{
     const std::filesystem::path parent = file.parent_path();
     if (parent.empty())
         return true;
@@ -21,11 +22,13 @@ bool EnsureParentDirectory(const std::filesystem::path& file) {
     return !error && std::filesystem::is_directory(parent, error);
 }
 
-QString CaptureFilePath(const QString& adresarProgramu) {
+QString CaptureFilePath(const QString& adresarProgramu)
+{
     return adresarProgramu + QLatin1Char('/') + QLatin1String(CaptureFileName);
 }
 
-std::string CasovaZnacka(const QDateTime& when) {
+std::string CasovaZnacka(const QDateTime& when)
+{
     const QDate date = when.date();
     const QTime time = when.time();
     char buffer[64];
@@ -35,25 +38,30 @@ std::string CasovaZnacka(const QDateTime& when) {
     return buffer;
 }
 
-std::string CasovaZnacka() {
+std::string CasovaZnacka()
+{
     return CasovaZnacka(QDateTime::currentDateTime());
 }
 
-std::string CaptureChunkLine(ByteSpan chunk, const QDateTime& when) {
+std::string CaptureChunkLine(ByteSpan chunk, const QDateTime& when)
+{
     return CasovaZnacka(when) + '>' + ChunkText(chunk) + "\r\n";
 }
 
-std::string CaptureQueuedLine(const QDateTime& when) {
+std::string CaptureQueuedLine(const QDateTime& when)
+{
     return CasovaZnacka(when) + ">Cteni dat\r\n";
 }
 
-bool PripisDoSouboru(const QString& path, ByteSpan bytes) {
+bool PripisDoSouboru(const QString& path, ByteSpan bytes)
+{
     if (path.isEmpty())
         return false;
     return AppendExclusive(std::filesystem::path(path.toStdU16String()), bytes);
 }
 
-bool PripisDoSouboru(const QString& path, std::string_view text) {
+bool PripisDoSouboru(const QString& path, std::string_view text)
+{
     return PripisDoSouboru(
         path, ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }

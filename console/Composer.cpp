@@ -15,7 +15,8 @@ const std::array<const char*, MemoryAreaCount> ZarizeniItems = {
 
 namespace {
 
-unsigned DigitValue(char32_t c) {
+unsigned DigitValue(char32_t c)
+{
     if (c >= U'0' && c <= U'9')
         return c - U'0';
     if (c >= U'A' && c <= U'F')
@@ -27,7 +28,8 @@ unsigned DigitValue(char32_t c) {
 
 // Characters are counted as code points, so a character outside the BMP is one
 // character and not two halves.
-std::uint8_t ByteOfLastTwo(const QList<uint>& chars, qsizetype begin, qsizetype end) {
+std::uint8_t ByteOfLastTwo(const QList<uint>& chars, qsizetype begin, qsizetype end)
+{
     unsigned value = 0;
     if (end - begin >= 1)
         value += DigitValue(chars[end - 1]);
@@ -38,20 +40,24 @@ std::uint8_t ByteOfLastTwo(const QList<uint>& chars, qsizetype begin, qsizetype 
 
 } // namespace
 
-std::uint8_t HexNaByte(QStringView text) {
+std::uint8_t HexNaByte(QStringView text)
+{
     const QList<uint> chars = text.toUcs4();
     return ByteOfLastTwo(chars, 0, chars.size());
 }
 
-QString OdstranZnak(QStringView text, QChar znak) {
+QString OdstranZnak(QStringView text, QChar znak)
+{
     return text.toString().remove(znak);
 }
 
-QString FieldHex(unsigned value) {
+QString FieldHex(unsigned value)
+{
     return QString::fromLatin1(HexNumber(value));
 }
 
-std::vector<std::uint8_t> RozeberData(QStringView text) {
+std::vector<std::uint8_t> RozeberData(QStringView text)
+{
     const QList<uint> chars = OdstranZnak(text, QLatin1Char(' ')).toUcs4();
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(chars.size() + 1) / 2);
@@ -60,30 +66,35 @@ std::vector<std::uint8_t> RozeberData(QStringView text) {
     return bytes;
 }
 
-std::uint8_t KodOblastiZIndexu(int areaIndex) {
+std::uint8_t KodOblastiZIndexu(int areaIndex)
+{
     if (areaIndex < 0 || areaIndex >= MemoryAreaCount)
         return 0x00;
     return static_cast<std::uint8_t>(areaIndex * 0x10);
 }
 
-QString TextDev(std::uint8_t kodOblasti, bool zapis) {
+QString TextDev(std::uint8_t kodOblasti, bool zapis)
+{
     return FieldHex(RequestDeviceByte(kodOblasti, zapis));
 }
 
-QString TextRW(bool zapis, std::size_t pocetDat) {
+QString TextRW(bool zapis, std::size_t pocetDat)
+{
     // The count is shown whole: a long data line gives more than two digits.
     return zapis ? FieldHex(static_cast<unsigned>(pocetDat + 4)) : QStringLiteral("03");
 }
 
 QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, QStringView dev,
-                           QStringView rw) {
+                           QStringView rw)
+{
     const std::array<std::uint8_t, 5> header = {HexNaByte(sync), HexNaByte(to), HexNaByte(from),
                                                 HexNaByte(dev), HexNaByte(rw)};
     return FieldHex(KontrolniSoucet(header));
 }
 
 DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView addr2,
-                           QStringView addr3, ByteSpan dataTLG, bool zapis) {
+                           QStringView addr3, ByteSpan dataTLG, bool zapis)
+{
     std::vector<std::uint8_t> block = {HexNaByte(dataLen), HexNaByte(addr1), HexNaByte(addr2),
                                        HexNaByte(addr3)};
     block.insert(block.end(), dataTLG.begin(), dataTLG.end());
@@ -100,12 +111,14 @@ DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView a
     return preview;
 }
 
-std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3) {
+std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3)
+{
     return std::uint32_t{HexNaByte(addr3)} * 0x10000 + std::uint32_t{HexNaByte(addr2)} * 0x100 +
            HexNaByte(addr1);
 }
 
-OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat) {
+OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat)
+{
     using Vysledek = OvereniPozadavku::Vysledek;
     if (!zapis)
         return {};
@@ -116,28 +129,33 @@ OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocet
     return {};
 }
 
-void ComposerState::Obnov() {
+void ComposerState::Obnov()
+{
     Edt_SyncChange();
     Rgp_ZarizeniClick();
     Rgp_druhTLGClick();
     Cmb_DataChange();
 }
 
-void ComposerState::Edt_SyncChange() {
+void ComposerState::Edt_SyncChange()
+{
     crcHead = PrepocitejHlavicku(sync, to, from, dev, rw);
 }
 
-void ComposerState::Rgp_ZarizeniClick() {
+void ComposerState::Rgp_ZarizeniClick()
+{
     NastavDev();
 }
 
-void ComposerState::NastavDev() {
+void ComposerState::NastavDev()
+{
     KodOblasti = KodOblastiZIndexu(zarizeni);
     dev = TextDev(KodOblasti, zapis);
     Edt_SyncChange();
 }
 
-void ComposerState::Rgp_druhTLGClick() {
+void ComposerState::Rgp_druhTLGClick()
+{
     NastavDev();
     rw = TextRW(zapis, DataTLG.size());
     crcWriteEnabled = zapis;
@@ -146,7 +164,8 @@ void ComposerState::Rgp_druhTLGClick() {
     Edt_DataLenChange();
 }
 
-void ComposerState::Cmb_DataChange() {
+void ComposerState::Cmb_DataChange()
+{
     DataTLG = RozeberData(data);
     pocetBytu = QString::number(DataTLG.size());
     dataLen = FieldHex(static_cast<unsigned>(DataTLG.size()));
@@ -155,13 +174,15 @@ void ComposerState::Cmb_DataChange() {
     Edt_DataLenChange();
 }
 
-void ComposerState::Edt_DataLenChange() {
+void ComposerState::Edt_DataLenChange()
+{
     const DataPreview preview = PrepocitejData(dataLen, addr1, addr2, addr3, DataTLG, zapis);
     crcWrite = preview.crcWrite;
     crcTlg = preview.crcTlg;
 }
 
-void ComposerState::NastavTest() {
+void ComposerState::NastavTest()
+{
     to = QStringLiteral("00");
     Edt_SyncChange();
     from = QStringLiteral("F0");

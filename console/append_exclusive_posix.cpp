@@ -16,7 +16,8 @@ namespace {
 class Descriptor {
 public:
     explicit Descriptor(int fd) : FFd(fd) {}
-    ~Descriptor() {
+    ~Descriptor()
+    {
         if (FFd >= 0)
             ::close(FFd);
     }
@@ -25,7 +26,8 @@ public:
 
     int Get() const { return FFd; }
     // Closes now so that a close error can be reported.
-    bool Close() {
+    bool Close()
+    {
         const int fd = FFd;
         FFd = -1;
         return ::close(fd) == 0; // Linux releases the descriptor even on EINTR: no retry
@@ -35,7 +37,8 @@ private:
     int FFd;
 };
 
-bool WriteAll(int fd, ByteSpan bytes) {
+bool WriteAll(int fd, ByteSpan bytes)
+{
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -50,7 +53,8 @@ bool WriteAll(int fd, ByteSpan bytes) {
 
 } // namespace
 
-bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes) {
+bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes)
+{
     const char* name = file.c_str();
 
     // Only a regular file is a capture file: opening a device or a FIFO could block
@@ -63,8 +67,8 @@ bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes) {
         return false;
     }
 
-    Descriptor fd(::open(name,
-                         O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
+    Descriptor fd(
+        ::open(name, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (fd.Get() < 0)
         return false;
     // Shared with nobody; a holder of the lock makes us drop the line, never wait.

@@ -55,7 +55,8 @@ bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes)
 
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
         DWORD written = 0;
         if (!WriteFile(handle.Get(), bytes.data() + done, chunk, &written, nullptr) ||
             written == 0) {

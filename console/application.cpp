@@ -9,7 +9,8 @@ namespace qtr290 {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool TApplication::notify(QObject* receiver, QEvent* event) {
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
     // The window's handlers catch their own errors; this is the net under everything else.
     try {
         return QApplication::notify(receiver, event);
@@ -21,7 +22,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     return false;
 }
 
-void TApplication::ShowException(const QString& message) {
+void TApplication::ShowException(const QString& message)
+{
     QWidget* parent = QApplication::activeWindow();
     QMessageBox::critical(parent, parent ? parent->windowTitle() : applicationName(), message,
                           QMessageBox::Ok);

@@ -16,7 +16,8 @@ constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
 // A lone CR (a last line without LF, or CR CR LF) counts as blank, so a value reads the
 // same before and after the line gets its line break.
-std::string_view Trim(std::string_view s) {
+std::string_view Trim(std::string_view s)
+{
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!s.empty() && blank(s.front()))
         s.remove_prefix(1);
@@ -25,14 +26,16 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
     const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
                                               [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Cuts at most MaxValueLength bytes without splitting a UTF-8 sequence.
-std::string_view Clip(std::string_view s) {
+std::string_view Clip(std::string_view s)
+{
     if (s.size() <= IniProfile::MaxValueLength)
         return s;
     std::size_t n = IniProfile::MaxValueLength;
@@ -45,7 +48,8 @@ std::string_view Clip(std::string_view s) {
 
 IniProfile::IniProfile(QString path) : FPath(std::move(path)) {}
 
-bool IniProfile::Load() {
+bool IniProfile::Load()
+{
     FLines.clear();
     FEol = "\r\n";
     FWritable = true;
@@ -66,7 +70,8 @@ bool IniProfile::Load() {
     return true;
 }
 
-void IniProfile::Parse(const std::string& bytes) {
+void IniProfile::Parse(const std::string& bytes)
+{
     bool eolKnown = false;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -89,7 +94,8 @@ void IniProfile::Parse(const std::string& bytes) {
     }
 }
 
-IniProfile::Parsed IniProfile::ParseLine(std::size_t index) const {
+IniProfile::Parsed IniProfile::ParseLine(std::size_t index) const
+{
     std::string_view text = FLines[index].text;
     if (index == 0 && text.starts_with(Utf8Bom))
         text.remove_prefix(Utf8Bom.size());
@@ -117,7 +123,8 @@ IniProfile::Parsed IniProfile::ParseLine(std::size_t index) const {
     return parsed;
 }
 
-std::optional<std::size_t> IniProfile::FindSection(std::string_view section) const {
+std::optional<std::size_t> IniProfile::FindSection(std::string_view section) const
+{
     for (std::size_t i = 0; i < FLines.size(); ++i) {
         const Parsed p = ParseLine(i);
         if (p.kind == Parsed::Section && EqualsNoCase(p.name, section))
@@ -126,14 +133,16 @@ std::optional<std::size_t> IniProfile::FindSection(std::string_view section) con
     return std::nullopt;
 }
 
-std::size_t IniProfile::SectionEnd(std::size_t header) const {
+std::size_t IniProfile::SectionEnd(std::size_t header) const
+{
     std::size_t i = header + 1;
     while (i < FLines.size() && ParseLine(i).kind != Parsed::Section)
         ++i;
     return i;
 }
 
-std::optional<std::string> IniProfile::Find(std::string_view section, std::string_view key) const {
+std::optional<std::string> IniProfile::Find(std::string_view section, std::string_view key) const
+{
     const auto header = FindSection(section);
     if (!header)
         return std::nullopt;
@@ -147,19 +156,22 @@ std::optional<std::string> IniProfile::Find(std::string_view section, std::strin
 }
 
 std::string IniProfile::ReadString(std::string_view section, std::string_view key,
-                                   std::string_view fallback) const {
+                                   std::string_view fallback) const
+{
     if (auto value = Find(section, key))
         return std::move(*value);
     return std::string(fallback);
 }
 
-int IniProfile::ReadInteger(std::string_view section, std::string_view key, int fallback) const {
+int IniProfile::ReadInteger(std::string_view section, std::string_view key, int fallback) const
+{
     const auto value = Find(section, key);
     return value ? StrToIntDef(*value, fallback) : fallback;
 }
 
 std::vector<std::pair<std::string, std::string>>
-IniProfile::ReadSection(std::string_view section) const {
+IniProfile::ReadSection(std::string_view section) const
+{
     std::vector<std::pair<std::string, std::string>> entries;
     const auto header = FindSection(section);
     if (!header)
@@ -173,8 +185,8 @@ IniProfile::ReadSection(std::string_view section) const {
     return entries;
 }
 
-void IniProfile::WriteString(std::string_view section, std::string_view key,
-                             std::string_view value) {
+void IniProfile::WriteString(std::string_view section, std::string_view key, std::string_view value)
+{
     std::string clean;
     clean.reserve(value.size());
     for (const char c : value)
@@ -212,14 +224,16 @@ void IniProfile::WriteString(std::string_view section, std::string_view key,
                   Line{std::string(key) + "=" + clean, FEol});
 }
 
-std::string IniProfile::Contents() const {
+std::string IniProfile::Contents() const
+{
     std::string bytes;
     for (const Line& line : FLines)
         bytes += line.text + line.eol;
     return bytes;
 }
 
-bool IniProfile::Save() {
+bool IniProfile::Save()
+{
     if (!FWritable)
         return false;
     QSaveFile file(FPath);

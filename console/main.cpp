@@ -55,18 +55,21 @@ const QString TextNeodpovida = QStringLiteral("Odesílaný TLG neodpovídá zobr
 const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
 const QString TextPresto = QStringLiteral("Zařadit TLG přesto?");
 
-template <class Widget> Widget* Pojmenuj(Widget* widget, const char* name) {
+template <class Widget> Widget* Pojmenuj(Widget* widget, const char* name)
+{
     widget->setObjectName(QLatin1String(name));
     widget->setAccessibleDescription(QLatin1String(name));
     return widget;
 }
 
-std::string Utf8(const QString& text) {
+std::string Utf8(const QString& text)
+{
     return text.toUtf8().toStdString();
 }
 
 // The COM number of a "COM<n>" key of the [Porty] section: decimal digits only.
-std::optional<int> CisloPortuKlice(std::string_view key) {
+std::optional<int> CisloPortuKlice(std::string_view key)
+{
     if (key.size() < 4 || key.size() > 7)
         return std::nullopt;
     for (int i = 0; i < 3; ++i)
@@ -82,12 +85,14 @@ std::optional<int> CisloPortuKlice(std::string_view key) {
 }
 
 // What the link does with an item's number: its port number is one byte wide.
-int CisloPortuLinky(int itemNumber) {
+int CisloPortuLinky(int itemNumber)
+{
     return static_cast<std::uint8_t>(itemNumber);
 }
 
 // Inserts the text as one or more paragraphs before the first one.
-void VlozNahoru(QPlainTextEdit* memo, const QString& text) {
+void VlozNahoru(QPlainTextEdit* memo, const QString& text)
+{
     QTextCursor cursor(memo->document());
     const bool prazdny = memo->document()->isEmpty();
     cursor.insertText(text);
@@ -96,7 +101,8 @@ void VlozNahoru(QPlainTextEdit* memo, const QString& text) {
 }
 
 // Appends the text as one or more paragraphs after the last one.
-void PripojDolu(QPlainTextEdit* memo, const QString& text) {
+void PripojDolu(QPlainTextEdit* memo, const QString& text)
+{
     QTextCursor cursor(memo->document());
     cursor.movePosition(QTextCursor::End);
     if (!memo->document()->isEmpty())
@@ -105,7 +111,8 @@ void PripojDolu(QPlainTextEdit* memo, const QString& text) {
 }
 
 // Removes the first or the last paragraph with its break.
-void OdeberKrajni(QPlainTextEdit* memo, bool posledni) {
+void OdeberKrajni(QPlainTextEdit* memo, bool posledni)
+{
     QTextCursor cursor(memo->document());
     if (posledni) {
         cursor.movePosition(QTextCursor::End);
@@ -117,12 +124,14 @@ void OdeberKrajni(QPlainTextEdit* memo, bool posledni) {
     cursor.removeSelectedText();
 }
 
-bool JeHexCislice(char32_t c) {
+bool JeHexCislice(char32_t c)
+{
     return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'F') || (c >= U'a' && c <= U'f');
 }
 
 // Whether the edit's text plainly says this byte: one or two hex digits of its value.
-bool Ukazuje(const QString& text, std::uint8_t value) {
+bool Ukazuje(const QString& text, std::uint8_t value)
+{
     if (text.isEmpty() || text.size() > 2)
         return false;
     for (const QChar c : text)
@@ -132,14 +141,16 @@ bool Ukazuje(const QString& text, std::uint8_t value) {
 }
 
 // Whether the data line holds hex digits and spaces only, so that its bytes are what it says.
-bool JsouCistaData(const QString& text) {
+bool JsouCistaData(const QString& text)
+{
     for (const QChar c : text)
         if (c != QLatin1Char(' ') && !JeHexCislice(c.unicode()))
             return false;
     return true;
 }
 
-QString PopisZarizeni(int comNumber) {
+QString PopisZarizeni(int comNumber)
+{
     const std::string device = ComPortDevice(comNumber);
     return device.empty()
                ? QStringLiteral("COM%1 bez zařízení").arg(comNumber)
@@ -149,7 +160,8 @@ QString PopisZarizeni(int comNumber) {
 } // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
-    : QMainWindow(parent), FOptions(std::move(options)) {
+    : QMainWindow(parent), FOptions(std::move(options))
+{
     setWindowTitle(Titulek);
     // System menu and minimise, no maximise: the controls keep fixed places.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -165,12 +177,14 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     setFixedSize(sizeHint());
 }
 
-TForm1::~TForm1() {
+TForm1::~TForm1()
+{
     // The port must stop delivering to this window before the controls go.
     Komunikace.reset();
 }
 
-void TForm1::VytvorOvladace() {
+void TForm1::VytvorOvladace()
+{
     auto* central = new QWidget(this);
     setCentralWidget(central);
     auto* column = new QVBoxLayout(central);
@@ -402,7 +416,8 @@ void TForm1::VytvorOvladace() {
     StatusBar1->addWidget(FStatusPanel, 1);
 }
 
-void TForm1::PripojComposer() {
+void TForm1::PripojComposer()
+{
     // textChanged also fires when the program sets a text, as the original's change events did.
     for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW})
         connect(edit, &QLineEdit::textChanged, this,
@@ -418,7 +433,8 @@ void TForm1::PripojComposer() {
             [this] { Chranene([this] { Rgp_druhTLGClick(); }); });
 }
 
-void TForm1::PripojUdalosti() {
+void TForm1::PripojUdalosti()
+{
     connect(Rgp_Stav, &TRadioGroup::Click, this, [this] {
         Chranene([this] { Rgp_StavClick(); });
         AktualizujStav();
@@ -442,7 +458,8 @@ void TForm1::PripojUdalosti() {
     tlacitko(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == Edt_PocetBytu && event->type() == QEvent::FocusOut)
         Chranene([this] { Edt_PocetBytuExit(); });
     if (watched == Cmb_Data || (Cmb_Data && watched == Cmb_Data->lineEdit())) {
@@ -461,11 +478,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TForm1::CestaNastaveni() const {
+QString TForm1::CestaNastaveni() const
+{
     return AdresarProgramu + QStringLiteral("/nastaveni.ini");
 }
 
-void TForm1::FormCreate() {
+void TForm1::FormCreate()
+{
     AdresarProgramu =
         QDir::cleanPath(FOptions.adresarProgramu.isEmpty() ? QCoreApplication::applicationDirPath()
                                                            : FOptions.adresarProgramu);
@@ -507,7 +526,8 @@ void TForm1::FormCreate() {
         Zprava(MessageKind::Warning, TextPortNelzeOtevrit);
 }
 
-void TForm1::NactiPrepisyPortu(const IniProfile& ini) {
+void TForm1::NactiPrepisyPortu(const IniProfile& ini)
+{
     std::map<int, std::string> overrides;
     for (const auto& [key, value] : ini.ReadSection(SekcePorty))
         if (const auto number = CisloPortuKlice(key))
@@ -515,12 +535,14 @@ void TForm1::NactiPrepisyPortu(const IniProfile& ini) {
     SetComPortOverrides(std::move(overrides));
 }
 
-void TForm1::PopisPorty() {
+void TForm1::PopisPorty()
+{
     for (int i = 0; i < Cmb_ComPort->count(); ++i)
         Cmb_ComPort->setItemData(i, PopisZarizeni(CisloPortuLinky(i + 1)), Qt::ToolTipRole);
 }
 
-bool TForm1::OtevriPort() {
+bool TForm1::OtevriPort()
+{
     const int baudRate = StrToInt(Utf8(Edt_BaudRate->text()));
     if (Komunikace->Otevri(baudRate)) {
         Komunikace->NastavDTR(false);
@@ -537,13 +559,15 @@ bool TForm1::OtevriPort() {
     return false;
 }
 
-void TForm1::Edt_PocetBytuExit() {
+void TForm1::Edt_PocetBytuExit()
+{
     // A count below 1 cannot lay out a line; it falls back like a text that is no number.
     const auto value = ParseInteger(Utf8(Edt_PocetBytu->text()));
     PocetBytuNaRadku = value && *value >= 1 ? *value : VychoziPocetBytu;
 }
 
-void TForm1::Rgp_StavClick() {
+void TForm1::Rgp_StavClick()
+{
     if (!Komunikace)
         return;
     if (Rgp_Stav->ItemIndex() == 1) {
@@ -554,7 +578,8 @@ void TForm1::Rgp_StavClick() {
     }
 }
 
-void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) {
+void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
+{
     // Runs from the port's tick inside the event loop: nothing may escape from here, and an
     // error is told to the operator only after the tick.
     Chranene(
@@ -615,7 +640,8 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data) 
         Hlaseni::Pozdeji);
 }
 
-bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const {
+bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
+{
     const QString od = Edt_FiltrOd->text();
     const QString pro = Edt_FiltrPro->text();
     DisplayFilter filter;
@@ -627,11 +653,13 @@ bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const {
     return qtr290::ZobrazitTLG(To, From, Vyzva, filter);
 }
 
-bool TForm1::NejnovejsiNahore() const {
+bool TForm1::NejnovejsiNahore() const
+{
     return Rgp_Razeni->ItemIndex() == 0;
 }
 
-void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo) {
+void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo)
+{
     if (Memo->blockCount() > LimitRadku)
         Memo->clear();
     const QString text = QString::fromLatin1(TelegramText(Data, PocetBytuNaRadku));
@@ -644,13 +672,15 @@ void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo) {
     }
 }
 
-void TForm1::VypisOdeslany() {
+void TForm1::VypisOdeslany()
+{
     // The whole transmission, lead byte included: up to 256 bytes.
     if (Komunikace && Komunikace->DelkaPosledni() != 0)
         VypisTLG(Komunikace->PosledniTLG(), Memo3);
 }
 
-void TForm1::VypisChybu(std::string_view Radek) {
+void TForm1::VypisChybu(std::string_view Radek)
+{
     const QString text = QString::fromLatin1(Radek.data(), qsizetype(Radek.size()));
     const bool nahore = NejnovejsiNahore();
     if (nahore)
@@ -661,42 +691,50 @@ void TForm1::VypisChybu(std::string_view Radek) {
         OdeberKrajni(Memo1, nahore);
 }
 
-void TForm1::Button1Click() {
+void TForm1::Button1Click()
+{
     Memo1->clear();
 }
 
-void TForm1::Button2Click() {
+void TForm1::Button2Click()
+{
     Memo2->clear();
 }
 
-void TForm1::Button3Click() {
+void TForm1::Button3Click()
+{
     Memo3->clear();
 }
 
-bool TForm1::Zapis() const {
+bool TForm1::Zapis() const
+{
     return Rgp_druhTLG->ItemIndex() == 1;
 }
 
-void TForm1::Edt_SyncChange() {
+void TForm1::Edt_SyncChange()
+{
     PrepocitejHlavicku();
 }
 
-void TForm1::PrepocitejHlavicku() {
-    Edt_CRCHead->setText(qtr290::PrepocitejHlavicku(Edt_Sync->text(), Edt_To->text(),
-                                                    Edt_From->text(), Edt_Dev->text(),
-                                                    Edt_RW->text()));
+void TForm1::PrepocitejHlavicku()
+{
+    Edt_CRCHead->setText(qtr290::PrepocitejHlavicku(
+        Edt_Sync->text(), Edt_To->text(), Edt_From->text(), Edt_Dev->text(), Edt_RW->text()));
 }
 
-void TForm1::Rgp_ZarizeniClick() {
+void TForm1::Rgp_ZarizeniClick()
+{
     NastavDev();
 }
 
-void TForm1::NastavDev() {
+void TForm1::NastavDev()
+{
     KodOblasti = KodOblastiZIndexu(Rgp_Zarizeni->ItemIndex());
     Edt_Dev->setText(TextDev(KodOblasti, Zapis()));
 }
 
-void TForm1::Rgp_druhTLGClick() {
+void TForm1::Rgp_druhTLGClick()
+{
     NastavDev();
     Edt_RW->setText(TextRW(Zapis(), DataTLG.size()));
     Edt_CRCWrite->setEnabled(Zapis());
@@ -704,7 +742,8 @@ void TForm1::Rgp_druhTLGClick() {
     Edt_DataLenChange();
 }
 
-void TForm1::Cmb_DataChange() {
+void TForm1::Cmb_DataChange()
+{
     DataTLG = RozeberData(Cmb_Data->currentText());
     Lbl_PocetBytu->setText(QString::number(DataTLG.size()));
     Edt_DataLen->setText(FieldHex(static_cast<unsigned>(DataTLG.size())));
@@ -712,7 +751,8 @@ void TForm1::Cmb_DataChange() {
     Edt_DataLenChange();
 }
 
-bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key) {
+bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key)
+{
     if (Key->key() == Qt::Key_Return || Key->key() == Qt::Key_Enter) {
         focusNextChild();
         return true;
@@ -733,15 +773,18 @@ bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key) {
     return false;
 }
 
-void TForm1::Cmb_DataExit() {
+void TForm1::Cmb_DataExit()
+{
     Cmb_Data->addItem(Cmb_Data->currentText());
 }
 
-void TForm1::Edt_DataLenChange() {
+void TForm1::Edt_DataLenChange()
+{
     PrepocitejData();
 }
 
-void TForm1::PrepocitejData() {
+void TForm1::PrepocitejData()
+{
     const DataPreview preview =
         qtr290::PrepocitejData(Edt_DataLen->text(), Edt_Addr1->text(), Edt_Addr2->text(),
                                Edt_Addr3->text(), DataTLG, Zapis());
@@ -750,7 +793,8 @@ void TForm1::PrepocitejData() {
 }
 
 QString TForm1::RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint32_t adresa,
-                                  std::uint8_t count) const {
+                                  std::uint8_t count) const
+{
     const bool zapis = Zapis();
     const RequestTarget target{from, to, KodOblasti, adresa};
     const std::vector<std::uint8_t> tlg =
@@ -761,9 +805,9 @@ QString TForm1::RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint3
     // The fields that show bytes of the telegram, with those bytes; then the inputs,
     // whose text must say the byte that is read from it.
     std::vector<std::pair<const QLineEdit*, std::uint8_t>> pole = {
-        {Edt_Sync, tlg[0]},    {Edt_To, tlg[1]},    {Edt_From, tlg[2]},  {Edt_Dev, tlg[3]},
-        {Edt_RW, tlg[4]},      {Edt_CRCHead, tlg[5]}, {Edt_DataLen, tlg[6]}, {Edt_Addr1, tlg[7]},
-        {Edt_Addr2, tlg[8]},   {Edt_Addr3, tlg[9]}, {Edt_CRCTLG, tlg.back()}};
+        {Edt_Sync, tlg[0]},  {Edt_To, tlg[1]},      {Edt_From, tlg[2]},      {Edt_Dev, tlg[3]},
+        {Edt_RW, tlg[4]},    {Edt_CRCHead, tlg[5]}, {Edt_DataLen, tlg[6]},   {Edt_Addr1, tlg[7]},
+        {Edt_Addr2, tlg[8]}, {Edt_Addr3, tlg[9]},   {Edt_CRCTLG, tlg.back()}};
     if (zapis)
         pole.push_back({Edt_CRCWrite, tlg[tlg.size() - 2]});
     bool souhlasi = !zapis || JsouCistaData(Cmb_Data->currentText());
@@ -775,7 +819,8 @@ QString TForm1::RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint3
            TextOdesleSe.arg(QString::fromLatin1(ChunkText(tlg)).trimmed());
 }
 
-bool TForm1::ZaradZComposeru() {
+bool TForm1::ZaradZComposeru()
+{
     if (!Komunikace)
         return false;
     const std::uint8_t to = HexNaByte(Edt_To->text());
@@ -811,11 +856,13 @@ bool TForm1::ZaradZComposeru() {
     return true;
 }
 
-void TForm1::Btn_PosliTLGClick() {
+void TForm1::Btn_PosliTLGClick()
+{
     ZaradZComposeru();
 }
 
-void TForm1::Button4Click() {
+void TForm1::Button4Click()
+{
     // A request that was not queued sends nothing: the operator asked for this one.
     if (!ZaradZComposeru())
         return;
@@ -823,7 +870,8 @@ void TForm1::Button4Click() {
     VypisOdeslany();
 }
 
-void TForm1::Btn_TestKomunikaceClick() {
+void TForm1::Btn_TestKomunikaceClick()
+{
     if (!Komunikace)
         return;
     Komunikace->VymazFrontu();
@@ -837,12 +885,14 @@ void TForm1::Btn_TestKomunikaceClick() {
     Btn_PosliTLGClick();
 }
 
-void TForm1::Btn_VymazBufferClick() {
+void TForm1::Btn_VymazBufferClick()
+{
     if (Komunikace)
         Komunikace->VymazFrontu();
 }
 
-void TForm1::FormClose() {
+void TForm1::FormClose()
+{
     Chranene([this] {
         IniProfile ini(CestaNastaveni());
         ini.Load();
@@ -863,7 +913,8 @@ void TForm1::FormClose() {
     std::vector<std::uint8_t>().swap(DataTLG);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void TForm1::closeEvent(QCloseEvent* event)
+{
     if (!FZavreno) {
         FZavreno = true;
         FormClose();
@@ -872,7 +923,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QString TForm1::TextStavu() const {
+QString TForm1::TextStavu() const
+{
     if (!Komunikace)
         return {};
     const std::string name = Komunikace->SeriovyPort().PortName();
@@ -917,15 +969,18 @@ QString TForm1::TextStavu() const {
     return text;
 }
 
-void TForm1::AktualizujStav() {
+void TForm1::AktualizujStav()
+{
     FStatusPanel->setText(TextStavu());
 }
 
-void TForm1::ZobrazChybu(const QString& text) {
+void TForm1::ZobrazChybu(const QString& text)
+{
     Zprava(MessageKind::Error, text);
 }
 
-void TForm1::Nahlas(const QString& text, Hlaseni hlaseni) {
+void TForm1::Nahlas(const QString& text, Hlaseni hlaseni)
+{
     if (hlaseni == Hlaseni::Ihned) {
         ZobrazChybu(text);
         return;
@@ -940,7 +995,8 @@ void TForm1::Nahlas(const QString& text, Hlaseni hlaseni) {
     });
 }
 
-void TForm1::Zprava(MessageKind kind, const QString& text) {
+void TForm1::Zprava(MessageKind kind, const QString& text)
+{
     if (FOptions.zprava) {
         FOptions.zprava(kind, text);
         return;
@@ -951,7 +1007,8 @@ void TForm1::Zprava(MessageKind kind, const QString& text) {
         QMessageBox::critical(this, Titulek, text, QMessageBox::Ok);
 }
 
-bool TForm1::Dotaz(const QString& text) {
+bool TForm1::Dotaz(const QString& text)
+{
     if (FOptions.dotaz)
         return FOptions.dotaz(text);
     QMessageBox box(QMessageBox::Warning, Titulek, text, QMessageBox::NoButton, this);

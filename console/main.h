@@ -196,7 +196,8 @@ private:
     bool FHlaseniCeka = false; // a deferred error report is on its way
 };
 
-template <class Handler> void TForm1::Chranene(Handler&& handler, Hlaseni hlaseni) {
+template <class Handler> void TForm1::Chranene(Handler&& handler, Hlaseni hlaseni)
+{
     try {
         handler();
     } catch (const std::exception& error) {

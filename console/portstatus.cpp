@@ -5,7 +5,8 @@
 
 namespace qtr290 {
 
-PortFailure DiagnoseOpenFailure(const std::string& devicePath) {
+PortFailure DiagnoseOpenFailure(const std::string& devicePath)
+{
     if (devicePath.empty())
         return PortFailure::NoDevice;
     const QFileInfo info(QString::fromStdString(devicePath));

@@ -8,7 +8,8 @@ namespace qtr290 {
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
                          QWidget* parent)
-    : QGroupBox(caption, parent), FButtons(new QButtonGroup(this)) {
+    : QGroupBox(caption, parent), FButtons(new QButtonGroup(this))
+{
     columns = std::max(columns, 1);
     const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
     auto* layout = new QGridLayout(this);
@@ -25,11 +26,13 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
     });
 }
 
-int TRadioGroup::ItemIndex() const {
+int TRadioGroup::ItemIndex() const
+{
     return FButtons->checkedId();
 }
 
-void TRadioGroup::SetItemIndex(int index) {
+void TRadioGroup::SetItemIndex(int index)
+{
     if (QAbstractButton* button = FButtons->button(index)) {
         button->setChecked(true);
         return;
@@ -42,11 +45,13 @@ void TRadioGroup::SetItemIndex(int index) {
     }
 }
 
-int TRadioGroup::Count() const {
+int TRadioGroup::Count() const
+{
     return static_cast<int>(FButtons->buttons().size());
 }
 
-QRadioButton* TRadioGroup::Item(int index) const {
+QRadioButton* TRadioGroup::Item(int index) const
+{
     return qobject_cast<QRadioButton*>(FButtons->button(index));
 }
 

@@ -6,7 +6,8 @@ namespace qtr290 {
 
 namespace {
 
-int DigitValue(char c, int base) {
+int DigitValue(char c, int base)
+{
     int value = -1;
     if (c >= '0' && c <= '9')
         value = c - '0';
@@ -19,7 +20,8 @@ int DigitValue(char c, int base) {
 
 } // namespace
 
-std::optional<int> ParseInteger(std::string_view text) {
+std::optional<int> ParseInteger(std::string_view text)
+{
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -57,13 +59,15 @@ std::optional<int> ParseInteger(std::string_view text) {
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-int StrToInt(std::string_view text) {
+int StrToInt(std::string_view text)
+{
     if (const auto value = ParseInteger(text))
         return *value;
     throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
 }
 
-int StrToIntDef(std::string_view text, int fallback) {
+int StrToIntDef(std::string_view text, int fallback)
+{
     return ParseInteger(text).value_or(fallback);
 }
 

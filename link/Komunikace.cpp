@@ -151,8 +151,8 @@ void TKomunikace::OdeberCekajici()
     if (Fronta.empty())
         return;
     const auto n = static_cast<std::size_t>(Fronta.front());
-    Fronta.erase(Fronta.begin(), Fronta.begin() + static_cast<std::ptrdiff_t>(
-                                                      std::min(n + 1, Fronta.size())));
+    Fronta.erase(Fronta.begin(),
+                 Fronta.begin() + static_cast<std::ptrdiff_t>(std::min(n + 1, Fronta.size())));
 }
 
 void TKomunikace::VymazFrontu()
@@ -196,18 +196,16 @@ bool TKomunikace::ReagujNaTelegram(ByteSpan telegram)
 void TKomunikace::ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf,
                                 const PrijemHandlers& handlers)
 {
-    qtr290::ZpracujPrijem(
-        prijemBuf,
-        {[&](ByteSpan telegram) {
-             if (handlers.zobrazit)
-                 handlers.zobrazit(telegram);
-             if (ReagujNaTelegram(telegram) && handlers.odeslano)
-                 handlers.odeslano(PosledniTLG());
-         },
-         [&](FramerError error) {
-             if (handlers.zprava)
-                 handlers.zprava(FramerErrorText(error));
-         }});
+    qtr290::ZpracujPrijem(prijemBuf, {[&](ByteSpan telegram) {
+                                          if (handlers.zobrazit)
+                                              handlers.zobrazit(telegram);
+                                          if (ReagujNaTelegram(telegram) && handlers.odeslano)
+                                              handlers.odeslano(PosledniTLG());
+                                      },
+                                      [&](FramerError error) {
+                                          if (handlers.zprava)
+                                              handlers.zprava(FramerErrorText(error));
+                                      }});
 }
 
 } // namespace qtr290

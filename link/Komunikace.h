@@ -18,9 +18,9 @@ namespace qtr290 {
 
 class TKomunikace {
 public:
-    static constexpr int DataZapisuSize = 257;          // positions 0 to 256, 0 unused
+    static constexpr int DataZapisuSize = 257; // positions 0 to 256, 0 unused
     static constexpr int MaxStagedPosition = 256;
-    static constexpr int MaxQueuedWriteCount = 243;     // Count + 12 must fit one length byte
+    static constexpr int MaxQueuedWriteCount = 243; // Count + 12 must fit one length byte
     static constexpr std::size_t VysilaciBufferSize = 270;
 
     explicit TKomunikace(std::unique_ptr<SerialPlatform> platform = MakeSystemPlatform());
@@ -49,14 +49,15 @@ public:
     // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.
     ByteSpan PosledniTLG() const;
     std::size_t PocetCekajicich() const; // pending telegrams in the queue
-    std::vector<std::uint8_t> NejstarsiCekajici() const; // the oldest pending telegram; empty if none
+    std::vector<std::uint8_t>
+    NejstarsiCekajici() const; // the oldest pending telegram; empty if none
 
     // Poll reaction for one intact telegram: a poll transmits the oldest pending
     // telegram, anything else drops it. True when something was transmitted.
     bool ReagujNaTelegram(ByteSpan telegram);
 
     struct PrijemHandlers {
-        std::function<void(ByteSpan telegram)> zobrazit; // display decision, before the reaction
+        std::function<void(ByteSpan telegram)> zobrazit;   // display decision, before the reaction
         std::function<void(std::string_view line)> zprava; // "Vadne CRC hlavicky" / "Vadne CRC dat"
         std::function<void(ByteSpan sent)> odeslano;       // 0xFF + telegram, after a poll answer
     };

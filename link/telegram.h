@@ -71,8 +71,8 @@ std::uint8_t TelegramFrom(ByteSpan telegram); // offset 2; 0 when absent
 struct RequestTarget {
     std::uint8_t from = 0xF0;
     std::uint8_t to = 0x00;
-    std::uint8_t area = 0;      // memory-area code (0x00 .. 0x60)
-    std::uint32_t address = 0;  // low 24 bits used
+    std::uint8_t area = 0;     // memory-area code (0x00 .. 0x60)
+    std::uint32_t address = 0; // low 24 bits used
 };
 
 std::uint8_t RequestDeviceByte(std::uint8_t area, bool write);

@@ -23,28 +23,31 @@ using qtr290::test::LockHolder;
 
 namespace {
 
-std::string ReadAll(const QString& path) {
+std::string ReadAll(const QString& path)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return "<unreadable>";
     return file.readAll().toStdString();
 }
 
-std::size_t OpenDescriptors() {
+std::size_t OpenDescriptors()
+{
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
     return count;
 }
 
-QDateTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
+QDateTime At(int y, int mo, int d, int h, int mi, int s, int ms)
+{
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms));
 }
 
-
 } // namespace
 
-TEST(CaptureFile, Timestamps) {
+TEST(CaptureFile, Timestamps)
+{
     struct Row {
         QDateTime when;
         const char* expected;
@@ -61,7 +64,8 @@ TEST(CaptureFile, Timestamps) {
     }
 }
 
-TEST(CaptureFile, TimestampOfNow) {
+TEST(CaptureFile, TimestampOfNow)
+{
     const QDateTime before = QDateTime::currentDateTime();
     const std::string now = CasovaZnacka();
     const QDateTime after = QDateTime::currentDateTime();
@@ -72,7 +76,8 @@ TEST(CaptureFile, TimestampOfNow) {
     EXPECT_LE(parsed, after);
 }
 
-TEST(CaptureFile, Lines) {
+TEST(CaptureFile, Lines)
+{
     const QDateTime when = At(2026, 12, 7, 9, 5, 3, 42);
     const std::vector<std::uint8_t> chunk = {0xA6, 0x00, 0xF0, 0x0A};
     EXPECT_EQ(CaptureChunkLine(chunk, when), "07122026 09:05:03:042>A6 00 F0 0A \r\n");
@@ -81,7 +86,8 @@ TEST(CaptureFile, Lines) {
     EXPECT_EQ(CaptureFilePath(QStringLiteral("/opt/qtr")), QStringLiteral("/opt/qtr/incoming.txt"));
 }
 
-TEST(CaptureFile, CreatesMissingDirectoriesAndAppends) {
+TEST(CaptureFile, CreatesMissingDirectoriesAndAppends)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("a/b/c/incoming.txt"));
@@ -101,7 +107,8 @@ TEST(CaptureFile, CreatesMissingDirectoriesAndAppends) {
     EXPECT_EQ(ReadAll(existing), std::string("old\r\nnew\0\xFF", 10));
 }
 
-TEST(CaptureFile, LockedFileLosesTheLineUntilReleased) {
+TEST(CaptureFile, LockedFileLosesTheLineUntilReleased)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = CaptureFilePath(dir.path());
@@ -117,7 +124,8 @@ TEST(CaptureFile, LockedFileLosesTheLineUntilReleased) {
     EXPECT_EQ(ReadAll(path), "1\r\n2\r\n");
 }
 
-TEST(CaptureFile, FailuresAreQuietAndReturnFalse) {
+TEST(CaptureFile, FailuresAreQuietAndReturnFalse)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString regular = dir.filePath(QStringLiteral("plain"));
@@ -143,7 +151,8 @@ TEST(CaptureFile, FailuresAreQuietAndReturnFalse) {
     EXPECT_EQ(ReadAll(regular), "x");
 }
 
-TEST(CaptureFile, NoDescriptorLeaks) {
+TEST(CaptureFile, NoDescriptorLeaks)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = CaptureFilePath(dir.path());
@@ -166,7 +175,8 @@ TEST(CaptureFile, NoDescriptorLeaks) {
 }
 
 // A write that stops half-way (here: the file size limit) cuts its part off again.
-TEST(CaptureFile, FailedWriteLeavesNoPartialLine) {
+TEST(CaptureFile, FailedWriteLeavesNoPartialLine)
+{
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = CaptureFilePath(dir.path());

@@ -13,7 +13,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // The composer after start-up, with the address of the worked examples typed in.
-ComposerState AfterStartWithAddress() {
+ComposerState AfterStartWithAddress()
+{
     ComposerState c;
     c.Obnov();
     c.addr1 = QStringLiteral("57");
@@ -23,17 +24,20 @@ ComposerState AfterStartWithAddress() {
     return c;
 }
 
-void SelectArea(ComposerState& c, int index) {
+void SelectArea(ComposerState& c, int index)
+{
     c.zarizeni = index;
     c.Rgp_ZarizeniClick();
 }
 
-void SelectWrite(ComposerState& c, bool write) {
+void SelectWrite(ComposerState& c, bool write)
+{
     c.zapis = write;
     c.Rgp_druhTLGClick();
 }
 
-void TypeData(ComposerState& c, const char* text) {
+void TypeData(ComposerState& c, const char* text)
+{
     c.data = QString::fromUtf8(text);
     c.Cmb_DataChange();
 }
@@ -49,7 +53,8 @@ struct Shown {
     bool crcWriteEnabled;
 };
 
-void ExpectShown(const ComposerState& c, const Shown& s) {
+void ExpectShown(const ComposerState& c, const Shown& s)
+{
     EXPECT_EQ(c.dev, QString::fromLatin1(s.dev));
     EXPECT_EQ(c.rw, QString::fromLatin1(s.rw));
     EXPECT_EQ(c.crcHead, QString::fromLatin1(s.crcHead));
@@ -61,7 +66,8 @@ void ExpectShown(const ComposerState& c, const Shown& s) {
 }
 
 // What the link would send for the composer's present state.
-Bytes RequestOf(const ComposerState& c) {
+Bytes RequestOf(const ComposerState& c)
+{
     const RequestTarget target{.from = HexNaByte(c.from),
                                .to = HexNaByte(c.to),
                                .area = c.KodOblasti,
@@ -73,7 +79,8 @@ Bytes RequestOf(const ComposerState& c) {
 
 } // namespace
 
-TEST(Composer, HexNaByte) {
+TEST(Composer, HexNaByte)
+{
     struct Row {
         const char16_t* text;
         std::uint8_t value;
@@ -104,7 +111,8 @@ TEST(Composer, HexNaByte) {
     }
 }
 
-TEST(Composer, RozeberDataAndOdstranZnak) {
+TEST(Composer, RozeberDataAndOdstranZnak)
+{
     EXPECT_EQ(OdstranZnak(u" 12 3 4 ", QLatin1Char(' ')), QStringLiteral("1234"));
     EXPECT_EQ(OdstranZnak(u"abc", QLatin1Char('x')), QStringLiteral("abc"));
 
@@ -129,7 +137,8 @@ TEST(Composer, RozeberDataAndOdstranZnak) {
     }
 }
 
-TEST(Composer, AreaItemsAndCodes) {
+TEST(Composer, AreaItemsAndCodes)
+{
     const std::vector<const char*> items = {
         "RAM290     =$00;", "FRAM290   =$10;", "RTC290      =$20;", "FLASH290  =$30;",
         "ROM290     =$40;", "FLROM290 =$50;",  "RAMBIT290=$60;"};
@@ -142,7 +151,8 @@ TEST(Composer, AreaItemsAndCodes) {
     EXPECT_EQ(KodOblastiZIndexu(7), 0x00);
 }
 
-TEST(Composer, StateAfterStartUp) {
+TEST(Composer, StateAfterStartUp)
+{
     ComposerState c;
     c.Obnov();
     ExpectShown(c, {"0A", "03", "5D", "01", "1", "CD", "FF", false});
@@ -151,7 +161,8 @@ TEST(Composer, StateAfterStartUp) {
 }
 
 // FRAM290 write of 12 34 from F0 to 00 at 0x000157.
-TEST(Composer, FramWriteExample) {
+TEST(Composer, FramWriteExample)
+{
     ComposerState c = AfterStartWithAddress();
     SelectArea(c, 1);
     SelectWrite(c, true);
@@ -163,7 +174,8 @@ TEST(Composer, FramWriteExample) {
               OvereniPozadavku::Vysledek::Ok);
 }
 
-TEST(Composer, StartTestRead) {
+TEST(Composer, StartTestRead)
+{
     ComposerState c;
     c.Obnov();
     SelectArea(c, 3);
@@ -180,7 +192,8 @@ TEST(Composer, StartTestRead) {
               (Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
 }
 
-TEST(Composer, ReadToWriteWithThreeBytes) {
+TEST(Composer, ReadToWriteWithThreeBytes)
+{
     ComposerState c = AfterStartWithAddress();
     TypeData(c, "AA BB CC");
     ExpectShown(c, {"0A", "03", "5D", "03", "3", "F5", "A5", false});
@@ -196,7 +209,8 @@ TEST(Composer, ReadToWriteWithThreeBytes) {
     ExpectShown(c, {"0A", "03", "5D", "03", "3", "F5", "A5", false});
 }
 
-TEST(Composer, EmptyDataLine) {
+TEST(Composer, EmptyDataLine)
+{
     ComposerState c = AfterStartWithAddress();
     TypeData(c, "");
     EXPECT_TRUE(c.DataTLG.empty());
@@ -211,7 +225,8 @@ TEST(Composer, EmptyDataLine) {
 
 // A hand-edited DataLen: the data stay, the previews start from the edited Count, and
 // R/W still counts the data bytes.
-TEST(Composer, HandEditedDataLen) {
+TEST(Composer, HandEditedDataLen)
+{
     ComposerState c = AfterStartWithAddress();
     SelectWrite(c, true);
     TypeData(c, "1234");
@@ -225,7 +240,8 @@ TEST(Composer, HandEditedDataLen) {
 }
 
 // Typing into Sync, Device or R/W changes only the header preview, nothing that is sent.
-TEST(Composer, ShownOnlyFieldsChangeOnlyTheHeaderPreview) {
+TEST(Composer, ShownOnlyFieldsChangeOnlyTheHeaderPreview)
+{
     ComposerState c = AfterStartWithAddress();
     const Bytes before = RequestOf(c);
     c.dev = QStringLiteral("ff");
@@ -236,7 +252,8 @@ TEST(Composer, ShownOnlyFieldsChangeOnlyTheHeaderPreview) {
 }
 
 // 256 data bytes: the counts are shown whole; DataLen is read by its last two digits.
-TEST(Composer, LongDataLine) {
+TEST(Composer, LongDataLine)
+{
     ComposerState c;
     c.Obnov();
     SelectWrite(c, true);
@@ -250,7 +267,8 @@ TEST(Composer, LongDataLine) {
               OvereniPozadavku::Vysledek::Varovani);
 }
 
-TEST(Composer, OverPozadavekRows) {
+TEST(Composer, OverPozadavekRows)
+{
     using V = OvereniPozadavku::Vysledek;
     const QString tooMany = QStringLiteral("Počet dat je větší než 243 !");
     const QString mismatch = QStringLiteral("DataLen neodpovídá počtu zadaných dat !");

@@ -19,16 +19,18 @@ namespace {
 const Bytes FramWrite = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
                          0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
 
-const char* const ComposerEdits[] = {"Edt_Sync",    "Edt_To",      "Edt_From",    "Edt_Dev",
-                                     "Edt_RW",      "Edt_CRCHead", "Edt_DataLen", "Edt_Addr1",
-                                     "Edt_Addr2",   "Edt_Addr3",   "Edt_CRCWrite", "Edt_CRCTLG"};
+const char* const ComposerEdits[] = {"Edt_Sync",  "Edt_To",      "Edt_From",     "Edt_Dev",
+                                     "Edt_RW",    "Edt_CRCHead", "Edt_DataLen",  "Edt_Addr1",
+                                     "Edt_Addr2", "Edt_Addr3",   "Edt_CRCWrite", "Edt_CRCTLG"};
 
-QLineEdit* Edit(TForm1& f, const QString& name) {
+QLineEdit* Edit(TForm1& f, const QString& name)
+{
     return f.findChild<QLineEdit*>(name);
 }
 
 // Types into an edit as the operator would after selecting its whole text.
-void Retype(QLineEdit* edit, const QString& text) {
+void Retype(QLineEdit* edit, const QString& text)
+{
     edit->selectAll();
     if (text.isEmpty())
         QTest::keyClick(edit, Qt::Key_Backspace);
@@ -36,7 +38,8 @@ void Retype(QLineEdit* edit, const QString& text) {
         QTest::keyClicks(edit, text);
 }
 
-void TypeData(TForm1& f, const QString& text) {
+void TypeData(TForm1& f, const QString& text)
+{
     f.Cmb_Data->lineEdit()->selectAll();
     if (text.isEmpty())
         QTest::keyClick(f.Cmb_Data, Qt::Key_Backspace);
@@ -44,7 +47,8 @@ void TypeData(TForm1& f, const QString& text) {
         QTest::keyClicks(f.Cmb_Data, text);
 }
 
-QMap<QString, QString> Snapshot(TForm1& f) {
+QMap<QString, QString> Snapshot(TForm1& f)
+{
     QMap<QString, QString> texts;
     for (const char* name : ComposerEdits)
         texts[QLatin1String(name)] = Edit(f, QLatin1String(name))->text();
@@ -52,7 +56,8 @@ QMap<QString, QString> Snapshot(TForm1& f) {
     return texts;
 }
 
-Bytes WithLead(const Bytes& telegram) {
+Bytes WithLead(const Bytes& telegram)
+{
     Bytes bytes = telegram;
     bytes.insert(bytes.begin(), 0xFF);
     return bytes;
@@ -81,7 +86,8 @@ private slots:
     void clearingTheQueueLeavesThePollUnanswered();
 };
 
-void ComposerWindowTest::stateAfterStartUp() {
+void ComposerWindowTest::stateAfterStartUp()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
@@ -97,7 +103,8 @@ void ComposerWindowTest::stateAfterStartUp() {
     QCOMPARE(f.KodOblasti, std::uint8_t(0));
 }
 
-void ComposerWindowTest::shownFields_data() {
+void ComposerWindowTest::shownFields_data()
+{
     QTest::addColumn<int>("area");
     QTest::addColumn<int>("kind"); // 0 read, 1 write; 2, 3 the same after a switch
     QTest::addColumn<QString>("data");
@@ -106,25 +113,33 @@ void ComposerWindowTest::shownFields_data() {
     QTest::addColumn<QStringList>("shown");
 
     QTest::newRow("FRAM write of 12 34")
-        << 1 << 1 << "12 34" << "" << QStringList{"9A", "06", "CA", "02", "2", "87", "1", "D9"};
+        << 1 << 1 << "12 34"
+        << "" << QStringList{"9A", "06", "CA", "02", "2", "87", "1", "D9"};
     QTest::newRow("three bytes, read")
-        << 0 << 0 << "AA BB CC" << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
+        << 0 << 0 << "AA BB CC"
+        << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
     QTest::newRow("three bytes, write")
-        << 0 << 1 << "AABBCC" << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
+        << 0 << 1 << "AABBCC"
+        << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
     // Kind 2: typed as a read, then switched to a write; 3: the other way round.
     QTest::newRow("three bytes, switched to write")
-        << 0 << 2 << "AA BB CC" << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
+        << 0 << 2 << "AA BB CC"
+        << "" << QStringList{"8A", "07", "D9", "03", "3", "F5", "1", "7F"};
     QTest::newRow("three bytes, switched to read")
-        << 0 << 3 << "AA BB CC" << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
+        << 0 << 3 << "AA BB CC"
+        << "" << QStringList{"0A", "03", "5D", "03", "3", "F5", "0", "A5"};
     QTest::newRow("empty data line, write")
-        << 0 << 1 << "" << "" << QStringList{"8A", "04", "DC", "00", "0", "C5", "1", "E3"};
+        << 0 << 1 << ""
+        << "" << QStringList{"8A", "04", "DC", "00", "0", "C5", "1", "E3"};
     QTest::newRow("hand-edited DataLen")
-        << 0 << 1 << "1234" << "05" << QStringList{"8A", "06", "DA", "05", "2", "02", "1", "5B"};
-    QTest::newRow("odd digit count")
-        << 0 << 0 << "1 23" << "" << QStringList{"0A", "03", "5D", "02", "2", "", "0", ""};
+        << 0 << 1 << "1234"
+        << "05" << QStringList{"8A", "06", "DA", "05", "2", "02", "1", "5B"};
+    QTest::newRow("odd digit count") << 0 << 0 << "1 23"
+                                     << "" << QStringList{"0A", "03", "5D", "02", "2", "", "0", ""};
 }
 
-void ComposerWindowTest::shownFields() {
+void ComposerWindowTest::shownFields()
+{
     QFETCH(int, area);
     QFETCH(int, kind);
     QFETCH(QString, data);
@@ -161,7 +176,8 @@ void ComposerWindowTest::shownFields() {
         QCOMPARE(f.DataTLG, (Bytes{0x12, 0x03}));
 }
 
-void ComposerWindowTest::dataLineKeys() {
+void ComposerWindowTest::dataLineKeys()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     f.activateWindow();
@@ -199,7 +215,8 @@ void ComposerWindowTest::dataLineKeys() {
     QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
 }
 
-void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk_data() {
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk_data()
+{
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("crcHead");
@@ -207,19 +224,33 @@ void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk_data() {
     QTest::addColumn<Bytes>("queued");
 
     // Sync, Device and R/W only show: typing into them changes the header CRC, not the telegram.
-    QTest::newRow("Sync") << "Edt_Sync" << "a5" << "5E" << true << ReadRequest;
-    QTest::newRow("Device") << "Edt_Dev" << "ff" << "68" << true << ReadRequest;
-    QTest::newRow("R/W") << "Edt_RW" << "07" << "59" << true << ReadRequest;
-    QTest::newRow("block CRC") << "Edt_CRCTLG" << "00" << "5D" << true << ReadRequest;
+    QTest::newRow("Sync") << "Edt_Sync"
+                          << "a5"
+                          << "5E" << true << ReadRequest;
+    QTest::newRow("Device") << "Edt_Dev"
+                            << "ff"
+                            << "68" << true << ReadRequest;
+    QTest::newRow("R/W") << "Edt_RW"
+                         << "07"
+                         << "59" << true << ReadRequest;
+    QTest::newRow("block CRC") << "Edt_CRCTLG"
+                               << "00"
+                               << "5D" << true << ReadRequest;
     // An input that is no plain hex byte is read by its last two characters.
-    QTest::newRow("To with a letter g") << "Edt_To" << "g1" << "5C" << true
-                                        << Bytes{0xA6, 0x01, 0xF0, 0x0A, 0x03, 0x5C,
-                                                 0x01, 0x57, 0x01, 0x00, 0xA7};
-    QTest::newRow("lower case Sync says the same") << "Edt_Sync" << "a6" << "5D" << false << ReadRequest;
-    QTest::newRow("one digit says the byte") << "Edt_Addr3" << "0" << "5D" << false << ReadRequest;
+    QTest::newRow("To with a letter g")
+        << "Edt_To"
+        << "g1"
+        << "5C" << true << Bytes{0xA6, 0x01, 0xF0, 0x0A, 0x03, 0x5C, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    QTest::newRow("lower case Sync says the same") << "Edt_Sync"
+                                                   << "a6"
+                                                   << "5D" << false << ReadRequest;
+    QTest::newRow("one digit says the byte") << "Edt_Addr3"
+                                             << "0"
+                                             << "5D" << false << ReadRequest;
 }
 
-void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk() {
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk()
+{
     QFETCH(QString, field);
     QFETCH(QString, text);
     QFETCH(QString, crcHead);
@@ -255,23 +286,24 @@ void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk() {
     }
 }
 
-void ComposerWindowTest::writeWhoseCountDiffersFromTheData_data() {
+void ComposerWindowTest::writeWhoseCountDiffersFromTheData_data()
+{
     QTest::addColumn<QString>("dataLen");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<Bytes>("queued");
 
     // Count 3 over two data bytes: the third position was never staged and goes as 00.
     QTest::newRow("count above the data, yes")
-        << "03" << true
-        << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57, 0x01, 0x00, 0x12, 0x34, 0x00,
-                 0x32, 0x2D};
+        << "03" << true << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57,
+                                 0x01, 0x00, 0x12, 0x34, 0x00, 0x32, 0x2D};
     QTest::newRow("count below the data, yes")
         << "01" << true
         << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C};
     QTest::newRow("count above the data, no") << "03" << false << Bytes{};
 }
 
-void ComposerWindowTest::writeWhoseCountDiffersFromTheData() {
+void ComposerWindowTest::writeWhoseCountDiffersFromTheData()
+{
     QFETCH(QString, dataLen);
     QFETCH(bool, answer);
     QFETCH(Bytes, queued);
@@ -297,7 +329,8 @@ void ComposerWindowTest::writeWhoseCountDiffersFromTheData() {
     QVERIFY(w.messages.empty());
 }
 
-void ComposerWindowTest::writeAboveTheQueueLimitIsRefused() {
+void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     w.Click(f.Btn_TestKomunikace); // an older telegram waits
@@ -325,7 +358,8 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused() {
     QVERIFY(Lines(f.Memo3) == QStringList{QString()});
 }
 
-void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal() {
+void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
+{
     Pty pty;
     QVERIFY(pty.valid());
     WindowFixture w(pty.Settings(), WindowFixture::System);
@@ -359,19 +393,20 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal() {
     QCOMPARE(Lines(f.Memo1), QStringList{PollText});
 }
 
-void ComposerWindowTest::startQueuesTheTestRead_data() {
+void ComposerWindowTest::startQueuesTheTestRead_data()
+{
     QTest::addColumn<QString>("dataLen");
     QTest::addColumn<Bytes>("queued");
     QTest::addColumn<QString>("crcTlg");
 
     QTest::newRow("DataLen 01") << "01" << ReadRequest << "A7";
-    QTest::newRow("DataLen 04") << "04"
-                                << Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
-                                         0x04, 0x57, 0x01, 0x00, 0xA4}
+    QTest::newRow("DataLen 04") << "04" << Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
+                                                 0x04, 0x57, 0x01, 0x00, 0xA4}
                                 << "A4";
 }
 
-void ComposerWindowTest::startQueuesTheTestRead() {
+void ComposerWindowTest::startQueuesTheTestRead()
+{
     QFETCH(QString, dataLen);
     QFETCH(Bytes, queued);
     QFETCH(QString, crcTlg);
@@ -405,7 +440,8 @@ void ComposerWindowTest::startQueuesTheTestRead() {
     QVERIFY(w.line->written.empty()); // it waits for the poll
 }
 
-void ComposerWindowTest::sendNow_data() {
+void ComposerWindowTest::sendNow_data()
+{
     QTest::addColumn<bool>("olderPending");
     QTest::addColumn<Bytes>("sent");
 
@@ -415,7 +451,8 @@ void ComposerWindowTest::sendNow_data() {
         << true << Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x04, 0x57, 0x01, 0x00, 0xA4};
 }
 
-void ComposerWindowTest::sendNow() {
+void ComposerWindowTest::sendNow()
+{
     QFETCH(bool, olderPending);
     QFETCH(Bytes, sent);
 
@@ -439,7 +476,8 @@ void ComposerWindowTest::sendNow() {
     QVERIFY(w.messages.empty());
 }
 
-void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered() {
+void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     w.Click(f.Btn_PosliTLG);
@@ -453,7 +491,8 @@ void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered() {
     QCOMPARE(Lines(f.Memo1), QStringList{PollText});
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     ComposerWindowTest test;

@@ -27,19 +27,20 @@ const QString BlockError = QStringLiteral("Vadne CRC dat");
 const Bytes DamagedHeader = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5E, 0x01, 0x57, 0x01, 0x00, 0xA7};
 const Bytes DamagedBlock = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA8};
 
-void SetBytesPerLine(TForm1& f, const QString& text) {
+void SetBytesPerLine(TForm1& f, const QString& text)
+{
     f.Edt_PocetBytu->setText(text);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(f.Edt_PocetBytu, &focusOut);
 }
 
-QString Numbered(int count) {
+QString Numbered(int count)
+{
     QStringList lines;
     for (int i = 0; i < count; ++i)
         lines << QStringLiteral("L%1").arg(i);
     return lines.join(QLatin1Char('\n'));
 }
-
 
 } // namespace
 
@@ -67,7 +68,8 @@ private slots:
     void pollInAChunkIsAnsweredBeforeTheChunkIsShown();
 };
 
-void DisplayTest::goodTelegramInChunks_data() {
+void DisplayTest::goodTelegramInChunks_data()
+{
     QTest::addColumn<QList<int>>("cuts");
     QTest::addColumn<bool>("capture");
 
@@ -78,7 +80,8 @@ void DisplayTest::goodTelegramInChunks_data() {
     QTest::newRow("capture off") << QList<int>{5} << false;
 }
 
-void DisplayTest::goodTelegramInChunks() {
+void DisplayTest::goodTelegramInChunks()
+{
     QFETCH(QList<int>, cuts);
     QFETCH(bool, capture);
 
@@ -124,7 +127,8 @@ void DisplayTest::goodTelegramInChunks() {
     QVERIFY(w.messages.empty());
 }
 
-void DisplayTest::layout_data() {
+void DisplayTest::layout_data()
+{
     QTest::addColumn<QString>("perLine");
     QTest::addColumn<int>("ordering");
     QTest::addColumn<QStringList>("lines"); // after the read request, then a poll
@@ -136,9 +140,8 @@ void DisplayTest::layout_data() {
     QTest::newRow("11, newest last") << "11" << 1 << QStringList{ReadRequestText, "", newest};
     QTest::newRow("11, newest first") << "11" << 0 << QStringList{newest, ReadRequestText, ""};
     QTest::newRow("4, newest first")
-        << "4" << 0
-        << QStringList{"A6 F0 01 00 ", "00 69 01 FF ", "", "A6 00 F0 0A ", "03 5D 01 57 ",
-                       "01 00 A7 "};
+        << "4" << 0 << QStringList{"A6 F0 01 00 ", "00 69 01 FF ", "",
+                                   "A6 00 F0 0A ", "03 5D 01 57 ", "01 00 A7 "};
     // One byte per line: every byte on its own line, each telegram closed by an empty one.
     const auto perByte = [](const QString& text) {
         QStringList lines;
@@ -152,7 +155,8 @@ void DisplayTest::layout_data() {
     QTest::newRow("-5 falls back to 32") << "-5" << 0 << QStringList{newest, ReadRequestText};
 }
 
-void DisplayTest::layout() {
+void DisplayTest::layout()
+{
     QFETCH(QString, perLine);
     QFETCH(int, ordering);
     QFETCH(QStringList, lines);
@@ -166,7 +170,8 @@ void DisplayTest::layout() {
     QCOMPARE(Lines(f.Memo1), lines);
 }
 
-void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll() {
+void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     QScrollBar* bar = f.Memo1->verticalScrollBar();
@@ -188,23 +193,32 @@ void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll() {
     QCOMPARE(bar->value(), where);
 }
 
-void DisplayTest::filter_data() {
+void DisplayTest::filter_data()
+{
     QTest::addColumn<bool>("on");
     QTest::addColumn<QString>("od");
     QTest::addColumn<QString>("pro");
     QTest::addColumn<bool>("shown");
 
     // The read request comes from F0 and goes to 00.
-    QTest::newRow("lower case matches") << true << "f0" << "00" << true;
-    QTest::newRow("upper case matches") << true << "F0" << "00" << true;
-    QTest::newRow("one digit is no match") << true << "F" << "00" << false;
-    QTest::newRow("leading blank is no match") << true << " F0" << "00" << false;
-    QTest::newRow("other addressee") << true << "F0" << "01" << false;
-    QTest::newRow("sender and addressee swapped") << true << "00" << "F0" << false;
-    QTest::newRow("filter off") << false << "zz" << "" << true;
+    QTest::newRow("lower case matches") << true << "f0"
+                                        << "00" << true;
+    QTest::newRow("upper case matches") << true << "F0"
+                                        << "00" << true;
+    QTest::newRow("one digit is no match") << true << "F"
+                                           << "00" << false;
+    QTest::newRow("leading blank is no match") << true << " F0"
+                                               << "00" << false;
+    QTest::newRow("other addressee") << true << "F0"
+                                     << "01" << false;
+    QTest::newRow("sender and addressee swapped") << true << "00"
+                                                  << "F0" << false;
+    QTest::newRow("filter off") << false << "zz"
+                                << "" << true;
 }
 
-void DisplayTest::filter() {
+void DisplayTest::filter()
+{
     QFETCH(bool, on);
     QFETCH(QString, od);
     QFETCH(QString, pro);
@@ -219,20 +233,24 @@ void DisplayTest::filter() {
     QCOMPARE(Lines(f.Memo1), shown ? QStringList{ReadRequestText} : QStringList{QString()});
 }
 
-void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture_data() {
+void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture_data()
+{
     QTest::addColumn<int>("prijataData");
     QTest::addColumn<bool>("hidePolls");
     QTest::addColumn<QString>("filterFrom");
     QTest::addColumn<QStringList>("memo1");
 
     const QStringList errors = {HeaderError, BlockError};
-    QTest::newRow("everything shown") << 0 << false << QString() << errors + QStringList{PollText, ReadRequestText};
+    QTest::newRow("everything shown")
+        << 0 << false << QString() << errors + QStringList{PollText, ReadRequestText};
     QTest::newRow("Nezobrazuj") << 1 << false << QString() << errors;
-    QTest::newRow("Nezobrazuj výzvy") << 0 << true << QString() << errors + QStringList{ReadRequestText};
+    QTest::newRow("Nezobrazuj výzvy")
+        << 0 << true << QString() << errors + QStringList{ReadRequestText};
     QTest::newRow("filter lets nothing through") << 0 << false << "12" << errors;
 }
 
-void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture() {
+void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture()
+{
     QFETCH(int, prijataData);
     QFETCH(bool, hidePolls);
     QFETCH(QString, filterFrom);
@@ -273,9 +291,10 @@ void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture() {
     QVERIFY(w.messages.empty());
 }
 
-void DisplayTest::lineLimits_data() {
-    QTest::addColumn<int>("memo");      // 1 or 3
-    QTest::addColumn<int>("initial");   // numbered lines in the memo beforehand
+void DisplayTest::lineLimits_data()
+{
+    QTest::addColumn<int>("memo");    // 1 or 3
+    QTest::addColumn<int>("initial"); // numbered lines in the memo beforehand
     QTest::addColumn<int>("ordering");
     QTest::addColumn<QString>("arrival"); // "telegram", "error" or "sent"
     QTest::addColumn<QStringList>("first");
@@ -283,17 +302,33 @@ void DisplayTest::lineLimits_data() {
     QTest::addColumn<int>("count");
 
     const QString sent = QStringLiteral("FF ") + ReadRequestText;
-    QTest::newRow("1000 lines stay") << 1 << 1000 << 0 << "telegram" << QStringList{ReadRequestText, "L0"} << QStringList{"L999"} << 1001;
-    QTest::newRow("1001 lines are emptied") << 1 << 1001 << 0 << "telegram" << QStringList{ReadRequestText} << QStringList{ReadRequestText} << 1;
-    QTest::newRow("1001 lines, newest last") << 1 << 1001 << 1 << "telegram" << QStringList{ReadRequestText} << QStringList{ReadRequestText} << 1;
-    QTest::newRow("an error line never empties") << 1 << 1001 << 0 << "error" << QStringList{HeaderError, "L0"} << QStringList{"L1000"} << 1002;
-    QTest::newRow("Memo3 is emptied as well") << 3 << 1001 << 0 << "sent" << QStringList{sent} << QStringList{sent} << 1;
+    QTest::newRow("1000 lines stay")
+        << 1 << 1000 << 0 << "telegram" << QStringList{ReadRequestText, "L0"} << QStringList{"L999"}
+        << 1001;
+    QTest::newRow("1001 lines are emptied")
+        << 1 << 1001 << 0 << "telegram" << QStringList{ReadRequestText}
+        << QStringList{ReadRequestText} << 1;
+    QTest::newRow("1001 lines, newest last")
+        << 1 << 1001 << 1 << "telegram" << QStringList{ReadRequestText}
+        << QStringList{ReadRequestText} << 1;
+    QTest::newRow("an error line never empties")
+        << 1 << 1001 << 0 << "error" << QStringList{HeaderError, "L0"} << QStringList{"L1000"}
+        << 1002;
+    QTest::newRow("Memo3 is emptied as well")
+        << 3 << 1001 << 0 << "sent" << QStringList{sent} << QStringList{sent} << 1;
     // Error lines alone: the oldest line goes, the memo keeps its newest lines.
-    QTest::newRow("error lines at the cap, newest first") << 1 << TForm1::LimitRadkuChyb << 0 << "error" << QStringList{HeaderError, "L0"} << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 2)} << TForm1::LimitRadkuChyb;
-    QTest::newRow("error lines at the cap, newest last") << 1 << TForm1::LimitRadkuChyb << 1 << "error" << QStringList{"L1"} << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 1), HeaderError} << TForm1::LimitRadkuChyb;
+    QTest::newRow("error lines at the cap, newest first")
+        << 1 << TForm1::LimitRadkuChyb << 0 << "error" << QStringList{HeaderError, "L0"}
+        << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 2)}
+        << TForm1::LimitRadkuChyb;
+    QTest::newRow("error lines at the cap, newest last")
+        << 1 << TForm1::LimitRadkuChyb << 1 << "error" << QStringList{"L1"}
+        << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 1), HeaderError}
+        << TForm1::LimitRadkuChyb;
 }
 
-void DisplayTest::lineLimits() {
+void DisplayTest::lineLimits()
+{
     QFETCH(int, memo);
     QFETCH(int, initial);
     QFETCH(int, ordering);
@@ -323,13 +358,15 @@ void DisplayTest::lineLimits() {
     QCOMPARE(lines.mid(lines.size() - last.size()), last);
 }
 
-void DisplayTest::captureFileThatCannotBeWritten_data() {
+void DisplayTest::captureFileThatCannotBeWritten_data()
+{
     QTest::addColumn<QString>("obstacle");
     QTest::newRow("locked by another program") << "lock";
     QTest::newRow("a directory in the way") << "directory";
 }
 
-void DisplayTest::captureFileThatCannotBeWritten() {
+void DisplayTest::captureFileThatCannotBeWritten()
+{
     QFETCH(QString, obstacle);
 
     WindowFixture w;
@@ -370,7 +407,8 @@ void DisplayTest::captureFileThatCannotBeWritten() {
     QCOMPARE(f.PrijemBuf.size(), size_t(4));
 }
 
-void DisplayTest::clearButtonsClearTheirOwnMemo() {
+void DisplayTest::clearButtonsClearTheirOwnMemo()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     const std::pair<QPlainTextEdit*, QPushButton*> pairs[] = {
@@ -390,7 +428,8 @@ void DisplayTest::clearButtonsClearTheirOwnMemo() {
     QCOMPARE(Lines(f.Memo1), QStringList{ReadRequestText});
 }
 
-void DisplayTest::longestTelegramsAreShownWhole() {
+void DisplayTest::longestTelegramsAreShownWhole()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     w.Select(f.Rgp_Razeni, 1);
@@ -415,7 +454,8 @@ void DisplayTest::longestTelegramsAreShownWhole() {
     QCOMPARE(Lines(f.Memo3).join(QString()), HexText(w.line->written));
 }
 
-void DisplayTest::receiveErrorIsReportedAfterTheTickOnce() {
+void DisplayTest::receiveErrorIsReportedAfterTheTickOnce()
+{
     WindowFixture w;
     TForm1& f = *w.form;
     f.Chranene([] { throw std::runtime_error("porucha"); }, TForm1::Hlaseni::Pozdeji);
@@ -430,7 +470,8 @@ void DisplayTest::receiveErrorIsReportedAfterTheTickOnce() {
     QCOMPARE(w.messages[1].text, QStringLiteral("porucha 3"));
 }
 
-void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown_data() {
+void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown_data()
+{
     QTest::addColumn<int>("ordering");
 
     QTest::newRow("newest on top") << 0;
@@ -439,7 +480,8 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown_data() {
 
 // The answer must not wait for the display of the telegrams ahead of the poll; what the
 // memos show and the capture file holds is the same as if each telegram were shown at once.
-void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown() {
+void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
+{
     QFETCH(int, ordering);
 
     WindowFixture w;
@@ -484,7 +526,8 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown() {
              QByteArray(HexText(chunk).toLatin1() + '\r'));
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     DisplayTest test;

@@ -18,14 +18,16 @@ namespace {
 
 class Simulator {
 public:
-    ~Simulator() {
+    ~Simulator()
+    {
         if (FProcess.state() != QProcess::NotRunning) {
             FProcess.kill();
             FProcess.waitForFinished(2000);
         }
     }
 
-    bool Start(QStringList extra) {
+    bool Start(QStringList extra)
+    {
         QStringList args = {QStringLiteral("--stats"), FDir.filePath("stats.txt"),
                             QStringLiteral("--log"), FDir.filePath("log.txt"),
                             QStringLiteral("--quiet")};
@@ -41,15 +43,14 @@ public:
         return !FDevice.isEmpty();
     }
 
-    std::string Settings() const {
-        return "[Porty]\r\nCOM1=" + FDevice.toStdString() + "\r\n";
-    }
+    std::string Settings() const { return "[Porty]\r\nCOM1=" + FDevice.toStdString() + "\r\n"; }
 
     // A line of the simulator's script ("poll", hex bytes, "quit").
     void Command(const QByteArray& line) { FProcess.write(line + '\n'); }
 
     // Runs the event loop (the port's polling) until the simulator has exited.
-    bool RunUntilFinished(int timeoutMs) {
+    bool RunUntilFinished(int timeoutMs)
+    {
         QElapsedTimer timer;
         timer.start();
         while (FProcess.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
@@ -61,7 +62,8 @@ public:
         return FProcess.state() == QProcess::NotRunning;
     }
 
-    std::map<QString, long> Stats() const {
+    std::map<QString, long> Stats() const
+    {
         std::map<QString, long> stats;
         QFile file(FDir.filePath("stats.txt"));
         if (file.open(QIODevice::ReadOnly))
@@ -80,7 +82,8 @@ public:
         bool damaged;
     };
     // What the simulator put on the line, in order: "<ms> TX <kind> <hex bytes> [key=value]".
-    std::vector<Sent> Transmitted() const {
+    std::vector<Sent> Transmitted() const
+    {
         std::vector<Sent> sent;
         QFile file(FDir.filePath("log.txt"));
         if (!file.open(QIODevice::ReadOnly))
@@ -109,7 +112,8 @@ private:
 };
 
 // The bytes of the capture file's chunk lines, in order; "Cteni dat" lines are counted.
-Bytes CapturedBytes(const WindowFixture& w, int* queuedLines = nullptr) {
+Bytes CapturedBytes(const WindowFixture& w, int* queuedLines = nullptr)
+{
     Bytes bytes;
     for (const QByteArray& line : w.CaptureLines()) {
         const QByteArray text = line.mid(line.indexOf('>') + 1).trimmed();
@@ -135,7 +139,8 @@ private slots:
     void saturatedBusAt115200KeepsTheWindowResponsive();
 };
 
-void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile() {
+void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
+{
     Simulator sim;
     QVERIFY(sim.Start({"--script", "--poll-interval", "0", "--inject-noise", "3",
                        "--inject-header-errors", "5", "--inject-block-errors", "7",
@@ -190,7 +195,8 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile() {
     QCOMPARE(stats.at("rx_bytes"), 0L);
 }
 
-void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt() {
+void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt()
+{
     Simulator sim;
     QVERIFY(sim.Start({"--script", "--poll-interval", "0"}));
     WindowFixture w(sim.Settings(), WindowFixture::System);
@@ -234,10 +240,11 @@ void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt() {
     QVERIFY(w.messages.empty());
 }
 
-void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive() {
+void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive()
+{
     Simulator sim;
-    QVERIFY(sim.Start({"--baud", "115200", "--saturate", "--poll-interval", "20",
-                       "--duration", "3"}));
+    QVERIFY(
+        sim.Start({"--baud", "115200", "--saturate", "--poll-interval", "20", "--duration", "3"}));
     WindowFixture w(sim.Settings() + "[Seriovy port]\r\nBaud rate=115200\r\n",
                     WindowFixture::System);
     TForm1& f = *w.form;
@@ -249,9 +256,8 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive() {
     sinceLast.start();
     qint64 longestGap = 0;
     QTimer probe;
-    connect(&probe, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceLast.restart());
-    });
+    connect(&probe, &QTimer::timeout,
+            [&] { longestGap = std::max(longestGap, sinceLast.restart()); });
     probe.start(10);
     QElapsedTimer run;
     run.start();
@@ -271,7 +277,8 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive() {
     QVERIFY(w.messages.empty());
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     EndToEndTest test;

@@ -16,7 +16,8 @@ const std::vector<std::uint8_t> ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5
 
 } // namespace
 
-TEST(HexText, TelegramTextLineBreaks) {
+TEST(HexText, TelegramTextLineBreaks)
+{
     struct Row {
         const char* source;
         int bytesPerLine;
@@ -42,7 +43,8 @@ TEST(HexText, TelegramTextLineBreaks) {
 
 // A long telegram of 263 bytes and a transmission of 256 (lead byte included) are shown
 // whole, not cut to an 8-bit count.
-TEST(HexText, LongestTelegramsShownWhole) {
+TEST(HexText, LongestTelegramsShownWhole)
+{
     for (std::size_t size : {std::size_t{256}, std::size_t{263}}) {
         SCOPED_TRACE(size);
         std::vector<std::uint8_t> bytes(size);
@@ -57,7 +59,8 @@ TEST(HexText, LongestTelegramsShownWhole) {
     }
 }
 
-TEST(HexText, Numbers) {
+TEST(HexText, Numbers)
+{
     EXPECT_EQ(HexByte(0x00), "00");
     EXPECT_EQ(HexByte(0x0A), "0A");
     EXPECT_EQ(HexByte(0xFF), "FF");
@@ -68,7 +71,8 @@ TEST(HexText, Numbers) {
 }
 
 // Display decision for the worked read request (To 00, From F0) and for a poll.
-TEST(HexText, ZobrazitTLGRows) {
+TEST(HexText, ZobrazitTLGRows)
+{
     struct Row {
         const char* source;
         DisplayFilter filter;
@@ -125,7 +129,8 @@ TEST(HexText, ZobrazitTLGRows) {
 }
 
 // Only a to z are upper-cased: the ligature "ﬀ" must not turn into "FF".
-TEST(HexText, FilterUpperCasesAsciiOnly) {
+TEST(HexText, FilterUpperCasesAsciiOnly)
+{
     DisplayFilter filter{.filterOn = true, .filterFrom = u"\uFB00", .filterTo = u"ff"};
     EXPECT_FALSE(ZobrazitTLG(0xFF, 0xFF, false, filter));
     filter.filterFrom = u"fF";

@@ -21,27 +21,31 @@ class IniProfileTest : public ::testing::Test {
 protected:
     QString FilePath() const { return dir.filePath(QStringLiteral("nastaveni.ini")); }
 
-    void WriteFile(const std::string& bytes) {
+    void WriteFile(const std::string& bytes)
+    {
         QFile file(FilePath());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes.data(), qint64(bytes.size()));
     }
 
-    std::string ReadFile() const {
+    std::string ReadFile() const
+    {
         QFile file(FilePath());
         if (!file.open(QIODevice::ReadOnly))
             return "<missing>";
         return file.readAll().toStdString();
     }
 
-    IniProfile Loaded(const std::string& bytes) {
+    IniProfile Loaded(const std::string& bytes)
+    {
         WriteFile(bytes);
         IniProfile ini(FilePath());
         EXPECT_TRUE(ini.Load());
         return ini;
     }
 
-    QStringList OtherFiles() const {
+    QStringList OtherFiles() const
+    {
         QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
         names.removeAll(QStringLiteral("nastaveni.ini"));
         return names;
@@ -59,7 +63,8 @@ struct ReadCase {
 };
 
 // Lookups as the private-profile functions make them.
-TEST_F(IniProfileTest, FindsValuesByPrivateProfileRules) {
+TEST_F(IniProfileTest, FindsValuesByPrivateProfileRules)
+{
     const ReadCase cases[] = {
         {"plain", "[Seriovy port]\r\nPort=5\r\n", "Seriovy port", "Port", "5"},
         {"names ignore case", "[seriovy PORT]\nport=5\n", "Seriovy port", "Port", "5"},
@@ -90,7 +95,8 @@ TEST_F(IniProfileTest, FindsValuesByPrivateProfileRules) {
     }
 }
 
-TEST_F(IniProfileTest, OverlongValueIsCutAtACharacterBoundary) {
+TEST_F(IniProfileTest, OverlongValueIsCutAtACharacterBoundary)
+{
     // 'č' is two bytes; the cut must not split it.
     std::string value =
         std::string(IniProfile::MaxValueLength - 1, '9') + "\xC4\x8D" + std::string(5000, '9');
@@ -101,7 +107,8 @@ TEST_F(IniProfileTest, OverlongValueIsCutAtACharacterBoundary) {
     EXPECT_EQ(ini.Find("B", "j"), "1");
 }
 
-TEST_F(IniProfileTest, BinaryGarbageNeitherCrashesNorHidesSectionsAfterIt) {
+TEST_F(IniProfileTest, BinaryGarbageNeitherCrashesNorHidesSectionsAfterIt)
+{
     std::mt19937 random(290);
     std::string garbage(64 * 1024, '\0');
     for (char& c : garbage)
@@ -110,7 +117,8 @@ TEST_F(IniProfileTest, BinaryGarbageNeitherCrashesNorHidesSectionsAfterIt) {
     EXPECT_EQ(ini.Find("Program", "Pocet bytu na radku"), "16");
 }
 
-TEST_F(IniProfileTest, ReadSectionListsTheFirstSectionInOrder) {
+TEST_F(IniProfileTest, ReadSectionListsTheFirstSectionInOrder)
+{
     const IniProfile ini = Loaded(
         "[porty]\nCOM1=/dev/pts/3\nnoise\nCOM2 = /dev/ttyUSB0\nCOM1=/dev/null\n[Porty]\nCOM9=x\n");
     const auto entries = ini.ReadSection("Porty");
@@ -130,7 +138,8 @@ struct WriteCase {
 };
 
 // Writing changes the one line it must and keeps every other byte.
-TEST_F(IniProfileTest, WriteKeepsEverythingElse) {
+TEST_F(IniProfileTest, WriteKeepsEverythingElse)
+{
     const WriteCase cases[] = {
         {"existing key, CR LF kept",
          "; comment\r\n[Jine]\r\nX=1\r\n\r\n[Seriovy port]\r\nPort=3\r\nBaud rate=9600\r\n",
@@ -163,7 +172,8 @@ TEST_F(IniProfileTest, WriteKeepsEverythingElse) {
     }
 }
 
-TEST_F(IniProfileTest, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
+TEST_F(IniProfileTest, SaveReplacesTheFileAndLeavesNoTemporaryFile)
+{
     IniProfile ini = Loaded("[Jine]\r\nX=1\r\n");
     ini.WriteString("Program", "Pocet bytu na radku", "32");
     ASSERT_TRUE(ini.Save());
@@ -177,7 +187,8 @@ TEST_F(IniProfileTest, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
 
 // A write that fails half way (here: the file size limit, which binds root too) must leave
 // the old file as it was.
-TEST_F(IniProfileTest, FailedWriteKeepsTheOldFile) {
+TEST_F(IniProfileTest, FailedWriteKeepsTheOldFile)
+{
     const std::string old = "[Seriovy port]\r\nPort=3\r\n";
     IniProfile ini = Loaded(old);
     ini.WriteString("Seriovy port", "Port", "4");
@@ -198,7 +209,8 @@ TEST_F(IniProfileTest, FailedWriteKeepsTheOldFile) {
     EXPECT_TRUE(OtherFiles().isEmpty()) << OtherFiles().join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(IniProfileTest, OversizedFileIsNeverOverwritten) {
+TEST_F(IniProfileTest, OversizedFileIsNeverOverwritten)
+{
     {
         QFile file(FilePath());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -14,14 +14,16 @@ namespace qtr290::test {
 class LockHolder {
 public:
     explicit LockHolder(const QString& path)
-        : FFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        : FFd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    {
         FLocked = FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) == 0;
     }
     ~LockHolder() { Release(); }
     LockHolder(const LockHolder&) = delete;
     LockHolder& operator=(const LockHolder&) = delete;
     bool Locked() const { return FLocked; }
-    void Release() {
+    void Release()
+    {
         if (FFd >= 0)
             ::close(FFd);
         FFd = -1;

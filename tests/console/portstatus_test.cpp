@@ -12,7 +12,8 @@
 namespace qtr290 {
 namespace {
 
-TEST(DiagnoseOpenFailure, TellsTheCausesApart) {
+TEST(DiagnoseOpenFailure, TellsTheCausesApart)
+{
     QTemporaryDir dir;
     const QString present = dir.filePath(QStringLiteral("tty"));
     QFile file(present);
@@ -27,7 +28,8 @@ TEST(DiagnoseOpenFailure, TellsTheCausesApart) {
 
 // A device this user may not open (the usual case: not in the dialout group). Root may
 // open anything, so the check runs in a child that has become an unprivileged user.
-TEST(DiagnoseOpenFailureDeathTest, DeviceWithoutPermission) {
+TEST(DiagnoseOpenFailureDeathTest, DeviceWithoutPermission)
+{
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |

@@ -14,7 +14,8 @@ struct Accepted {
 };
 
 // The rules of the Delphi integer conversion the settings and the numeric edits rely on.
-TEST(ParseInteger, AcceptsDecimalAndHexForms) {
+TEST(ParseInteger, AcceptsDecimalAndHexForms)
+{
     const Accepted cases[] = {
         {"0", 0},
         {"4800", 4800},
@@ -43,7 +44,8 @@ TEST(ParseInteger, AcceptsDecimalAndHexForms) {
     }
 }
 
-TEST(ParseInteger, RejectsEverythingElse) {
+TEST(ParseInteger, RejectsEverythingElse)
+{
     const std::string cases[] = {
         "",
         " ",
@@ -79,7 +81,8 @@ TEST(ParseInteger, RejectsEverythingElse) {
     }
 }
 
-TEST(StrToInt, FailureCarriesTheOperatorMessage) {
+TEST(StrToInt, FailureCarriesTheOperatorMessage)
+{
     try {
         StrToInt("48OO");
         FAIL() << "no exception";

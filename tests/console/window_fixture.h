@@ -28,8 +28,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Worked telegrams: a read request from 0xF0 to 0x00 (not a poll) and a long poll of
 // station 0xF0 by the master 0x01, sequence number 1.
-inline const Bytes ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
-                                  0x01, 0x57, 0x01, 0x00, 0xA7};
+inline const Bytes ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
 inline const Bytes Poll = {0xA6, 0xF0, 0x01, 0x00, 0x00, 0x69, 0x01, 0xFF};
 inline const QString ReadRequestText = QStringLiteral("A6 00 F0 0A 03 5D 01 57 01 00 A7 ");
 inline const QString PollText = QStringLiteral("A6 F0 01 00 00 69 01 FF ");
@@ -43,7 +42,8 @@ class WindowFixture {
 public:
     enum Platform { ScriptedLine, System };
 
-    explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine) {
+    explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine)
+    {
         if (!settings.empty()) {
             QFile file(dir.filePath(QStringLiteral("nastaveni.ini")));
             if (file.open(QIODevice::WriteOnly))
@@ -66,24 +66,28 @@ public:
     }
 
     // One chunk through the port's polling, as the serial line would deliver it.
-    void Receive(const Bytes& chunk) {
+    void Receive(const Bytes& chunk)
+    {
         line->deliver(chunk);
         line->tick();
     }
 
     QString CapturePath() const { return dir.filePath(QStringLiteral("incoming.txt")); }
-    QByteArray Capture() const {
+    QByteArray Capture() const
+    {
         QFile file(CapturePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QList<QByteArray> CaptureLines() const {
+    QList<QByteArray> CaptureLines() const
+    {
         QList<QByteArray> lines = Capture().split('\n');
         if (!lines.isEmpty() && lines.back().isEmpty())
             lines.removeLast();
         return lines;
     }
 
-    void Select(TRadioGroup* group, int index) {
+    void Select(TRadioGroup* group, int index)
+    {
         QTest::mouseClick(group->Item(index), Qt::LeftButton);
     }
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -97,7 +101,8 @@ public:
 };
 
 // The memo's lines (text blocks), top to bottom.
-inline QStringList Lines(const QPlainTextEdit* memo) {
+inline QStringList Lines(const QPlainTextEdit* memo)
+{
     QStringList lines;
     for (QTextBlock block = memo->document()->begin(); block.isValid(); block = block.next())
         lines << block.text();
@@ -107,12 +112,14 @@ inline QStringList Lines(const QPlainTextEdit* memo) {
 // The master side of a pseudo-terminal; the window opens the slave as its serial port.
 class Pty {
 public:
-    Pty() {
+    Pty()
+    {
         FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0)
             FPath = QString::fromLocal8Bit(ptsname(FMaster));
     }
-    ~Pty() {
+    ~Pty()
+    {
         if (FMaster >= 0)
             ::close(FMaster);
     }
@@ -122,11 +129,13 @@ public:
     bool valid() const { return !FPath.isEmpty(); }
     const QString& path() const { return FPath; }
     std::string Settings() const { return "[Porty]\r\nCOM1=" + FPath.toStdString() + "\r\n"; }
-    bool send(const Bytes& bytes) {
+    bool send(const Bytes& bytes)
+    {
         return ::write(FMaster, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     }
     // Whatever the slave side has written so far.
-    Bytes receive() {
+    Bytes receive()
+    {
         Bytes bytes;
         std::uint8_t buffer[512];
         ssize_t n;
@@ -140,7 +149,8 @@ private:
     QString FPath;
 };
 
-inline QString HexText(const Bytes& bytes) {
+inline QString HexText(const Bytes& bytes)
+{
     QString text;
     for (std::uint8_t b : bytes)
         text += QStringLiteral("%1 ").arg(b, 2, 16, QLatin1Char('0')).toUpper();

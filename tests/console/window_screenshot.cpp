@@ -16,7 +16,8 @@
 
 using namespace qtr290;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     TApplication application(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS]\n");

@@ -49,7 +49,8 @@ struct Message {
 class RefusingPlatform : public SerialPlatform {
 public:
     explicit RefusingPlatform(std::vector<std::string>* names) : FNames(names) {}
-    bool open(const std::string& deviceName) override {
+    bool open(const std::string& deviceName) override
+    {
         FNames->push_back(deviceName);
         return false;
     }
@@ -61,7 +62,8 @@ public:
     bool setTimeouts(const CommTimeouts&) override { return false; }
     bool queueCounts(std::uint32_t&, std::uint32_t&) override { return false; }
     std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::nullopt; }
-    std::optional<std::size_t> write(std::span<const std::uint8_t>) override {
+    std::optional<std::size_t> write(std::span<const std::uint8_t>) override
+    {
         return std::nullopt;
     }
     bool escapeDTR(bool) override { return false; }
@@ -83,13 +85,15 @@ public:
     enum Platform { System, Refusing };
 
     explicit Window(const std::string& settings = {}, Platform platform = Refusing,
-                    bool writeSettings = true) {
+                    bool writeSettings = true)
+    {
         if (writeSettings)
             WriteSettings(settings);
         Open(platform);
     }
 
-    void Open(Platform platform) {
+    void Open(Platform platform)
+    {
         TForm1Options options;
         options.adresarProgramu = dir.path();
         options.zprava = [this](MessageKind kind, const QString& text) {
@@ -101,34 +105,40 @@ public:
         form->show();
     }
 
-    void WriteSettings(const std::string& bytes) {
+    void WriteSettings(const std::string& bytes)
+    {
         QFile file(SettingsPath());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes.data(), qint64(bytes.size()));
     }
 
-    std::string Settings() const {
+    std::string Settings() const
+    {
         QFile file(SettingsPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString()
                                               : std::string("<missing>");
     }
 
-    std::string Written(const char* section, const char* key) const {
+    std::string Written(const char* section, const char* key) const
+    {
         IniProfile ini(SettingsPath());
         ini.Load();
         return ini.ReadString(section, key, "<missing>");
     }
 
     QString SettingsPath() const { return dir.filePath(QStringLiteral("nastaveni.ini")); }
-    QString Status() const {
+    QString Status() const
+    {
         return form->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->text();
     }
-    int Count(MessageKind kind) const {
+    int Count(MessageKind kind) const
+    {
         return int(std::count_if(messages.begin(), messages.end(),
                                  [kind](const Message& m) { return m.kind == kind; }));
     }
     TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
-    void Select(TRadioGroup* group, int index) {
+    void Select(TRadioGroup* group, int index)
+    {
         QTest::mouseClick(group->Item(index), Qt::LeftButton);
     }
 
@@ -138,7 +148,8 @@ public:
     std::unique_ptr<TForm1> form;
 };
 
-std::string PortyFor(const Pty& pty) {
+std::string PortyFor(const Pty& pty)
+{
     return "[Porty]\r\nCOM1=" + pty.path().toStdString() + "\r\n";
 }
 
@@ -168,7 +179,8 @@ private slots:
     void uncaughtErrorIsShownAndTheLoopRunsOn();
 };
 
-void WindowTest::firstStartWithoutSettingsFile() {
+void WindowTest::firstStartWithoutSettingsFile()
+{
     Window w({}, Window::Refusing, false);
     TForm1& f = *w.form;
     QCOMPARE(f.Cmb_ComPort->count(), 256);
@@ -199,7 +211,8 @@ void WindowTest::firstStartWithoutSettingsFile() {
     QVERIFY(!f.Komunikace);
 }
 
-void WindowTest::controlsCarryTheirNamesTextsAndPlaces() {
+void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
+{
     Window w;
     TForm1& f = *w.form;
     QCOMPARE(f.windowTitle(), QStringLiteral("Komunikační utilita QTR290 v0.5"));
@@ -288,7 +301,8 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces() {
             f.Memo2->mapTo(&f, QPoint(f.Memo2->width(), 0)).x());
 }
 
-void WindowTest::portSelection_data() {
+void WindowTest::portSelection_data()
+{
     QTest::addColumn<QString>("port");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("opened");
@@ -304,7 +318,8 @@ void WindowTest::portSelection_data() {
                                << "0";
 }
 
-void WindowTest::portSelection() {
+void WindowTest::portSelection()
+{
     QFETCH(QString, port);
     QFETCH(int, index);
     QFETCH(QString, opened);
@@ -317,7 +332,8 @@ void WindowTest::portSelection() {
     QCOMPARE(w.Written("Seriovy port", "Port"), written.toStdString());
 }
 
-void WindowTest::port256FailsToOpenAndIsKept() {
+void WindowTest::port256FailsToOpenAndIsKept()
+{
     // The link's port number is one byte: COM256 becomes COM0, which has no device.
     Window w("[Seriovy port]\r\nPort=256\r\n", Window::System);
     QCOMPARE(w.form->Cmb_ComPort->currentText(), QStringLiteral("COM256"));
@@ -331,7 +347,8 @@ void WindowTest::port256FailsToOpenAndIsKept() {
     QCOMPARE(w.Written("Seriovy port", "Port"), std::string("256"));
 }
 
-void WindowTest::missingDeviceIsNamedInTheStatusBar() {
+void WindowTest::missingDeviceIsNamedInTheStatusBar()
+{
     QTemporaryDir elsewhere;
     const QString missing = elsewhere.filePath(QStringLiteral("ttyUSB7"));
     Window w("[porty]\r\ncom3=" + missing.toStdString() + "\r\n[Seriovy port]\r\nPort=3\r\n",
@@ -352,7 +369,8 @@ void WindowTest::missingDeviceIsNamedInTheStatusBar() {
     QCOMPARE(w.Written("Porty", "COM3"), missing.toStdString());
 }
 
-void WindowTest::filterSwitch_data() {
+void WindowTest::filterSwitch_data()
+{
     QTest::addColumn<QString>("value");
     QTest::addColumn<bool>("checked");
     QTest::addColumn<QString>("written");
@@ -362,7 +380,8 @@ void WindowTest::filterSwitch_data() {
     QTest::newRow("not a number") << "ano" << false << "0";
 }
 
-void WindowTest::filterSwitch() {
+void WindowTest::filterSwitch()
+{
     QFETCH(QString, value);
     QFETCH(bool, checked);
     QFETCH(QString, written);
@@ -376,7 +395,8 @@ void WindowTest::filterSwitch() {
     QCOMPARE(w.Written("Filtruj prichozi", "Zapnuto"), written.toStdString());
 }
 
-void WindowTest::bytesPerLine_data() {
+void WindowTest::bytesPerLine_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("count");
 
@@ -386,7 +406,8 @@ void WindowTest::bytesPerLine_data() {
     QTest::newRow("zero") << "0" << 32;
 }
 
-void WindowTest::bytesPerLine() {
+void WindowTest::bytesPerLine()
+{
     QFETCH(QString, text);
     QFETCH(int, count);
 
@@ -398,7 +419,8 @@ void WindowTest::bytesPerLine() {
     QCOMPARE(w.Written("Program", "Pocet bytu na radku"), text.toStdString());
 }
 
-void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus() {
+void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus()
+{
     Window w;
     w.form->Edt_PocetBytu->setText(QStringLiteral("12"));
     QCOMPARE(w.form->PocetBytuNaRadku, 32);
@@ -411,7 +433,8 @@ void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus() {
     QCOMPARE(w.form->Edt_PocetBytu->text(), QStringLiteral("x"));
 }
 
-void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate() {
+void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate()
+{
     Pty pty;
     QVERIFY(pty.valid());
     Window w(PortyFor(pty), Window::System);
@@ -444,7 +467,8 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate() {
     QCOMPARE(w.Written("Porty", "COM1"), pty.path().toStdString());
 }
 
-void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver() {
+void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver()
+{
     Pty pty;
     QVERIFY(pty.valid());
     // Another program holds the device.
@@ -469,7 +493,8 @@ void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver() {
     QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(2));
 }
 
-void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn() {
+void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn()
+{
     Pty pty;
     QVERIFY(pty.valid());
     Window w(PortyFor(pty) + "[Seriovy port]\r\nBaud rate=48OO\r\n", Window::System);
@@ -495,7 +520,8 @@ void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn() {
     QCOMPARE(w.messages.size(), size_t(2));
 }
 
-void WindowTest::badSettingsFiles_data() {
+void WindowTest::badSettingsFiles_data()
+{
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("baud");
@@ -536,7 +562,8 @@ void WindowTest::badSettingsFiles_data() {
                                   << "32" << QByteArray("[Jine]\r\nA=1\r\n");
 }
 
-void WindowTest::badSettingsFiles() {
+void WindowTest::badSettingsFiles()
+{
     QFETCH(QByteArray, file);
     QFETCH(QString, port);
     QFETCH(QString, baud);
@@ -555,7 +582,8 @@ void WindowTest::badSettingsFiles() {
              std::to_string(w.form->Cmb_ComPort->currentIndex() + 1));
 }
 
-void WindowTest::failedSettingsWriteKeepsTheOldFile() {
+void WindowTest::failedSettingsWriteKeepsTheOldFile()
+{
     const std::string old = "[Seriovy port]\r\nPort=2\r\n[Jine]\r\nX=1\r\n";
     Window w(old);
     w.form->Edt_BaudRate->setText(QString(4096, QLatin1Char('9')));
@@ -584,7 +612,8 @@ void WindowTest::failedSettingsWriteKeepsTheOldFile() {
 namespace {
 class Throwing : public QObject {
 public:
-    bool event(QEvent* e) override {
+    bool event(QEvent* e) override
+    {
         if (e->type() == QEvent::User)
             throw std::runtime_error("porucha");
         return QObject::event(e);
@@ -592,7 +621,8 @@ public:
 };
 } // namespace
 
-void WindowTest::uncaughtErrorIsShownAndTheLoopRunsOn() {
+void WindowTest::uncaughtErrorIsShownAndTheLoopRunsOn()
+{
     QString shown;
     QTimer closer;
     connect(&closer, &QTimer::timeout, [&] {
@@ -613,7 +643,8 @@ void WindowTest::uncaughtErrorIsShownAndTheLoopRunsOn() {
     QTRY_VERIFY(ranOn);
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TApplication application(argc, argv);
     WindowTest test;

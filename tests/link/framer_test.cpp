@@ -19,8 +19,8 @@ Bytes WithChecksum(Bytes b)
 // A short telegram: sync 0xA5, To, From, kind/length byte, header checksum, block.
 Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, const Bytes& data)
 {
-    auto t = WithChecksum({SyncShort, to, from,
-                           static_cast<std::uint8_t>((kind << 5) | (data.size() - 1))});
+    auto t = WithChecksum(
+        {SyncShort, to, from, static_cast<std::uint8_t>((kind << 5) | (data.size() - 1))});
     const auto block = WithChecksum(data);
     t.insert(t.end(), block.begin(), block.end());
     return t;
@@ -28,8 +28,7 @@ Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, const
 
 Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, const Bytes& data)
 {
-    auto t = WithChecksum(
-        {SyncLong, to, from, device, static_cast<std::uint8_t>(data.size() - 1)});
+    auto t = WithChecksum({SyncLong, to, from, device, static_cast<std::uint8_t>(data.size() - 1)});
     const auto block = WithChecksum(data);
     t.insert(t.end(), block.begin(), block.end());
     return t;
@@ -53,13 +52,14 @@ struct Recorder {
     std::vector<std::string> events;
     FramerHandlers handlers()
     {
-        return {[this](ByteSpan t) {
-                    std::string s = "T:";
-                    for (auto b : t)
-                        s += std::to_string(b) + ",";
-                    events.push_back(s);
-                },
-                [this](FramerError e) { events.push_back("E:" + std::string(FramerErrorText(e))); }};
+        return {
+            [this](ByteSpan t) {
+                std::string s = "T:";
+                for (auto b : t)
+                    s += std::to_string(b) + ",";
+                events.push_back(s);
+            },
+            [this](FramerError e) { events.push_back("E:" + std::string(FramerErrorText(e))); }};
     }
 };
 
@@ -119,20 +119,30 @@ TEST(Framer, Scenarios)
         Bytes rest;
     };
     const std::vector<Row> rows = {
-        {"six bytes are not examined", Bytes(read.begin(), read.begin() + 6), {},
+        {"six bytes are not examined",
+         Bytes(read.begin(), read.begin() + 6),
+         {},
          Bytes(read.begin(), read.begin() + 6)},
-        {"garbage before the sync byte goes with the telegram", Concat({{0x00, 0x13, 0xFF}, read}),
-         {T(read)}, {}},
+        {"garbage before the sync byte goes with the telegram",
+         Concat({{0x00, 0x13, 0xFF}, read}),
+         {T(read)},
+         {}},
         {"no sync byte: cut down to the last byte", {1, 2, 3, 4, 5, 6, 7, 8}, {}, {8}},
         {"a sync as the last byte is never tested but kept", {1, 2, 3, 4, 5, 6, 0xA6}, {}, {0xA6}},
-        {"sync with fewer than six bytes after it waits", {1, 2, 3, 0xA5, 0, 0, 0x80}, {},
+        {"sync with fewer than six bytes after it waits",
+         {1, 2, 3, 0xA5, 0, 0, 0x80},
+         {},
          {0xA5, 0, 0, 0x80}},
-        {"damaged header: one line, search resumes at the next byte", badHeader, {HeaderError},
+        {"damaged header: one line, search resumes at the next byte",
+         badHeader,
+         {HeaderError},
          Bytes(badHeader.end() - 1, badHeader.end())},
         {"damaged block: one line", badBlock, {BlockError}, {badBlock.back()}},
         {"telegram found inside a damaged header", nested, {HeaderError, T(poll)}, {}},
-        {"incomplete block waits with the bytes before it", Concat({{0x55}, Bytes(read.begin(), read.end() - 1)}),
-         {}, Concat({{0x55}, Bytes(read.begin(), read.end() - 1)})},
+        {"incomplete block waits with the bytes before it",
+         Concat({{0x55}, Bytes(read.begin(), read.end() - 1)}),
+         {},
+         Concat({{0x55}, Bytes(read.begin(), read.end() - 1)})},
         {"lead byte 0xFF is skipped", Concat({{LeadByte}, read, poll}), {T(read), T(poll)}, {}},
     };
     for (const auto& r : rows) {
@@ -166,9 +176,19 @@ TEST(Framer, EverySplitPointGivesTheSameResult)
     const Bytes answer = LongTelegram(0xF0, 0x00, 0x0B, {1, 2, 3, 4, 0xA6, 0xA5, 7, 8});
     Bytes badBlock = write;
     badBlock[12] ^= 0x40;
-    const Bytes stream = Concat({{0x00, 0xFF}, ShortPoll(0x00), {LeadByte}, read, answer,
-                                 {0x13, 0x37}, badBlock, ShortPoll(0x3F), {LeadByte}, write,
-                                 {0xA6, 0x99}, answer, ShortTelegram(0x05, 0x06, 1, {9, 9, 9})});
+    const Bytes stream = Concat({{0x00, 0xFF},
+                                 ShortPoll(0x00),
+                                 {LeadByte},
+                                 read,
+                                 answer,
+                                 {0x13, 0x37},
+                                 badBlock,
+                                 ShortPoll(0x3F),
+                                 {LeadByte},
+                                 write,
+                                 {0xA6, 0x99},
+                                 answer,
+                                 ShortTelegram(0x05, 0x06, 1, {9, 9, 9})});
     Bytes wholeRest;
     const auto whole = FrameInChunks(stream, {}, &wholeRest);
     ASSERT_GE(whole.size(), 8u);

@@ -131,8 +131,9 @@ TEST(LinkPort, NastavPortNamesThePort)
         std::string name;
     };
     const std::vector<Row> rows = {
-        {1, pnCOM1, "\\\\.\\COM1"},    {25, pnCOM25, "\\\\.\\COM25"}, {0, pnCustom, "\\\\.\\COM0"},
-        {26, pnCustom, "\\\\.\\COM26"}, {255, pnCustom, "\\\\.\\COM255"},
+        {1, pnCOM1, "\\\\.\\COM1"},       {25, pnCOM25, "\\\\.\\COM25"},
+        {0, pnCustom, "\\\\.\\COM0"},     {26, pnCustom, "\\\\.\\COM26"},
+        {255, pnCustom, "\\\\.\\COM255"},
     };
     for (const auto& r : rows) {
         auto line = std::make_shared<FakeLine>();

@@ -86,9 +86,10 @@ struct Receiver {
     {
         link.NastavPrijem([this, &link](TSerialPortDriver&, std::span<const std::uint8_t> chunk) {
             acc.insert(acc.end(), chunk.begin(), chunk.end());
-            link.ZpracujPrijem(acc, {[this](ByteSpan t) { shown.emplace_back(t.begin(), t.end()); },
-                                     [this](std::string_view l) { lines.emplace_back(l); },
-                                     [this](ByteSpan s) { sent.emplace_back(s.begin(), s.end()); }});
+            link.ZpracujPrijem(acc,
+                               {[this](ByteSpan t) { shown.emplace_back(t.begin(), t.end()); },
+                                [this](std::string_view l) { lines.emplace_back(l); },
+                                [this](ByteSpan s) { sent.emplace_back(s.begin(), s.end()); }});
         });
     }
 };
@@ -129,8 +130,8 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
 
     // Sent exactly once: the device's answer dropped it before the next poll.
     ASSERT_EQ(rx.sent.size(), 1u);
-    EXPECT_EQ(rx.sent[0], (Bytes{0xFF, 0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x04, 0x57, 0x01,
-                                 0x00, 0xA4}));
+    EXPECT_EQ(rx.sent[0],
+              (Bytes{0xFF, 0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x04, 0x57, 0x01, 0x00, 0xA4}));
     EXPECT_EQ(link.PocetCekajicich(), 0u);
     EXPECT_TRUE(rx.lines.empty());
 
@@ -140,7 +141,8 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
         if (t.size() < 14 || JeVyzva(t) || t[1] != 0xF0)
             continue;
         answered = true;
-        EXPECT_EQ(Bytes(t.begin() + 10, t.begin() + 14), (Bytes{0x57 ^ 0x01, 0x58 ^ 0x01, 0x59 ^ 0x01, 0x5A ^ 0x01}));
+        EXPECT_EQ(Bytes(t.begin() + 10, t.begin() + 14),
+                  (Bytes{0x57 ^ 0x01, 0x58 ^ 0x01, 0x59 ^ 0x01, 0x5A ^ 0x01}));
     }
     EXPECT_TRUE(answered);
 
@@ -158,9 +160,9 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
 TEST_F(LinkAgainstSimulator, InjectedDamageGivesTheTwoLinesAndNothingElse)
 {
     SimRun sim;
-    ASSERT_TRUE(sim.start({"--poll-interval", "60", "--count", "30", "--inject-header-errors",
-                           "3", "--inject-block-errors", "4", "--inject-noise", "2",
-                           "--split-writes", "5", "--split-delay", "45"}));
+    ASSERT_TRUE(sim.start({"--poll-interval", "60", "--count", "30", "--inject-header-errors", "3",
+                           "--inject-block-errors", "4", "--inject-noise", "2", "--split-writes",
+                           "5", "--split-delay", "45"}));
     SetComPortOverrides({{1, sim.device.toStdString()}});
     TKomunikace link;
     link.NastavVychozi();

@@ -100,21 +100,20 @@ TEST(Requests, WorkedExamplesByteForByte)
 {
     const RequestTarget ram{0xF0, 0x00, static_cast<std::uint8_t>(MemoryArea::RAM290), 0x000157};
     EXPECT_EQ(BuildReadRequest(ram, 1),
-              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01,
-                                         0x00, 0xA7}));
+              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00,
+                                         0xA7}));
 
     RequestTarget fram = ram;
     fram.area = static_cast<std::uint8_t>(MemoryArea::FRAM290);
     const std::uint8_t data[] = {0x12, 0x34};
     EXPECT_EQ(BuildWriteRequest(fram, data),
-              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01,
-                                         0x00, 0x12, 0x34, 0x87, 0xD9}));
+              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00,
+                                         0x12, 0x34, 0x87, 0xD9}));
 }
 
 TEST(Requests, LengthsAndChecksumsForEveryCount)
 {
-    const RequestTarget t{0x12, 0x34, static_cast<std::uint8_t>(MemoryArea::RAMBIT290),
-                          0xFFABCDEF};
+    const RequestTarget t{0x12, 0x34, static_cast<std::uint8_t>(MemoryArea::RAMBIT290), 0xFFABCDEF};
     for (int count = 0; count <= 255; ++count) {
         SCOPED_TRACE(count);
         const auto read = BuildReadRequest(t, static_cast<std::uint8_t>(count));
