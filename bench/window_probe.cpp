@@ -94,7 +94,6 @@ Window::Window(const QString& device, int baud)
     TForm1Options options;
     options.adresarProgramu = dir_.path();
     options.zprava = [this](MessageKind, const QString& text) { messages_.push_back(text); };
-    options.dotaz = [](const QString&) { return false; };
     form_ = std::make_unique<TForm1>(options);
     form_->Rgp_PrijataData->SetItemIndex(0);
     form_->Rgp_Razeni->SetItemIndex(0);

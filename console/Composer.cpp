@@ -117,16 +117,19 @@ std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView add
            HexNaByte(addr1);
 }
 
-OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat)
+bool IsHexDigit(char32_t c)
 {
-    using Vysledek = OvereniPozadavku::Vysledek;
-    if (!zapis)
-        return {};
-    if (count > MaxZapisDat)
-        return {Vysledek::Odmitnuto, QStringLiteral("Počet dat je větší než 243 !")};
-    if (count != pocetDat)
-        return {Vysledek::Varovani, QStringLiteral("DataLen neodpovídá počtu zadaných dat !")};
-    return {};
+    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'F') || (c >= U'a' && c <= U'f');
+}
+
+bool FieldShowsByte(QStringView text, std::uint8_t value)
+{
+    if (text.isEmpty() || text.size() > 2)
+        return false;
+    for (const QChar c : text)
+        if (!IsHexDigit(c.unicode()))
+            return false;
+    return HexNaByte(text) == value;
 }
 
 void ComposerState::Obnov()

@@ -59,23 +59,13 @@ DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView a
 // Address of the request from the three address edits (low, middle, high).
 std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3);
 
-// Whether a request can be queued as the composer shows it.
-struct OvereniPozadavku {
-    enum class Vysledek {
-        Ok,
-        Varovani,  // queued as shown, but the operator should know
-        Odmitnuto, // the link would refuse it: nothing is queued
-    };
-    Vysledek vysledek = Vysledek::Ok;
-    QString zprava; // the Czech text for the operator; empty for Ok
-};
-
 inline constexpr int MaxZapisDat = 243; // a queued write request must fit 255 bytes
 
-// A write of more than 243 bytes cannot be queued. A write whose Count differs from the
-// number of data bytes is queued (the link sends staged bytes or zeros for the rest, or
-// only the first Count bytes), with a warning. Reads are always fine.
-OvereniPozadavku OverPozadavek(bool zapis, std::uint8_t count, std::size_t pocetDat);
+bool IsHexDigit(char32_t c);
+
+// Whether a composer field's text plainly says this byte: one or two hex digits of its value.
+// A field that does not ("1A6", "g1", a hand-typed checksum) is read or sent all the same.
+bool FieldShowsByte(QStringView text, std::uint8_t value);
 
 // The composer as the handlers leave it: every text it shows plus KodOblasti and
 // DataTLG. Each handler runs the chain that the system's own text changes trigger,

@@ -7,6 +7,7 @@
 #include "radiogroup.h"
 #include "textconv.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -51,9 +52,10 @@ const QString Titulek = QStringLiteral("Komunikační utilita QTR290 v0.5");
 const QString TextPortNelzeOtevrit =
     QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
 const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
-const QString TextNeodpovida = QStringLiteral("Odesílaný TLG neodpovídá zobrazeným polím !");
+const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
+// Text of a composer field that does not say the byte the link will send.
+const QColor WarningTextColor(0xC0, 0x40, 0x00);
 const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
-const QString TextPresto = QStringLiteral("Zařadit TLG přesto?");
 
 template <class Widget> Widget* Pojmenuj(Widget* widget, const char* name)
 {
@@ -124,31 +126,6 @@ void OdeberKrajni(QPlainTextEdit* memo, bool posledni)
     cursor.removeSelectedText();
 }
 
-bool JeHexCislice(char32_t c)
-{
-    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'F') || (c >= U'a' && c <= U'f');
-}
-
-// Whether the edit's text plainly says this byte: one or two hex digits of its value.
-bool Ukazuje(const QString& text, std::uint8_t value)
-{
-    if (text.isEmpty() || text.size() > 2)
-        return false;
-    for (const QChar c : text)
-        if (!JeHexCislice(c.unicode()))
-            return false;
-    return HexNaByte(text) == value;
-}
-
-// Whether the data line holds hex digits and spaces only, so that its bytes are what it says.
-bool JsouCistaData(const QString& text)
-{
-    for (const QChar c : text)
-        if (c != QLatin1Char(' ') && !JeHexCislice(c.unicode()))
-            return false;
-    return true;
-}
-
 QString PopisZarizeni(int comNumber)
 {
     const std::string device = ComPortDevice(comNumber);
@@ -172,6 +149,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     // sets pull their derived fields along.
     PripojComposer();
     Chranene([this] { FormCreate(); });
+    Chranene([this] { MarkFieldsThatDifferFromTelegram(); });
     AktualizujStav();
     PripojUdalosti();
     setFixedSize(sizeHint());
@@ -431,6 +409,18 @@ void TForm1::PripojComposer()
             [this] { Chranene([this] { Rgp_ZarizeniClick(); }); });
     connect(Rgp_druhTLG, &TRadioGroup::Click, this,
             [this] { Chranene([this] { Rgp_druhTLGClick(); }); });
+    // Choosing a list entry runs the change handler even when its text is the current one.
+    connect(Cmb_Data, &QComboBox::activated, this,
+            [this] { Chranene([this] { Cmb_DataChange(); }); });
+
+    // Connected after the handlers above, so that it sees the fields they have derived.
+    const auto mark = [this] { Chranene([this] { MarkFieldsThatDifferFromTelegram(); }); };
+    for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW, Edt_CRCHead, Edt_DataLen,
+                            Edt_Addr1, Edt_Addr2, Edt_Addr3, Edt_CRCWrite, Edt_CRCTLG})
+        connect(edit, &QLineEdit::textChanged, this, mark);
+    connect(Cmb_Data, &QComboBox::editTextChanged, this, mark);
+    connect(Rgp_Zarizeni, &TRadioGroup::Click, this, mark);
+    connect(Rgp_druhTLG, &TRadioGroup::Click, this, mark);
 }
 
 void TForm1::PripojUdalosti()
@@ -767,7 +757,7 @@ bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key)
             return false;
     }
     for (const QChar c : text) {
-        if (c != QLatin1Char(' ') && !JeHexCislice(c.unicode()))
+        if (c != QLatin1Char(' ') && !IsHexDigit(c.unicode()))
             return true;
     }
     return false;
@@ -792,31 +782,47 @@ void TForm1::PrepocitejData()
     Edt_CRCTLG->setText(preview.crcTlg);
 }
 
-QString TForm1::RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint32_t adresa,
-                                  std::uint8_t count) const
+std::vector<std::uint8_t> TForm1::TelegramToQueue() const
 {
-    const bool zapis = Zapis();
-    const RequestTarget target{from, to, KodOblasti, adresa};
-    const std::vector<std::uint8_t> tlg =
-        zapis ? BuildWriteRequest(target, DataTLG) : BuildReadRequest(target, count);
-    if (tlg.empty())
-        return TextNeodpovida;
-
-    // The fields that show bytes of the telegram, with those bytes; then the inputs,
-    // whose text must say the byte that is read from it.
-    std::vector<std::pair<const QLineEdit*, std::uint8_t>> pole = {
-        {Edt_Sync, tlg[0]},  {Edt_To, tlg[1]},      {Edt_From, tlg[2]},      {Edt_Dev, tlg[3]},
-        {Edt_RW, tlg[4]},    {Edt_CRCHead, tlg[5]}, {Edt_DataLen, tlg[6]},   {Edt_Addr1, tlg[7]},
-        {Edt_Addr2, tlg[8]}, {Edt_Addr3, tlg[9]},   {Edt_CRCTLG, tlg.back()}};
-    if (zapis)
-        pole.push_back({Edt_CRCWrite, tlg[tlg.size() - 2]});
-    bool souhlasi = !zapis || JsouCistaData(Cmb_Data->currentText());
-    for (const auto& [edit, value] : pole)
-        souhlasi = souhlasi && Ukazuje(edit->text(), value);
-    if (souhlasi)
+    const RequestTarget target{
+        HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
+        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
+    const std::uint8_t count = HexNaByte(Edt_DataLen->text());
+    if (!Zapis())
+        return BuildReadRequest(target, count);
+    if (count > MaxZapisDat || !Komunikace)
         return {};
-    return TextNeodpovida + QLatin1Char('\n') +
-           TextOdesleSe.arg(QString::fromLatin1(ChunkText(tlg)).trimmed());
+    // Positions beyond the data line carry what the link has staged there before.
+    std::vector<std::uint8_t> staged(count);
+    for (std::size_t i = 0; i < staged.size(); ++i)
+        staged[i] = i < DataTLG.size() ? DataTLG[i] : Komunikace->StagedDataByte(int(i + 1));
+    return BuildWriteRequest(target, staged);
+}
+
+void TForm1::MarkFieldsThatDifferFromTelegram()
+{
+    const std::vector<std::uint8_t> tlg = TelegramToQueue();
+    std::vector<std::pair<QLineEdit*, std::optional<std::uint8_t>>> fields = {
+        {Edt_Sync, {}},  {Edt_To, {}},      {Edt_From, {}},     {Edt_Dev, {}},
+        {Edt_RW, {}},    {Edt_CRCHead, {}}, {Edt_DataLen, {}},  {Edt_Addr1, {}},
+        {Edt_Addr2, {}}, {Edt_Addr3, {}},   {Edt_CRCWrite, {}}, {Edt_CRCTLG, {}}};
+    if (!tlg.empty()) {
+        for (std::size_t i = 0; i < 10; ++i)
+            fields[i].second = tlg[i];
+        if (Zapis())
+            fields[10].second = tlg[tlg.size() - 2];
+        fields[11].second = tlg.back();
+    }
+    for (const auto& [edit, value] : fields) {
+        const bool differs = value && !FieldShowsByte(edit->text(), *value);
+        edit->setToolTip(differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*value)))
+                                 : QString());
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Text, differs
+                                             ? WarningTextColor
+                                             : QApplication::palette(edit).color(QPalette::Text));
+        edit->setPalette(palette);
+    }
 }
 
 bool TForm1::ZaradZComposeru()
@@ -830,29 +836,21 @@ bool TForm1::ZaradZComposeru()
     const std::uint8_t count = HexNaByte(Edt_DataLen->text());
     const bool zapis = Zapis();
 
-    const OvereniPozadavku overeni = OverPozadavek(zapis, count, DataTLG.size());
-    if (overeni.vysledek == OvereniPozadavku::Vysledek::Odmitnuto) {
-        Zprava(MessageKind::Warning, overeni.zprava + QLatin1Char('\n') + TextNezarazeno);
+    // A write too long for the queue's length byte would go out corrupted: it is refused.
+    if (zapis && count > MaxZapisDat) {
+        Zprava(MessageKind::Warning, TextPrilisDat + QLatin1Char('\n') + TextNezarazeno);
         return false;
     }
-    // A request that differs from what the fields show goes out only when the operator says so.
-    const QString rozdil = overeni.vysledek == OvereniPozadavku::Vysledek::Varovani
-                               ? overeni.zprava
-                               : RozdilOdZobrazeni(to, from, adresa, count);
-    if (!rozdil.isEmpty() && !Dotaz(rozdil + QLatin1Char('\n') + TextPresto))
-        return false;
-
     if (zapis) {
         for (std::size_t i = 0; i < DataTLG.size(); ++i)
             Komunikace->ZapisDataByte(static_cast<int>(i + 1), DataTLG[i]);
     }
-    if (!Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count)) {
-        Zprava(MessageKind::Warning, TextNezarazeno);
-        return false;
-    }
+    Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
     if (Chk_VystupDoSouboru->isChecked())
         PripisDoSouboru(CaptureFilePath(AdresarProgramu),
                         CaptureQueuedLine(QDateTime::currentDateTime()));
+    // What was staged now fills the positions a longer Count reaches next time.
+    MarkFieldsThatDifferFromTelegram();
     return true;
 }
 
@@ -863,10 +861,10 @@ void TForm1::Btn_PosliTLGClick()
 
 void TForm1::Button4Click()
 {
-    // A request that was not queued sends nothing: the operator asked for this one.
-    if (!ZaradZComposeru())
-        return;
-    Komunikace->PosliCekajici();
+    Btn_PosliTLGClick();
+    // The oldest pending telegram goes out, which is the new one only on an empty queue.
+    if (Komunikace)
+        Komunikace->PosliCekajici();
     VypisOdeslany();
 }
 
@@ -1005,20 +1003,6 @@ void TForm1::Zprava(MessageKind kind, const QString& text)
         QMessageBox::warning(this, Titulek, text, QMessageBox::Ok);
     else
         QMessageBox::critical(this, Titulek, text, QMessageBox::Ok);
-}
-
-bool TForm1::Dotaz(const QString& text)
-{
-    if (FOptions.dotaz)
-        return FOptions.dotaz(text);
-    QMessageBox box(QMessageBox::Warning, Titulek, text, QMessageBox::NoButton, this);
-    QPushButton* ano = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
-    QPushButton* ne = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
-    // A stray Enter must not send what the operator has not looked at.
-    box.setDefaultButton(ne);
-    box.setEscapeButton(ne);
-    box.exec();
-    return box.clickedButton() == ano;
 }
 
 } // namespace qtr290

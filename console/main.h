@@ -38,8 +38,6 @@ struct TForm1Options {
     std::function<std::unique_ptr<SerialPlatform>()> platform;
     // Shows a message to the operator; empty: a modal message box. Tests capture here.
     std::function<void(MessageKind, const QString&)> zprava;
-    // Asks the operator a yes/no question; empty: a modal message box. True for yes.
-    std::function<bool(const QString&)> dotaz;
 };
 
 class TForm1 : public QMainWindow {
@@ -176,17 +174,17 @@ private:
     bool OtevriPort();
     void AktualizujStav();
     void Zprava(MessageKind kind, const QString& text);
-    bool Dotaz(const QString& text);
     void Nahlas(const QString& text, Hlaseni hlaseni);
 
     bool NejnovejsiNahore() const;
     bool Zapis() const;
-    // Queues the composer's request after the checks; true when it was queued.
+    // Queues the composer's request; false when it was refused (a write too long to queue).
     bool ZaradZComposeru();
-    // Why the request about to be queued differs from what the composer shows; empty
-    // when every shown field says what goes out.
-    QString RozdilOdZobrazeni(std::uint8_t to, std::uint8_t from, std::uint32_t adresa,
-                              std::uint8_t count) const;
+    // The telegram the link would build from the composer now; empty when it cannot.
+    std::vector<std::uint8_t> TelegramToQueue() const;
+    // A field whose text does not say the byte that will be sent shows so: warning colour
+    // and a tooltip naming the byte. Nothing is asked and nothing sent changes.
+    void MarkFieldsThatDifferFromTelegram();
 
     TForm1Options FOptions;
     QLabel* FStatusPanel = nullptr;

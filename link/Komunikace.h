@@ -45,6 +45,12 @@ public:
     void OdeberCekajici();
     void VymazFrontu();
 
+    // What a write will carry at this position unless staged anew; 0 outside 1 to 256.
+    std::uint8_t StagedDataByte(int pozice) const
+    {
+        return pozice >= 1 && pozice <= MaxStagedPosition ? DataZapisu[pozice] : 0;
+    }
+
     std::uint8_t DelkaPosledni() const { return FDelkaPosledni; }
     // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.
     ByteSpan PosledniTLG() const;

@@ -3,6 +3,7 @@
 #include "application.h"
 #include "window_fixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -56,6 +57,20 @@ QMap<QString, QString> Snapshot(TForm1& f)
     return texts;
 }
 
+// The composer fields that are marked as not saying the byte sent, with their tooltips.
+QMap<QString, QString> Marks(TForm1& f)
+{
+    QMap<QString, QString> marks;
+    for (const char* name : ComposerEdits) {
+        QLineEdit* edit = Edit(f, QLatin1String(name));
+        const bool warned = edit->palette().color(QPalette::Text) !=
+                            QApplication::palette(edit).color(QPalette::Text);
+        if (warned || !edit->toolTip().isEmpty())
+            marks[QLatin1String(name)] = warned ? edit->toolTip() : QStringLiteral("(no colour)");
+    }
+    return marks;
+}
+
 Bytes WithLead(const Bytes& telegram)
 {
     Bytes bytes = telegram;
@@ -73,11 +88,11 @@ private slots:
     void shownFields_data();
     void shownFields();
     void dataLineKeys();
-    void shownFieldsThatDifferFromTheTelegramAsk_data();
-    void shownFieldsThatDifferFromTheTelegramAsk();
-    void writeWhoseCountDiffersFromTheData_data();
-    void writeWhoseCountDiffersFromTheData();
+    void shownFieldsThatDifferFromTheTelegramAreMarked_data();
+    void shownFieldsThatDifferFromTheTelegramAreMarked();
+    void writeWithAHandEditedCountGoesOutAtThePoll();
     void writeAboveTheQueueLimitIsRefused();
+    void sendNowAlwaysSendsTheOldestOnAPseudoTerminal();
     void framWriteGoesOutAtThePollOnAPseudoTerminal();
     void startQueuesTheTestRead_data();
     void startQueuesTheTestRead();
@@ -213,120 +228,128 @@ void ComposerWindowTest::dataLineKeys()
     QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
     QCOMPARE(f.DataTLG, (Bytes{0x12, 0xAB}));
     QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
+
+    // Choosing the entry that is already the text runs the change handler all the same:
+    // a hand-edited DataLen goes back to the entry's byte count.
+    Retype(f.Edt_DataLen, QStringLiteral("07"));
+    f.Cmb_Data->showPopup();
+    QAbstractItemView* list = f.Cmb_Data->view();
+    QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
 }
 
-void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk_data()
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked_data()
 {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("crcHead");
-    QTest::addColumn<bool>("asks");
+    // Marked fields as "name=byte sent"; the header CRC shown follows the typed text.
+    QTest::addColumn<QStringList>("marked");
     QTest::addColumn<Bytes>("queued");
 
     // Sync, Device and R/W only show: typing into them changes the header CRC, not the telegram.
     QTest::newRow("Sync") << "Edt_Sync"
                           << "a5"
-                          << "5E" << true << ReadRequest;
+                          << "5E" << QStringList{"Edt_Sync=A6", "Edt_CRCHead=5D"} << ReadRequest;
     QTest::newRow("Device") << "Edt_Dev"
                             << "ff"
-                            << "68" << true << ReadRequest;
+                            << "68" << QStringList{"Edt_Dev=0A", "Edt_CRCHead=5D"} << ReadRequest;
     QTest::newRow("R/W") << "Edt_RW"
                          << "07"
-                         << "59" << true << ReadRequest;
+                         << "59" << QStringList{"Edt_RW=03", "Edt_CRCHead=5D"} << ReadRequest;
     QTest::newRow("block CRC") << "Edt_CRCTLG"
                                << "00"
-                               << "5D" << true << ReadRequest;
+                               << "5D" << QStringList{"Edt_CRCTLG=A7"} << ReadRequest;
     // An input that is no plain hex byte is read by its last two characters.
     QTest::newRow("To with a letter g")
         << "Edt_To"
         << "g1"
-        << "5C" << true << Bytes{0xA6, 0x01, 0xF0, 0x0A, 0x03, 0x5C, 0x01, 0x57, 0x01, 0x00, 0xA7};
+        << "5C" << QStringList{"Edt_To=01"}
+        << Bytes{0xA6, 0x01, 0xF0, 0x0A, 0x03, 0x5C, 0x01, 0x57, 0x01, 0x00, 0xA7};
     QTest::newRow("lower case Sync says the same") << "Edt_Sync"
                                                    << "a6"
-                                                   << "5D" << false << ReadRequest;
+                                                   << "5D" << QStringList{} << ReadRequest;
     QTest::newRow("one digit says the byte") << "Edt_Addr3"
                                              << "0"
-                                             << "5D" << false << ReadRequest;
+                                             << "5D" << QStringList{} << ReadRequest;
 }
 
-void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAsk()
+// Nothing is asked: the request is queued as the link builds it, and the field that says
+// something else is marked, its tooltip naming the byte that goes out.
+void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked()
 {
     QFETCH(QString, field);
     QFETCH(QString, text);
     QFETCH(QString, crcHead);
-    QFETCH(bool, asks);
-    QFETCH(Bytes, queued);
-
-    for (bool answer : {false, true}) {
-        WindowFixture w;
-        TForm1& f = *w.form;
-        w.answer = answer;
-        f.Chk_VystupDoSouboru->setChecked(true);
-        Retype(f.Edt_Addr1, QStringLiteral("57"));
-        Retype(f.Edt_Addr2, QStringLiteral("01"));
-        QMap<QString, QString> expected = Snapshot(f);
-        Retype(Edit(f, field), text);
-        expected[field] = text;
-        expected[QStringLiteral("Edt_CRCHead")] = crcHead;
-        QCOMPARE(Snapshot(f), expected);
-
-        w.Click(f.Btn_PosliTLG);
-        QCOMPARE(w.questions.size(), size_t(asks ? 1 : 0));
-        if (asks) {
-            QCOMPARE(w.questions[0],
-                     QStringLiteral("Odesílaný TLG neodpovídá zobrazeným polím !\nOdešle se: %1\n"
-                                    "Zařadit TLG přesto?")
-                         .arg(HexText(queued).trimmed()));
-        }
-        const bool goes = answer || !asks;
-        QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(goes ? 1 : 0));
-        QCOMPARE(f.Komunikace->NejstarsiCekajici(), goes ? queued : Bytes{});
-        QCOMPARE(w.CaptureLines().size(), goes ? 1 : 0);
-        QVERIFY(w.messages.empty());
-    }
-}
-
-void ComposerWindowTest::writeWhoseCountDiffersFromTheData_data()
-{
-    QTest::addColumn<QString>("dataLen");
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<Bytes>("queued");
-
-    // Count 3 over two data bytes: the third position was never staged and goes as 00.
-    QTest::newRow("count above the data, yes")
-        << "03" << true << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57,
-                                 0x01, 0x00, 0x12, 0x34, 0x00, 0x32, 0x2D};
-    QTest::newRow("count below the data, yes")
-        << "01" << true
-        << Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C};
-    QTest::newRow("count above the data, no") << "03" << false << Bytes{};
-}
-
-void ComposerWindowTest::writeWhoseCountDiffersFromTheData()
-{
-    QFETCH(QString, dataLen);
-    QFETCH(bool, answer);
+    QFETCH(QStringList, marked);
     QFETCH(Bytes, queued);
 
     WindowFixture w;
     TForm1& f = *w.form;
-    w.answer = answer;
+    f.Chk_VystupDoSouboru->setChecked(true);
+    Retype(f.Edt_Addr1, QStringLiteral("57"));
+    Retype(f.Edt_Addr2, QStringLiteral("01"));
+    QMap<QString, QString> expected = Snapshot(f);
+    QVERIFY(Marks(f).isEmpty());
+    Retype(Edit(f, field), text);
+    expected[field] = text;
+    expected[QStringLiteral("Edt_CRCHead")] = crcHead;
+    QCOMPARE(Snapshot(f), expected);
+    QMap<QString, QString> marks;
+    for (const QString& mark : marked)
+        marks[mark.section(QLatin1Char('='), 0, 0)] =
+            QStringLiteral("Odešle se: ") + mark.section(QLatin1Char('='), 1);
+    QCOMPARE(Marks(f), marks);
+
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
+    QCOMPARE(w.CaptureLines().size(), 1);
+    QVERIFY(w.messages.empty());
+}
+
+// A hand-typed Sync and a Count above the data line: queued without a word, and the poll
+// carries what the link builds: Count 3, the unstaged third byte 00, checksums over that.
+void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
+{
+    WindowFixture w;
+    TForm1& f = *w.form;
     f.Chk_VystupDoSouboru->setChecked(true);
     Retype(f.Edt_Addr1, QStringLiteral("57"));
     Retype(f.Edt_Addr2, QStringLiteral("01"));
     w.Select(f.Rgp_Zarizeni, 1);
     w.Select(f.Rgp_druhTLG, 1);
     TypeData(f, QStringLiteral("12 34"));
-    Retype(f.Edt_DataLen, dataLen);
+    Retype(f.Edt_Sync, QStringLiteral("A5"));
+    Retype(f.Edt_DataLen, QStringLiteral("03"));
+    const Bytes sent = {0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57,
+                        0x01, 0x00, 0x12, 0x34, 0x00, 0x32, 0x2D};
+    // The previews cover the data line only; the marks tell what goes out instead.
+    const QMap<QString, QString> marks = {{"Edt_Sync", "Odešle se: A6"},
+                                          {"Edt_RW", "Odešle se: 07"},
+                                          {"Edt_CRCHead", "Odešle se: C9"},
+                                          {"Edt_CRCWrite", "Odešle se: 32"},
+                                          {"Edt_CRCTLG", "Odešle se: 2D"}};
+    QCOMPARE(Marks(f), marks);
 
-    w.Click(f.Button4);
-    QCOMPARE(w.questions.size(), size_t(1));
-    QCOMPARE(w.questions[0], QStringLiteral("DataLen neodpovídá počtu zadaných dat !\n"
-                                            "Zařadit TLG přesto?"));
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
-    QCOMPARE(w.line->written, queued.empty() ? Bytes{} : WithLead(queued));
-    QCOMPARE(w.CaptureLines().size(), queued.empty() ? 0 : 1);
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(), sent);
+    QVERIFY(w.line->written.empty());
+    w.Receive(Poll);
+    QCOMPARE(w.line->written, WithLead(sent));
+    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(sent))});
+    QCOMPARE(w.CaptureLines().size(), 2); // the queued line and the poll's chunk
     QVERIFY(w.messages.empty());
+
+    // A Count below the data line sends only the first Count bytes.
+    Retype(f.Edt_DataLen, QStringLiteral("01"));
+    w.Click(f.Btn_VymazBuffer);
+    w.Click(f.Btn_PosliTLG);
+    QCOMPARE(f.Komunikace->NejstarsiCekajici(),
+             (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C}));
 }
 
 void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
@@ -350,12 +373,48 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
         QCOMPARE(m.kind, MessageKind::Warning);
         QCOMPARE(m.text, refused);
     }
-    QVERIFY(w.questions.empty());
-    // Nothing joined the queue, and nothing went out in the refused request's place.
+    // Nothing joined the queue; "send now" still sent the oldest pending telegram.
     QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
     QCOMPARE(f.Komunikace->NejstarsiCekajici(), ReadRequest);
-    QVERIFY(w.line->written.empty());
-    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+    QCOMPARE(w.line->written, WithLead(ReadRequest));
+    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(ReadRequest))});
+}
+
+// "Send now" after a refused write and after a queued one: each time the oldest pending
+// telegram goes on the line at once.
+void ComposerWindowTest::sendNowAlwaysSendsTheOldestOnAPseudoTerminal()
+{
+    Pty pty;
+    QVERIFY(pty.valid());
+    WindowFixture w(pty.Settings(), WindowFixture::System);
+    TForm1& f = *w.form;
+    QVERIFY(f.Komunikace->SeriovyPort().Connected());
+    const auto lineReceives = [&](const Bytes& expected) {
+        Bytes line;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const Bytes more = pty.receive();
+                line.insert(line.end(), more.begin(), more.end());
+                return line.size() >= expected.size();
+            }(),
+            3000);
+        QCOMPARE(line, expected);
+    };
+
+    w.Click(f.Btn_TestKomunikace);
+    w.Select(f.Rgp_druhTLG, 1);
+    f.Cmb_Data->setEditText(QString(2 * 244, QLatin1Char('a')));
+    w.Click(f.Button4);
+    QCOMPARE(w.messages.size(), size_t(1));
+    lineReceives(WithLead(ReadRequest));
+
+    TypeData(f, QStringLiteral("12 34"));
+    w.Click(f.Button4);
+    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    lineReceives(WithLead(ReadRequest));
+    QCOMPARE(Lines(f.Memo3),
+             (QStringList{HexText(WithLead(ReadRequest)), HexText(WithLead(ReadRequest))}));
+    QCOMPARE(w.messages.size(), size_t(1));
 }
 
 void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
@@ -373,7 +432,7 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     w.Select(f.Rgp_druhTLG, 1);
     TypeData(f, QStringLiteral("12 34"));
     w.Click(f.Btn_PosliTLG);
-    QVERIFY(w.questions.empty());
+    QVERIFY(w.messages.empty());
     QCOMPARE(f.Komunikace->NejstarsiCekajici(), FramWrite);
     QTest::qWait(100);
     QVERIFY(pty.receive().empty()); // nothing goes out before a poll
@@ -422,6 +481,7 @@ void ComposerWindowTest::startQueuesTheTestRead()
     w.Click(f.Btn_PosliTLG);
     QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
     Retype(f.Edt_DataLen, dataLen);
+    Retype(f.Edt_Sync, QStringLiteral("A5")); // hand-typed: queued all the same
 
     w.Click(f.Btn_TestKomunikace);
     QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
@@ -433,10 +493,10 @@ void ComposerWindowTest::startQueuesTheTestRead()
     QCOMPARE(f.Rgp_Zarizeni->ItemIndex(), 0);
     QCOMPARE(f.Rgp_druhTLG->ItemIndex(), 0);
     QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
-    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5D"));
+    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5E"));
     QCOMPARE(f.Edt_CRCTLG->text(), crcTlg);
     QVERIFY(!f.Edt_CRCWrite->isEnabled());
-    QVERIFY(w.questions.empty());
+    QVERIFY(w.messages.empty());
     QVERIFY(w.line->written.empty()); // it waits for the poll
 }
 

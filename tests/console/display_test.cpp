@@ -449,7 +449,7 @@ void DisplayTest::longestTelegramsAreShownWhole()
     w.Select(f.Rgp_druhTLG, 1);
     f.Cmb_Data->setEditText(QString(2 * 243, QLatin1Char('5')));
     w.Click(f.Button4);
-    QVERIFY(w.questions.empty());
+    QVERIFY(w.messages.empty());
     QCOMPARE(w.line->written.size(), size_t(256));
     QCOMPARE(Lines(f.Memo3).join(QString()), HexText(w.line->written));
 }

@@ -55,10 +55,6 @@ public:
         options.zprava = [this](MessageKind kind, const QString& text) {
             messages.push_back({kind, text});
         };
-        options.dotaz = [this](const QString& text) {
-            questions.push_back(text);
-            return answer;
-        };
         if (platform == ScriptedLine)
             options.platform = [this] { return std::make_unique<FakePlatform>(line); };
         form = std::make_unique<TForm1>(options);
@@ -95,8 +91,6 @@ public:
     QTemporaryDir dir;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::vector<Message> messages;
-    std::vector<QString> questions;
-    bool answer = true;
     std::unique_ptr<TForm1> form;
 };
 
