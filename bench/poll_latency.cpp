@@ -90,8 +90,7 @@ int main(int argc, char** argv)
     const QString cpus =
         o.shareCpus ? QStringLiteral("shared by the simulator and the link") : sim.KeepApart();
 
-    SetComPortOverrides({{1, device.toStdString()}});
-    TKomunikace link;
+    TKomunikace link(MakeSystemPlatform(ComPortNames({{1, device.toStdString()}})));
     link.NastavVychozi();
     link.NastavPort(1);
     if (!link.Otevri(o.baud)) {
@@ -143,7 +142,6 @@ int main(int argc, char** argv)
     const bool finished = sim.RunUntilFinished(expectedMs);
     watch.stop();
     link.Zavri();
-    SetComPortOverrides({});
     if (!finished) {
         std::fprintf(stderr, "poll_latency: the simulator did not finish within %d ms\n",
                      expectedMs);

@@ -19,6 +19,7 @@
 #include "sim_process.h"
 #include "telegram.h"
 #include "traffic.h"
+#include "window_fixture.h"
 #include "window_probe.h"
 
 #include <QApplication>
@@ -140,8 +141,10 @@ int main(int argc, char** argv)
         o.shareCpus ? QStringLiteral("shared by the simulator and the window") : sim.KeepApart();
     const double loadAtStart = LoadAverage();
 
-    bench::Window window(device, o.baud);
-    TForm1& form = window.Form();
+    test::WindowFixture window(bench::MeasuringSettings(device, o.baud),
+                               test::WindowFixture::System);
+    TForm1& form = *window.form;
+    bench::ShowEverything(form);
     if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
         std::fprintf(stderr, "soak: the window did not open %s\n", qPrintable(device));
         return 1;
@@ -226,7 +229,9 @@ int main(int argc, char** argv)
     watch.stop();
     const bench::Memory atEnd = bench::ResidentMemory();
     const double loadAtEnd = LoadAverage();
-    const auto messages = window.Messages();
+    std::vector<QString> messages;
+    for (const test::Message& message : window.messages)
+        messages.push_back(message.text);
     if (!finished) {
         std::fprintf(stderr, "soak: the simulator did not finish\n");
         return 1;

@@ -13,6 +13,7 @@
 #include "radiogroup.h"
 #include "telegram.h"
 #include "traffic.h"
+#include "window_fixture.h"
 #include "window_probe.h"
 
 #include <QApplication>
@@ -73,8 +74,11 @@ struct Pass {
 
 Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
 {
-    bench::Window window(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200);
-    TForm1& form = window.Form();
+    test::WindowFixture window(
+        bench::MeasuringSettings(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200),
+        test::WindowFixture::System);
+    TForm1& form = *window.form;
+    bench::ShowEverything(form);
     if (!o.display)
         form.Rgp_PrijataData->SetItemIndex(1);
     form.Chk_VystupDoSouboru->setChecked(o.capture);

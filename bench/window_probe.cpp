@@ -1,6 +1,5 @@
 #include "window_probe.h"
 
-#include "CaptureFile.h"
 #include "radiogroup.h"
 
 #include <QCheckBox>
@@ -82,35 +81,20 @@ void MemoWatch::Changed(int position, int, int added)
     }
 }
 
-Window::Window(const QString& device, int baud)
+std::string MeasuringSettings(const QString& device, int baud)
 {
-    // One telegram per line: the longest telegram has 263 bytes.
-    const std::string settings =
-        "[Seriovy port]\r\nPort=1\r\nBaud rate=" + std::to_string(baud) +
-        "\r\n[Program]\r\nPocet bytu na radku=300\r\n[Porty]\r\nCOM1=" + device.toStdString() +
-        "\r\n";
-    std::ofstream(dir_.filePath(QStringLiteral("nastaveni.ini")).toStdString(), std::ios::binary)
-        << settings;
-    TForm1Options options;
-    options.adresarProgramu = dir_.path();
-    options.zprava = [this](MessageKind, const QString& text) { messages_.push_back(text); };
-    form_ = std::make_unique<TForm1>(options);
-    form_->Rgp_PrijataData->SetItemIndex(0);
-    form_->Rgp_Razeni->SetItemIndex(0);
-    form_->Chk_Filtr->setChecked(false);
-    form_->Chk_NezobrazujVyzvy->setChecked(false);
-    form_->Chk_VystupDoSouboru->setChecked(true);
-    form_->show();
+    return "[Seriovy port]\r\nPort=1\r\nBaud rate=" + std::to_string(baud) +
+           "\r\n[Program]\r\nPocet bytu na radku=300\r\n[Porty]\r\nCOM1=" + device.toStdString() +
+           "\r\n";
 }
 
-Window::~Window()
+void ShowEverything(TForm1& form)
 {
-    form_->close(); // FormClose once, as when the operator closes it
-}
-
-QString Window::CapturePath() const
-{
-    return CaptureFilePath(dir_.path());
+    form.Rgp_PrijataData->SetItemIndex(0);
+    form.Rgp_Razeni->SetItemIndex(0);
+    form.Chk_Filtr->setChecked(false);
+    form.Chk_NezobrazujVyzvy->setChecked(false);
+    form.Chk_VystupDoSouboru->setChecked(true);
 }
 
 std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long long* lines)

@@ -1,14 +1,13 @@
 // What the harnesses of the window's receive path observe from outside the window: the
 // telegrams that reach a memo, read back from the memo's document as they go in, the
 // capture file read back into bytes, and the process's resident memory. The window is the
-// real one, made offscreen from a settings file in a temporary folder.
+// real one (the tests' WindowFixture), made offscreen over a temporary folder.
 #pragma once
 
 #include "main.h"
 
 #include <QMetaObject>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <cstdint>
 #include <functional>
@@ -46,24 +45,11 @@ private:
     long long errorLines_ = 0;
 };
 
-// The main window offscreen, its settings file naming `device` as COM1, the display on
-// (every telegram shown, newest on top, one telegram per line) and the capture file on.
-class Window {
-public:
-    Window(const QString& device, int baud);
-    ~Window();
-
-    TForm1& Form() { return *form_; }
-    QString Folder() const { return dir_.path(); }
-    QString CapturePath() const;
-    // Messages the window would have shown the operator.
-    const std::vector<QString>& Messages() const { return messages_; }
-
-private:
-    QTemporaryDir dir_;
-    std::vector<QString> messages_;
-    std::unique_ptr<TForm1> form_;
-};
+// The settings file of a measuring window: `device` as COM1 at `baud`, and one telegram
+// per line (the longest telegram has 263 bytes). The window itself is the tests' fixture.
+std::string MeasuringSettings(const QString& device, int baud);
+// The display on (every telegram shown, newest on top) and the capture file on.
+void ShowEverything(TForm1& form);
 
 // The bytes of the chunk lines of a capture file, in order; nullopt when it cannot be read
 // or a line is not "timestamp>XX XX ...". `lines` gets the number of chunk lines.

@@ -132,74 +132,32 @@ bool FieldShowsByte(QStringView text, std::uint8_t value)
     return HexNaByte(text) == value;
 }
 
-void ComposerState::Obnov()
+bool DataLineAccepts(QStringView keyText)
 {
-    Edt_SyncChange();
-    Rgp_ZarizeniClick();
-    Rgp_druhTLGClick();
-    Cmb_DataChange();
+    for (const QChar c : keyText) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    }
+    for (const QChar c : keyText) {
+        if (c != QLatin1Char(' ') && !IsHexDigit(c.unicode()))
+            return false;
+    }
+    return true;
 }
 
-void ComposerState::Edt_SyncChange()
+std::array<std::optional<std::uint8_t>, ComposerFieldCount> FieldBytes(ByteSpan telegram,
+                                                                       bool zapis)
 {
-    crcHead = PrepocitejHlavicku(sync, to, from, dev, rw);
-}
-
-void ComposerState::Rgp_ZarizeniClick()
-{
-    NastavDev();
-}
-
-void ComposerState::NastavDev()
-{
-    KodOblasti = KodOblastiZIndexu(zarizeni);
-    dev = TextDev(KodOblasti, zapis);
-    Edt_SyncChange();
-}
-
-void ComposerState::Rgp_druhTLGClick()
-{
-    NastavDev();
-    rw = TextRW(zapis, DataTLG.size());
-    crcWriteEnabled = zapis;
-    Edt_SyncChange();
-    // The block checksum of a read and of a write differ: keep the preview in step.
-    Edt_DataLenChange();
-}
-
-void ComposerState::Cmb_DataChange()
-{
-    DataTLG = RozeberData(data);
-    pocetBytu = QString::number(DataTLG.size());
-    dataLen = FieldHex(static_cast<unsigned>(DataTLG.size()));
-    Edt_DataLenChange();
-    Rgp_druhTLGClick();
-    Edt_DataLenChange();
-}
-
-void ComposerState::Edt_DataLenChange()
-{
-    const DataPreview preview = PrepocitejData(dataLen, addr1, addr2, addr3, DataTLG, zapis);
-    crcWrite = preview.crcWrite;
-    crcTlg = preview.crcTlg;
-}
-
-void ComposerState::NastavTest()
-{
-    to = QStringLiteral("00");
-    Edt_SyncChange();
-    from = QStringLiteral("F0");
-    Edt_SyncChange();
-    addr1 = QStringLiteral("57");
-    Edt_DataLenChange();
-    addr2 = QStringLiteral("01");
-    Edt_DataLenChange();
-    addr3 = QStringLiteral("00");
-    Edt_DataLenChange();
-    zarizeni = 0;
-    Rgp_ZarizeniClick();
-    zapis = false;
-    Rgp_druhTLGClick();
+    std::array<std::optional<std::uint8_t>, ComposerFieldCount> bytes{};
+    if (telegram.size() < ReadRequestLength)
+        return bytes;
+    // Sync to Addr3 are the telegram's first ten bytes, in field order.
+    for (std::size_t i = 0; i <= std::size_t(ComposerField::Addr3); ++i)
+        bytes[i] = telegram[i];
+    if (zapis)
+        bytes[std::size_t(ComposerField::CRCWrite)] = telegram[telegram.size() - 2];
+    bytes[std::size_t(ComposerField::CRCTLG)] = telegram.back();
+    return bytes;
 }
 
 } // namespace qtr290

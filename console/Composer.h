@@ -1,6 +1,6 @@
-// The telegram composer's arithmetic: reading its hex edits, parsing the data line,
-// and the header and block bytes it shows while the operator types. Widget-free; the
-// window runs the steps from its handlers, or drives a ComposerState.
+// The telegram composer's arithmetic: reading its hex edits, parsing the data line, the
+// header and block bytes it shows while the operator types, and which byte of the telegram
+// each field stands for. Widget-free; the window runs the steps from its handlers.
 #pragma once
 
 #include "telegram.h"
@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace qtr290 {
@@ -67,51 +68,30 @@ bool IsHexDigit(char32_t c);
 // A field that does not ("1A6", "g1", a hand-typed checksum) is read or sent all the same.
 bool FieldShowsByte(QStringView text, std::uint8_t value);
 
-// The composer as the handlers leave it: every text it shows plus KodOblasti and
-// DataTLG. Each handler runs the chain that the system's own text changes trigger,
-// so the derived fields always follow the fields they come from.
-struct ComposerState {
-    // Edits, with the texts they hold when the window is created.
-    QString sync = QStringLiteral("A6");
-    QString to = QStringLiteral("00");
-    QString from = QStringLiteral("F0");
-    QString dev = QStringLiteral("00");
-    QString rw = QStringLiteral("00");
-    QString crcHead = QStringLiteral("00");
-    QString dataLen = QStringLiteral("00");
-    QString addr1 = QStringLiteral("00");
-    QString addr2 = QStringLiteral("00");
-    QString addr3 = QStringLiteral("00");
-    QString data = QStringLiteral("00"); // Cmb_Data
-    QString crcWrite = QStringLiteral("00");
-    QString crcTlg = QStringLiteral("00");
-    QString pocetBytu; // Lbl_PocetBytu
-    bool crcWriteEnabled = false;
+// Whether a key's text may go into the data line: hex digits, spaces and control characters
+// (editing keys, shortcuts and backspace carry those); anything else is dropped.
+bool DataLineAccepts(QStringView keyText);
 
-    int zarizeni = 0;   // Rgp_Zarizeni item index
-    bool zapis = false; // Rgp_druhTLG: "Zápis"
-
-    std::uint8_t KodOblasti = 0;
-    std::vector<std::uint8_t> DataTLG;
-
-    // The start-up refresh, in its order.
-    void Obnov();
-
-    // Change of Sync, To, From, Dev or RW.
-    void Edt_SyncChange();
-    void Rgp_ZarizeniClick();
-    void NastavDev();
-    // Also refreshes the block previews, which depend on read or write.
-    void Rgp_druhTLGClick();
-    void Cmb_DataChange();
-    // Change of DataLen or an address edit.
-    void Edt_DataLenChange();
-
-    // START's settings (the queueing itself is the window's).
-    void NastavTest();
-
-    std::uint8_t Count() const { return HexNaByte(dataLen); }
-    std::uint32_t Adresa() const { return AdresaZEditu(addr1, addr2, addr3); }
+// The composer's twelve byte fields, left to right.
+enum class ComposerField {
+    Sync,
+    To,
+    From,
+    Dev,
+    RW,
+    CRCHead,
+    DataLen,
+    Addr1,
+    Addr2,
+    Addr3,
+    CRCWrite,
+    CRCTLG
 };
+inline constexpr std::size_t ComposerFieldCount = 12;
+
+// The byte of `telegram` (a read or write request as the link builds it) that each field
+// stands for; none where the telegram has no such byte (a read's CRC8, or no telegram).
+std::array<std::optional<std::uint8_t>, ComposerFieldCount> FieldBytes(ByteSpan telegram,
+                                                                       bool zapis);
 
 } // namespace qtr290

@@ -1,10 +1,7 @@
-// Hexadecimal text of the traffic display and the capture file, and the decision
-// whether a received telegram is shown at all.
+// Hexadecimal text of the traffic display, the capture file and the composer's fields.
 #pragma once
 
 #include "telegram.h"
-
-#include <QStringView>
 
 #include <cstdint>
 #include <string>
@@ -24,19 +21,5 @@ std::string TelegramText(ByteSpan bytes, int bytesPerLine);
 
 // "XX " per byte without line breaks: a chunk in a capture line.
 std::string ChunkText(ByteSpan bytes);
-
-// The operator's display settings that decide whether a received telegram is shown.
-struct DisplayFilter {
-    bool showReceived = true; // Rgp_PrijataData "Zobrazuj"
-    bool filterOn = false;    // Chk_Filtr
-    QStringView filterFrom{}; // Edt_FiltrOd, the sender
-    QStringView filterTo{};   // Edt_FiltrPro, the addressee
-    bool hidePolls = false;   // Chk_NezobrazujVyzvy
-};
-
-// True when a good telegram with these To and From bytes is to be shown. With the
-// filter on, each byte's two hex digits must equal the filter text upper-cased,
-// exactly: "f0" matches 0xF0, "F" and " F0" do not.
-bool ZobrazitTLG(std::uint8_t to, std::uint8_t from, bool isPoll, const DisplayFilter& filter);
 
 } // namespace qtr290

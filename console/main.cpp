@@ -5,6 +5,7 @@
 #include "HexText.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
+#include "settings.h"
 #include "textconv.h"
 
 #include <QApplication>
@@ -14,124 +15,39 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFontDatabase>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
-#include <QStyle>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
-#include <QVBoxLayout>
 
-#include <map>
+#include <optional>
+#include <utility>
 
 namespace qtr290 {
 
 namespace {
-
-constexpr char SekcePort[] = "Seriovy port";
-constexpr char SekceFiltr[] = "Filtruj prichozi";
-constexpr char SekceProgram[] = "Program";
-constexpr char SekcePorty[] = "Porty";
-
-constexpr char KlicPort[] = "Port";
-constexpr char KlicBaudRate[] = "Baud rate";
-constexpr char KlicZapnuto[] = "Zapnuto";
-constexpr char KlicZarizeni[] = "Zarizeni";
-constexpr char KlicAdresat[] = "Adresat";
-constexpr char KlicPocetBytu[] = "Pocet bytu na radku";
 
 const QString Titulek = QStringLiteral("Komunikační utilita QTR290 v0.5");
 const QString TextPortNelzeOtevrit =
     QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
 const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
 const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
+const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
 // Text of a composer field that does not say the byte the link will send.
 const QColor WarningTextColor(0xC0, 0x40, 0x00);
-const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
-
-template <class Widget> Widget* Pojmenuj(Widget* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setAccessibleDescription(QLatin1String(name));
-    return widget;
-}
 
 std::string Utf8(const QString& text)
 {
     return text.toUtf8().toStdString();
 }
 
-// The COM number of a "COM<n>" key of the [Porty] section: decimal digits only.
-std::optional<int> CisloPortuKlice(std::string_view key)
-{
-    if (key.size() < 4 || key.size() > 7)
-        return std::nullopt;
-    for (int i = 0; i < 3; ++i)
-        if ((key[i] & ~0x20) != "COM"[i])
-            return std::nullopt;
-    int number = 0;
-    for (const char c : key.substr(3)) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    return number;
-}
-
 // What the link does with an item's number: its port number is one byte wide.
-int CisloPortuLinky(int itemNumber)
+int LinkPortNumber(int itemNumber)
 {
     return static_cast<std::uint8_t>(itemNumber);
-}
-
-// Inserts the text as one or more paragraphs before the first one.
-void VlozNahoru(QPlainTextEdit* memo, const QString& text)
-{
-    QTextCursor cursor(memo->document());
-    const bool prazdny = memo->document()->isEmpty();
-    cursor.insertText(text);
-    if (!prazdny)
-        cursor.insertBlock();
-}
-
-// Appends the text as one or more paragraphs after the last one.
-void PripojDolu(QPlainTextEdit* memo, const QString& text)
-{
-    QTextCursor cursor(memo->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!memo->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text);
-}
-
-// Removes the first or the last paragraph with its break.
-void OdeberKrajni(QPlainTextEdit* memo, bool posledni)
-{
-    QTextCursor cursor(memo->document());
-    if (posledni) {
-        cursor.movePosition(QTextCursor::End);
-        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-        cursor.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-}
-
-QString PopisZarizeni(int comNumber)
-{
-    const std::string device = ComPortDevice(comNumber);
-    return device.empty()
-               ? QStringLiteral("COM%1 bez zařízení").arg(comNumber)
-               : QStringLiteral("COM%1 = %2").arg(comNumber).arg(QString::fromStdString(device));
 }
 
 } // namespace
@@ -147,11 +63,11 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     VytvorOvladace();
     // The composer's handlers are attached before start-up, so that the fields start-up
     // sets pull their derived fields along.
-    PripojComposer();
-    Chranene([this] { FormCreate(); });
-    Chranene([this] { MarkFieldsThatDifferFromTelegram(); });
-    AktualizujStav();
-    PripojUdalosti();
+    ConnectComposer();
+    Guarded([this] { FormCreate(); });
+    Guarded([this] { MarkFieldsThatDifferFromTelegram(); });
+    UpdateStatus();
+    ConnectEvents();
     setFixedSize(sizeHint());
 }
 
@@ -161,260 +77,24 @@ TForm1::~TForm1()
     Komunikace.reset();
 }
 
-void TForm1::VytvorOvladace()
+void TForm1::ConnectComposer()
 {
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
-    auto* column = new QVBoxLayout(central);
-    column->setContentsMargins(8, 8, 8, 4);
-    column->setSpacing(6);
-
-    int labelCount = 0;
-    const auto popisek = [&](const QString& text, QWidget* buddy) {
-        auto* label = new QLabel(text, central);
-        const QByteArray name = "Label" + QByteArray::number(++labelCount);
-        Pojmenuj(label, name.constData());
-        if (buddy)
-            label->setBuddy(buddy);
-        return label;
+    const auto handler = [this](void (TForm1::*step)()) {
+        return [this, step] { Guarded([this, step] { (this->*step)(); }); };
     };
-
-    // Traffic display: three memos, each with its clear button beside it.
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    const QFontMetrics fixedMetrics(fixed);
-    auto* memos = new QGridLayout;
-    memos->setHorizontalSpacing(6);
-    const auto memo = [&](const char* name, int lines, const char* buttonName, QPushButton*& button,
-                          int row) {
-        auto* edit = Pojmenuj(new QPlainTextEdit(central), name);
-        edit->setReadOnly(true);
-        // Every inserted telegram would otherwise stay in the undo history for good.
-        edit->setUndoRedoEnabled(false);
-        edit->setFont(fixed);
-        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        // Room for a line of 32 bytes as "XX " each.
-        const int margins =
-            2 * edit->frameWidth() + 2 * int(edit->document()->documentMargin()) + 4;
-        edit->setMinimumWidth(fixedMetrics.horizontalAdvance(QString(3 * 32, QLatin1Char('0'))) +
-                              margins + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-        edit->setFixedHeight(fixedMetrics.lineSpacing() * lines + margins);
-        button = Pojmenuj(new QPushButton(QStringLiteral("Smaž"), central), buttonName);
-        memos->addWidget(edit, row, 0);
-        memos->addWidget(button, row, 1, Qt::AlignTop);
-        return edit;
-    };
-    Memo1 = memo("Memo1", 12, "Button1", Button1, 0);
-    Memo2 = memo("Memo2", 4, "Button2", Button2, 1);
-    Memo3 = memo("Memo3", 6, "Button3", Button3, 2);
-    column->addLayout(memos);
-
-    // Port and display settings.
-    auto* settings = new QHBoxLayout;
-    settings->setSpacing(10);
-    {
-        auto* port = new QGridLayout;
-        port->setVerticalSpacing(4);
-        Cmb_ComPort = Pojmenuj(new QComboBox(central), "Cmb_ComPort");
-        Cmb_ComPort->setMaxVisibleItems(16);
-        Cmb_ComPort->setMinimumContentsLength(6);
-        Edt_BaudRate = Pojmenuj(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
-        Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
-        port->addWidget(popisek(QStringLiteral("Port"), Cmb_ComPort), 0, 0);
-        port->addWidget(Cmb_ComPort, 1, 0);
-        port->addWidget(popisek(QStringLiteral("Baud rate"), Edt_BaudRate), 2, 0);
-        port->addWidget(Edt_BaudRate, 3, 0);
-        port->setRowStretch(4, 1);
-        settings->addLayout(port);
-    }
-    Rgp_Razeni = Pojmenuj(new TRadioGroup(QStringLiteral("Řazení zpráv"),
-                                          {QStringLiteral("Nejnovější na začátku"),
-                                           QStringLiteral("Nejnovější na konci")},
-                                          1, central),
-                          "Rgp_Razeni");
-    Rgp_Stav = Pojmenuj(new TRadioGroup(QStringLiteral("Stav COM portu"),
-                                        {QStringLiteral("Připojeno"), QStringLiteral("Odpojeno")},
-                                        1, central),
-                        "Rgp_Stav");
-    settings->addWidget(Rgp_Razeni, 0, Qt::AlignTop);
-    settings->addWidget(Rgp_Stav, 0, Qt::AlignTop);
-    {
-        auto* display = new QVBoxLayout;
-        Rgp_PrijataData = Pojmenuj(
-            new TRadioGroup(QStringLiteral("Přijatá data:"),
-                            {QStringLiteral("Zobrazuj"), QStringLiteral("Nezobrazuj")}, 2, central),
-            "Rgp_PrijataData");
-        display->addWidget(Rgp_PrijataData);
-        auto* perLine = new QHBoxLayout;
-        Edt_PocetBytu = Pojmenuj(new QLineEdit(QStringLiteral("32"), central), "Edt_PocetBytu");
-        Edt_PocetBytu->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
-        perLine->addWidget(popisek(QStringLiteral("Počet bytů na řádku"), Edt_PocetBytu));
-        perLine->addWidget(Edt_PocetBytu);
-        perLine->addStretch(1);
-        display->addLayout(perLine);
-        display->addStretch(1);
-        settings->addLayout(display);
-    }
-    const int hexWidth = fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12;
-    {
-        auto* filter = new QGridLayout;
-        filter->setVerticalSpacing(4);
-        Chk_Filtr =
-            Pojmenuj(new QCheckBox(QStringLiteral("Filtruj příchozí"), central), "Chk_Filtr");
-        Edt_FiltrOd = Pojmenuj(new QLineEdit(central), "Edt_FiltrOd");
-        Edt_FiltrPro = Pojmenuj(new QLineEdit(central), "Edt_FiltrPro");
-        Edt_FiltrOd->setFixedWidth(hexWidth);
-        Edt_FiltrPro->setFixedWidth(hexWidth);
-        filter->addWidget(Chk_Filtr, 0, 0, 1, 5);
-        filter->addWidget(popisek(QStringLiteral("Od"), Edt_FiltrOd), 1, 0);
-        filter->addWidget(Edt_FiltrOd, 1, 1);
-        filter->addWidget(popisek(QStringLiteral("Pro"), Edt_FiltrPro), 1, 2);
-        filter->addWidget(Edt_FiltrPro, 1, 3);
-        filter->addWidget(popisek(QStringLiteral("Hex"), nullptr), 1, 4);
-        filter->setRowStretch(2, 1);
-        settings->addLayout(filter);
-    }
-    {
-        auto* checks = new QVBoxLayout;
-        Chk_NezobrazujVyzvy = Pojmenuj(new QCheckBox(QStringLiteral("Nezobrazuj výzvy"), central),
-                                       "Chk_NezobrazujVyzvy");
-        Chk_VystupDoSouboru = Pojmenuj(new QCheckBox(QStringLiteral("Výstup do souboru"), central),
-                                       "Chk_VystupDoSouboru");
-        checks->addWidget(Chk_NezobrazujVyzvy);
-        checks->addWidget(Chk_VystupDoSouboru);
-        checks->addStretch(1);
-        settings->addLayout(checks);
-    }
-    settings->addStretch(1);
-    column->addLayout(settings);
-
-    // Telegram composer: the header and block bytes with their small labels above them.
-    auto* composer = new QGridLayout;
-    composer->setHorizontalSpacing(4);
-    composer->setVerticalSpacing(2);
-    QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.9);
-    const auto bajt = [&](const char* name, const char* text, int col, const char* caption,
-                          int span = 1) {
-        auto* edit = Pojmenuj(new QLineEdit(QLatin1String(text), central), name);
-        edit->setFixedWidth(hexWidth);
-        if (caption) {
-            QLabel* label = popisek(QLatin1String(caption), edit);
-            label->setFont(small);
-            composer->addWidget(label, 0, col, 1, span);
-        }
-        composer->addWidget(edit, 1, col);
-        return edit;
-    };
-    Edt_Sync = bajt("Edt_Sync", "A6", 0, "Sync");
-    Edt_To = bajt("Edt_To", "00", 1, "To");
-    Edt_From = bajt("Edt_From", "F0", 2, "From");
-    Edt_Dev = bajt("Edt_Dev", "00", 3, "Device");
-    Edt_RW = bajt("Edt_RW", "00", 4, "R/W");
-    Edt_CRCHead = bajt("Edt_CRCHead", "00", 5, "CRC");
-    Edt_DataLen = bajt("Edt_DataLen", "00", 6, "DataLen");
-    Edt_Addr1 = bajt("Edt_Addr1", "00", 7, "Address", 3);
-    Edt_Addr2 = bajt("Edt_Addr2", "00", 8, nullptr);
-    Edt_Addr3 = bajt("Edt_Addr3", "00", 9, nullptr);
-    Cmb_Data = Pojmenuj(new QComboBox(central), "Cmb_Data");
-    Cmb_Data->setEditable(true);
-    Cmb_Data->setInsertPolicy(QComboBox::NoInsert);
-    Cmb_Data->setEditText(QStringLiteral("00"));
-    Cmb_Data->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    composer->addWidget(Cmb_Data, 1, 10);
-    Edt_CRCWrite = bajt("Edt_CRCWrite", "00", 11, "CRC8");
-    Edt_CRCTLG = bajt("Edt_CRCTLG", "00", 12, "CRC");
-    composer->setColumnStretch(10, 1);
-    {
-        auto* count = new QHBoxLayout;
-        count->setSpacing(4);
-        Lbl_PocetBytu = Pojmenuj(new QLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
-        count->addWidget(popisek(QStringLiteral("Počet bytů:"), nullptr));
-        count->addWidget(Lbl_PocetBytu);
-        count->addStretch(1);
-        composer->addLayout(count, 2, 10);
-    }
-    column->addLayout(composer);
-
-    auto* sending = new QHBoxLayout;
-    sending->setSpacing(10);
-    Rgp_Zarizeni = Pojmenuj(
-        new TRadioGroup(QStringLiteral("Druh čtení/zápisu"),
-                        {QStringLiteral("RAM290     =$00;"), QStringLiteral("FRAM290   =$10;"),
-                         QStringLiteral("RTC290      =$20;"), QStringLiteral("FLASH290  =$30;"),
-                         QStringLiteral("ROM290     =$40;"), QStringLiteral("FLROM290 =$50;"),
-                         QStringLiteral("RAMBIT290=$60;")},
-                        2, central),
-        "Rgp_Zarizeni");
-    Rgp_druhTLG =
-        Pojmenuj(new TRadioGroup(QStringLiteral("Druh TLG"),
-                                 {QStringLiteral("Čtení"), QStringLiteral("Zápis")}, 1, central),
-                 "Rgp_druhTLG");
-    sending->addWidget(Rgp_Zarizeni, 0, Qt::AlignTop);
-    sending->addWidget(Rgp_druhTLG, 0, Qt::AlignTop);
-    {
-        auto* buttons = new QVBoxLayout;
-        buttons->setSpacing(4);
-        Btn_PosliTLG =
-            Pojmenuj(new QPushButton(QStringLiteral("Pošli TLG (po příchodu výzvy)"), central),
-                     "Btn_PosliTLG");
-        Button4 = Pojmenuj(new QPushButton(QStringLiteral("Pošli TLG (nečekej na výzvu)"), central),
-                           "Button4");
-        Btn_VymazBuffer =
-            Pojmenuj(new QPushButton(QStringLiteral("Vymaž buffer"), central), "Btn_VymazBuffer");
-        buttons->addWidget(Btn_PosliTLG);
-        buttons->addWidget(Button4);
-        buttons->addWidget(Btn_VymazBuffer);
-        buttons->addStretch(1);
-        sending->addLayout(buttons);
-    }
-    {
-        auto* test = new QVBoxLayout;
-        test->setSpacing(4);
-        Btn_TestKomunikace =
-            Pojmenuj(new QPushButton(QStringLiteral("START"), central), "Btn_TestKomunikace");
-        test->addWidget(popisek(QStringLiteral("Test komunikace"), Btn_TestKomunikace), 0,
-                        Qt::AlignHCenter);
-        test->addWidget(Btn_TestKomunikace);
-        test->addStretch(1);
-        sending->addLayout(test);
-    }
-    sending->addStretch(1);
-    column->addLayout(sending);
-
-    Rgp_Razeni->SetItemIndex(0);
-    Rgp_Stav->SetItemIndex(0);
-    Rgp_PrijataData->SetItemIndex(0);
-    Rgp_Zarizeni->SetItemIndex(0);
-    Rgp_druhTLG->SetItemIndex(0);
-
-    StatusBar1 = Pojmenuj(statusBar(), "StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-    FStatusPanel = Pojmenuj(new QLabel(StatusBar1), "StatusBar1Panel");
-    FStatusPanel->setMinimumWidth(200);
-    StatusBar1->addWidget(FStatusPanel, 1);
-}
-
-void TForm1::PripojComposer()
-{
     // textChanged also fires when the program sets a text, as the original's change events did.
     for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW})
-        connect(edit, &QLineEdit::textChanged, this,
-                [this] { Chranene([this] { Edt_SyncChange(); }); });
+        connect(edit, &QLineEdit::textChanged, this, handler(&TForm1::Edt_SyncChange));
     for (QLineEdit* edit : {Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3})
-        connect(edit, &QLineEdit::textChanged, this,
-                [this] { Chranene([this] { Edt_DataLenChange(); }); });
-    connect(Cmb_Data, &QComboBox::editTextChanged, this,
-            [this] { Chranene([this] { Cmb_DataChange(); }); });
-    connect(Rgp_Zarizeni, &TRadioGroup::Click, this,
-            [this] { Chranene([this] { Rgp_ZarizeniClick(); }); });
-    connect(Rgp_druhTLG, &TRadioGroup::Click, this,
-            [this] { Chranene([this] { Rgp_druhTLGClick(); }); });
+        connect(edit, &QLineEdit::textChanged, this, handler(&TForm1::Edt_DataLenChange));
+    connect(Cmb_Data, &QComboBox::editTextChanged, this, handler(&TForm1::Cmb_DataChange));
+    connect(Rgp_Zarizeni, &TRadioGroup::Click, this, handler(&TForm1::Rgp_ZarizeniClick));
+    connect(Rgp_druhTLG, &TRadioGroup::Click, this, handler(&TForm1::Rgp_druhTLGClick));
     // Choosing a list entry runs the change handler even when its text is the current one.
-    connect(Cmb_Data, &QComboBox::activated, this,
-            [this] { Chranene([this] { Cmb_DataChange(); }); });
+    connect(Cmb_Data, &QComboBox::activated, this, handler(&TForm1::Cmb_DataChange));
 
     // Connected after the handlers above, so that it sees the fields they have derived.
-    const auto mark = [this] { Chranene([this] { MarkFieldsThatDifferFromTelegram(); }); };
+    const auto mark = handler(&TForm1::MarkFieldsThatDifferFromTelegram);
     for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW, Edt_CRCHead, Edt_DataLen,
                             Edt_Addr1, Edt_Addr2, Edt_Addr3, Edt_CRCWrite, Edt_CRCTLG})
         connect(edit, &QLineEdit::textChanged, this, mark);
@@ -423,55 +103,57 @@ void TForm1::PripojComposer()
     connect(Rgp_druhTLG, &TRadioGroup::Click, this, mark);
 }
 
-void TForm1::PripojUdalosti()
+void TForm1::ConnectEvents()
 {
     connect(Rgp_Stav, &TRadioGroup::Click, this, [this] {
-        Chranene([this] { Rgp_StavClick(); });
-        AktualizujStav();
+        Guarded([this] { Rgp_StavClick(); });
+        UpdateStatus();
     });
-    connect(Cmb_ComPort, &QComboBox::currentIndexChanged, this, [this] { AktualizujStav(); });
+    connect(Cmb_ComPort, &QComboBox::currentIndexChanged, this, [this] { UpdateStatus(); });
     Edt_PocetBytu->installEventFilter(this);
     Cmb_Data->installEventFilter(this);
     if (Cmb_Data->lineEdit())
         Cmb_Data->lineEdit()->installEventFilter(this);
 
-    const auto tlacitko = [this](QPushButton* button, void (TForm1::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { Chranene([this, handler] { (this->*handler)(); }); });
+    const auto button = [this](QPushButton* pushButton, void (TForm1::*handler)()) {
+        connect(pushButton, &QPushButton::clicked, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
-    tlacitko(Button1, &TForm1::Button1Click);
-    tlacitko(Button2, &TForm1::Button2Click);
-    tlacitko(Button3, &TForm1::Button3Click);
-    tlacitko(Btn_PosliTLG, &TForm1::Btn_PosliTLGClick);
-    tlacitko(Button4, &TForm1::Button4Click);
-    tlacitko(Btn_VymazBuffer, &TForm1::Btn_VymazBufferClick);
-    tlacitko(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
+    button(Button1, &TForm1::Button1Click);
+    button(Button2, &TForm1::Button2Click);
+    button(Button3, &TForm1::Button3Click);
+    button(Btn_PosliTLG, &TForm1::Btn_PosliTLGClick);
+    button(Button4, &TForm1::Button4Click);
+    button(Btn_VymazBuffer, &TForm1::Btn_VymazBufferClick);
+    button(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Edt_PocetBytu && event->type() == QEvent::FocusOut)
-        Chranene([this] { Edt_PocetBytuExit(); });
+        Guarded([this] { Edt_PocetBytuExit(); });
     if (watched == Cmb_Data || (Cmb_Data && watched == Cmb_Data->lineEdit())) {
         if (event->type() == QEvent::KeyPress) {
             bool consumed = false;
-            Chranene([&] { consumed = Cmb_DataKeyPress(static_cast<QKeyEvent*>(event)); });
+            Guarded([&] { consumed = Cmb_DataKeyPress(static_cast<QKeyEvent*>(event)); });
             if (consumed)
                 return true;
         } else if (watched == Cmb_Data && event->type() == QEvent::FocusOut) {
             // Opening the drop-down list or switching to another program is no leaving.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
             if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
-                Chranene([this] { Cmb_DataExit(); });
+                Guarded([this] { Cmb_DataExit(); });
         }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-QString TForm1::CestaNastaveni() const
+QString TForm1::SettingsPath() const
 {
-    return AdresarProgramu + QStringLiteral("/nastaveni.ini");
+    return AdresarProgramu + QLatin1Char('/') + QLatin1String(SettingsFileName);
 }
+
+// ---- Start-up, the port switch and shutdown ----
 
 void TForm1::FormCreate()
 {
@@ -484,23 +166,20 @@ void TForm1::FormCreate()
         Cmb_ComPort->addItem(QStringLiteral("COM%1").arg(number));
 
     {
-        IniProfile ini(CestaNastaveni());
+        IniProfile ini(SettingsPath());
         ini.Load();
-        const int port = ini.ReadInteger(SekcePort, KlicPort, 1);
-        Cmb_ComPort->setCurrentIndex(port >= 1 && port <= PocetPortu ? port - 1 : -1);
-        Edt_BaudRate->setText(
-            QString::fromStdString(ini.ReadString(SekcePort, KlicBaudRate, "4800")));
-        Chk_Filtr->setChecked(ini.ReadInteger(SekceFiltr, KlicZapnuto, 0) != 0);
-        Edt_FiltrOd->setText(
-            QString::fromStdString(ini.ReadString(SekceFiltr, KlicZarizeni, "00")));
-        Edt_FiltrPro->setText(
-            QString::fromStdString(ini.ReadString(SekceFiltr, KlicAdresat, "3f")));
-        Edt_PocetBytu->setText(
-            QString::fromStdString(ini.ReadString(SekceProgram, KlicPocetBytu, "32")));
-        NactiPrepisyPortu(ini);
+        const Settings settings = ReadSettings(ini);
+        Cmb_ComPort->setCurrentIndex(
+            settings.port >= 1 && settings.port <= PocetPortu ? settings.port - 1 : -1);
+        Edt_BaudRate->setText(settings.baudRate);
+        Chk_Filtr->setChecked(settings.filterOn);
+        Edt_FiltrOd->setText(settings.filterFrom);
+        Edt_FiltrPro->setText(settings.filterTo);
+        Edt_PocetBytu->setText(settings.bytesPerLine);
+        FPortNames = settings.ports;
         Edt_PocetBytuExit();
     }
-    PopisPorty();
+    DescribePorts();
 
     Edt_SyncChange();
     Rgp_ZarizeniClick();
@@ -508,45 +187,38 @@ void TForm1::FormCreate()
     Cmb_DataChange();
 
     Komunikace = std::make_unique<TKomunikace>(FOptions.platform ? FOptions.platform()
-                                                                 : MakeSystemPlatform());
+                                                                 : MakeSystemPlatform(FPortNames));
     Komunikace->NastavVychozi();
     Komunikace->NastavPort(static_cast<std::uint8_t>(Cmb_ComPort->currentIndex() + 1));
 
-    if (!OtevriPort())
-        Zprava(MessageKind::Warning, TextPortNelzeOtevrit);
+    if (!OpenPort())
+        ShowMessage(MessageKind::Warning, TextPortNelzeOtevrit);
 }
 
-void TForm1::NactiPrepisyPortu(const IniProfile& ini)
+void TForm1::DescribePorts()
 {
-    std::map<int, std::string> overrides;
-    for (const auto& [key, value] : ini.ReadSection(SekcePorty))
-        if (const auto number = CisloPortuKlice(key))
-            overrides.emplace(*number, value); // the first entry for a number wins
-    SetComPortOverrides(std::move(overrides));
+    for (int i = 0; i < Cmb_ComPort->count(); ++i) {
+        const int number = LinkPortNumber(i + 1);
+        Cmb_ComPort->setItemData(i, ComPortDescription(number, FPortNames.Device(number)),
+                                 Qt::ToolTipRole);
+    }
 }
 
-void TForm1::PopisPorty()
-{
-    for (int i = 0; i < Cmb_ComPort->count(); ++i)
-        Cmb_ComPort->setItemData(i, PopisZarizeni(CisloPortuLinky(i + 1)), Qt::ToolTipRole);
-}
-
-bool TForm1::OtevriPort()
+bool TForm1::OpenPort()
 {
     const int baudRate = StrToInt(Utf8(Edt_BaudRate->text()));
-    if (Komunikace->Otevri(baudRate)) {
-        Komunikace->NastavDTR(false);
-        // Attached at every opening: an operator who reconnects expects to see traffic.
-        Komunikace->NastavPrijem(
-            [this](TSerialPortDriver& sender, std::span<const std::uint8_t> bytes) {
-                PrijmiData(sender, bytes);
-            });
-        FStavPortu = StavPortu::Otevreny;
-        return true;
+    if (!Komunikace->Otevri(baudRate)) {
+        FPortState = PortState::Failed;
+        return false;
     }
-    FStavPortu = StavPortu::Selhal;
-    FDuvodSelhani = DiagnoseOpenFailure(ResolveDeviceName(Komunikace->SeriovyPort().PortName()));
-    return false;
+    Komunikace->NastavDTR(false);
+    // Attached at every opening: an operator who reconnects expects to see traffic.
+    Komunikace->NastavPrijem(
+        [this](TSerialPortDriver& sender, std::span<const std::uint8_t> bytes) {
+            PrijmiData(sender, bytes);
+        });
+    FPortState = PortState::Open;
+    return true;
 }
 
 void TForm1::Edt_PocetBytuExit()
@@ -562,72 +234,82 @@ void TForm1::Rgp_StavClick()
         return;
     if (Rgp_Stav->ItemIndex() == 1) {
         Komunikace->Zavri();
-        FStavPortu = StavPortu::Zavreny;
+        FPortState = PortState::Closed;
     } else if (Rgp_Stav->ItemIndex() == 0) {
-        OtevriPort();
+        OpenPort();
     }
 }
+
+void TForm1::FormClose()
+{
+    Guarded([this] {
+        IniProfile ini(SettingsPath());
+        ini.Load();
+        Settings settings;
+        settings.port = Cmb_ComPort->currentIndex() + 1;
+        settings.baudRate = Edt_BaudRate->text();
+        settings.filterOn = Chk_Filtr->isChecked();
+        settings.filterFrom = Edt_FiltrOd->text();
+        settings.filterTo = Edt_FiltrPro->text();
+        settings.bytesPerLine = Edt_PocetBytu->text();
+        WriteSettings(ini, settings);
+        // The window closes anyway: an operator who cannot save must still be able to quit.
+        if (!ini.Save())
+            ShowError(QStringLiteral("Nastavení nelze uložit do souboru %1")
+                          .arg(QDir::toNativeSeparators(ini.Path())));
+    });
+    Komunikace.reset();
+    FPortState = PortState::Closed;
+    std::vector<std::uint8_t>().swap(PrijemBuf);
+    std::vector<std::uint8_t>().swap(DataTLG);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (!FClosed) {
+        FClosed = true;
+        FormClose();
+        UpdateStatus();
+    }
+    event->accept();
+}
+
+// ---- Traffic display ----
 
 void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
 {
     // Runs from the port's tick inside the event loop: nothing may escape from here, and an
     // error is told to the operator only after the tick.
-    Chranene(
+    Guarded(
         [&] {
-            const QDateTime prijato = QDateTime::currentDateTime();
+            const QDateTime received = QDateTime::currentDateTime();
             PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
             // The answer to a poll goes out first; the disk and the memos can wait until the
             // pass is over. The capture line is written however the pass ends.
-            const auto zachytit = [&] {
+            const auto capture = [&] {
                 if (Chk_VystupDoSouboru->isChecked())
                     PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                                    CaptureChunkLine(Data, prijato));
+                                    CaptureChunkLine(Data, received));
             };
-            // What the chunk puts into the memos, in the order it happened.
-            struct Vypis {
-                enum class Druh { Prijaty, Chyba, Odeslany } druh;
-                std::vector<std::uint8_t> telegram;
-                std::string radek; // the error line
-            };
-            std::vector<Vypis> vypisy;
+            ChunkEntries entries;
             try {
                 if (Komunikace)
                     Komunikace->ZpracujPrijem(
-                        PrijemBuf,
-                        {[&](ByteSpan telegram) {
-                             if (ZobrazitTLG(TelegramTo(telegram), TelegramFrom(telegram),
-                                             JeVyzva(telegram)))
-                                 vypisy.push_back({Vypis::Druh::Prijaty,
-                                                   {telegram.begin(), telegram.end()},
-                                                   {}});
-                         },
-                         [&](std::string_view line) {
-                             vypisy.push_back({Vypis::Druh::Chyba, {}, std::string(line)});
-                         },
-                         [&](ByteSpan sent) {
-                             vypisy.push_back(
-                                 {Vypis::Druh::Odeslany, {sent.begin(), sent.end()}, {}});
-                         }});
+                        PrijemBuf, {[&](ByteSpan telegram) {
+                                        if (ZobrazitTLG(TelegramTo(telegram),
+                                                        TelegramFrom(telegram), JeVyzva(telegram)))
+                                            entries.AddReceived(telegram);
+                                    },
+                                    [&](std::string_view line) { entries.AddErrorLine(line); },
+                                    [&](ByteSpan sent) { entries.AddSent(sent); }});
             } catch (...) {
-                zachytit();
+                capture();
                 throw;
             }
-            zachytit();
-            for (const Vypis& v : vypisy) {
-                switch (v.druh) {
-                case Vypis::Druh::Prijaty:
-                    VypisTLG(v.telegram, Memo1);
-                    break;
-                case Vypis::Druh::Chyba:
-                    VypisChybu(v.radek);
-                    break;
-                case Vypis::Druh::Odeslany:
-                    VypisTLG(v.telegram, Memo3);
-                    break;
-                }
-            }
+            capture();
+            entries.LayOut(Memo1, Memo3, Layout());
         },
-        Hlaseni::Pozdeji);
+        ReportMode::Later);
 }
 
 bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
@@ -643,23 +325,14 @@ bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
     return qtr290::ZobrazitTLG(To, From, Vyzva, filter);
 }
 
-bool TForm1::NejnovejsiNahore() const
+MemoLayout TForm1::Layout() const
 {
-    return Rgp_Razeni->ItemIndex() == 0;
+    return {Rgp_Razeni->ItemIndex() == 0, PocetBytuNaRadku};
 }
 
 void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo)
 {
-    if (Memo->blockCount() > LimitRadku)
-        Memo->clear();
-    const QString text = QString::fromLatin1(TelegramText(Data, PocetBytuNaRadku));
-    if (NejnovejsiNahore()) {
-        VlozNahoru(Memo, text);
-        Memo->setTextCursor(QTextCursor(Memo->document()));
-        Memo->ensureCursorVisible();
-    } else {
-        PripojDolu(Memo, text);
-    }
+    ShowTelegram(Memo, Data, Layout());
 }
 
 void TForm1::VypisOdeslany()
@@ -667,18 +340,6 @@ void TForm1::VypisOdeslany()
     // The whole transmission, lead byte included: up to 256 bytes.
     if (Komunikace && Komunikace->DelkaPosledni() != 0)
         VypisTLG(Komunikace->PosledniTLG(), Memo3);
-}
-
-void TForm1::VypisChybu(std::string_view Radek)
-{
-    const QString text = QString::fromLatin1(Radek.data(), qsizetype(Radek.size()));
-    const bool nahore = NejnovejsiNahore();
-    if (nahore)
-        VlozNahoru(Memo1, text);
-    else
-        PripojDolu(Memo1, text);
-    if (Memo1->blockCount() > LimitRadkuChyb)
-        OdeberKrajni(Memo1, nahore);
 }
 
 void TForm1::Button1Click()
@@ -696,7 +357,9 @@ void TForm1::Button3Click()
     Memo3->clear();
 }
 
-bool TForm1::Zapis() const
+// ---- Telegram composer ----
+
+bool TForm1::IsWrite() const
 {
     return Rgp_druhTLG->ItemIndex() == 1;
 }
@@ -720,14 +383,14 @@ void TForm1::Rgp_ZarizeniClick()
 void TForm1::NastavDev()
 {
     KodOblasti = KodOblastiZIndexu(Rgp_Zarizeni->ItemIndex());
-    Edt_Dev->setText(TextDev(KodOblasti, Zapis()));
+    Edt_Dev->setText(TextDev(KodOblasti, IsWrite()));
 }
 
 void TForm1::Rgp_druhTLGClick()
 {
     NastavDev();
-    Edt_RW->setText(TextRW(Zapis(), DataTLG.size()));
-    Edt_CRCWrite->setEnabled(Zapis());
+    Edt_RW->setText(TextRW(IsWrite(), DataTLG.size()));
+    Edt_CRCWrite->setEnabled(IsWrite());
     // The block checksum of a read and of a write differ: the preview must follow.
     Edt_DataLenChange();
 }
@@ -747,20 +410,7 @@ bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key)
         focusNextChild();
         return true;
     }
-    // Only typed characters are judged: editing keys, shortcuts (their text is a control
-    // character) and backspace pass.
-    const QString text = Key->text();
-    if (text.isEmpty())
-        return false;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return false;
-    }
-    for (const QChar c : text) {
-        if (c != QLatin1Char(' ') && !IsHexDigit(c.unicode()))
-            return true;
-    }
-    return false;
+    return !DataLineAccepts(Key->text());
 }
 
 void TForm1::Cmb_DataExit()
@@ -777,7 +427,7 @@ void TForm1::PrepocitejData()
 {
     const DataPreview preview =
         qtr290::PrepocitejData(Edt_DataLen->text(), Edt_Addr1->text(), Edt_Addr2->text(),
-                               Edt_Addr3->text(), DataTLG, Zapis());
+                               Edt_Addr3->text(), DataTLG, IsWrite());
     Edt_CRCWrite->setText(preview.crcWrite);
     Edt_CRCTLG->setText(preview.crcTlg);
 }
@@ -788,7 +438,7 @@ std::vector<std::uint8_t> TForm1::TelegramToQueue() const
         HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
         AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
     const std::uint8_t count = HexNaByte(Edt_DataLen->text());
-    if (!Zapis())
+    if (!IsWrite())
         return BuildReadRequest(target, count);
     if (count > MaxZapisDat || !Komunikace)
         return {};
@@ -801,21 +451,16 @@ std::vector<std::uint8_t> TForm1::TelegramToQueue() const
 
 void TForm1::MarkFieldsThatDifferFromTelegram()
 {
-    const std::vector<std::uint8_t> tlg = TelegramToQueue();
-    std::vector<std::pair<QLineEdit*, std::optional<std::uint8_t>>> fields = {
-        {Edt_Sync, {}},  {Edt_To, {}},      {Edt_From, {}},     {Edt_Dev, {}},
-        {Edt_RW, {}},    {Edt_CRCHead, {}}, {Edt_DataLen, {}},  {Edt_Addr1, {}},
-        {Edt_Addr2, {}}, {Edt_Addr3, {}},   {Edt_CRCWrite, {}}, {Edt_CRCTLG, {}}};
-    if (!tlg.empty()) {
-        for (std::size_t i = 0; i < 10; ++i)
-            fields[i].second = tlg[i];
-        if (Zapis())
-            fields[10].second = tlg[tlg.size() - 2];
-        fields[11].second = tlg.back();
-    }
-    for (const auto& [edit, value] : fields) {
-        const bool differs = value && !FieldShowsByte(edit->text(), *value);
-        edit->setToolTip(differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*value)))
+    const std::vector<std::uint8_t> telegram = TelegramToQueue();
+    // In ComposerField order.
+    const std::array<QLineEdit*, ComposerFieldCount> fields = {
+        Edt_Sync,    Edt_To,    Edt_From,  Edt_Dev,   Edt_RW,       Edt_CRCHead,
+        Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3, Edt_CRCWrite, Edt_CRCTLG};
+    const auto sent = FieldBytes(telegram, IsWrite());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        QLineEdit* edit = fields[i];
+        const bool differs = sent[i] && !FieldShowsByte(edit->text(), *sent[i]);
+        edit->setToolTip(differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*sent[i])))
                                  : QString());
         QPalette palette = edit->palette();
         palette.setColor(QPalette::Text, differs
@@ -825,7 +470,7 @@ void TForm1::MarkFieldsThatDifferFromTelegram()
     }
 }
 
-bool TForm1::ZaradZComposeru()
+bool TForm1::QueueFromComposer()
 {
     if (!Komunikace)
         return false;
@@ -834,11 +479,11 @@ bool TForm1::ZaradZComposeru()
     const std::uint32_t adresa =
         AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text());
     const std::uint8_t count = HexNaByte(Edt_DataLen->text());
-    const bool zapis = Zapis();
+    const bool zapis = IsWrite();
 
     // A write too long for the queue's length byte would go out corrupted: it is refused.
     if (zapis && count > MaxZapisDat) {
-        Zprava(MessageKind::Warning, TextPrilisDat + QLatin1Char('\n') + TextNezarazeno);
+        ShowMessage(MessageKind::Warning, TextPrilisDat + QLatin1Char('\n') + TextNezarazeno);
         return false;
     }
     if (zapis) {
@@ -856,7 +501,7 @@ bool TForm1::ZaradZComposeru()
 
 void TForm1::Btn_PosliTLGClick()
 {
-    ZaradZComposeru();
+    QueueFromComposer();
 }
 
 void TForm1::Button4Click()
@@ -889,111 +534,49 @@ void TForm1::Btn_VymazBufferClick()
         Komunikace->VymazFrontu();
 }
 
-void TForm1::FormClose()
-{
-    Chranene([this] {
-        IniProfile ini(CestaNastaveni());
-        ini.Load();
-        ini.WriteString(SekcePort, KlicPort, std::to_string(Cmb_ComPort->currentIndex() + 1));
-        ini.WriteString(SekcePort, KlicBaudRate, Utf8(Edt_BaudRate->text()));
-        ini.WriteString(SekceFiltr, KlicZapnuto, Chk_Filtr->isChecked() ? "1" : "0");
-        ini.WriteString(SekceFiltr, KlicZarizeni, Utf8(Edt_FiltrOd->text()));
-        ini.WriteString(SekceFiltr, KlicAdresat, Utf8(Edt_FiltrPro->text()));
-        ini.WriteString(SekceProgram, KlicPocetBytu, Utf8(Edt_PocetBytu->text()));
-        // The window closes anyway: an operator who cannot save must still be able to quit.
-        if (!ini.Save())
-            ZobrazChybu(QStringLiteral("Nastavení nelze uložit do souboru %1")
-                            .arg(QDir::toNativeSeparators(ini.Path())));
-    });
-    Komunikace.reset();
-    FStavPortu = StavPortu::Zavreny;
-    std::vector<std::uint8_t>().swap(PrijemBuf);
-    std::vector<std::uint8_t>().swap(DataTLG);
-}
+// ---- Status line and messages ----
 
-void TForm1::closeEvent(QCloseEvent* event)
-{
-    if (!FZavreno) {
-        FZavreno = true;
-        FormClose();
-        AktualizujStav();
-    }
-    event->accept();
-}
-
-QString TForm1::TextStavu() const
+QString TForm1::StatusText() const
 {
     if (!Komunikace)
         return {};
-    const std::string name = Komunikace->SeriovyPort().PortName();
-    const std::string device = ResolveDeviceName(name);
-    const auto number = ComPortNumber(name);
-    QString text = number ? QStringLiteral("COM%1").arg(*number) : QString::fromStdString(name);
-    if (!device.empty() && device != name)
-        text += QStringLiteral(" = ") + QString::fromStdString(device);
-    text += QStringLiteral(": ");
-
-    switch (FStavPortu) {
-    case StavPortu::Otevreny:
-        text += QStringLiteral("připojeno");
-        break;
-    case StavPortu::Zavreny:
-        text += QStringLiteral("odpojeno");
-        break;
-    case StavPortu::Selhal:
-        switch (FDuvodSelhani) {
-        case PortFailure::NoDevice:
-            text += QStringLiteral("nemá přiřazené zařízení (sekce [Porty] v nastaveni.ini)");
-            break;
-        case PortFailure::Missing:
-            text += QStringLiteral("nelze otevřít, zařízení neexistuje");
-            break;
-        case PortFailure::NoPermission:
-            text +=
-                QStringLiteral("nelze otevřít, chybí oprávnění (uživatel není ve skupině dialout)");
-            break;
-        case PortFailure::Busy:
-            text +=
-                QStringLiteral("nelze otevřít, port používá jiný program nebo ho nelze nastavit");
-            break;
-        }
-        break;
-    }
-
-    // A new choice of port is stored at close and used from the next start on.
-    const int chosen = CisloPortuLinky(Cmb_ComPort->currentIndex() + 1);
-    if (!number || chosen != *number)
-        text += QStringLiteral("  |  od příštího spuštění: ") + PopisZarizeni(chosen);
-    return text;
+    PortStatus status;
+    status.portName = Komunikace->SeriovyPort().PortName();
+    status.device = FPortNames.Resolve(status.portName);
+    status.state = FPortState;
+    status.failure = Komunikace->SeriovyPort().LastOpenFailure();
+    status.chosenNumber = LinkPortNumber(Cmb_ComPort->currentIndex() + 1);
+    status.chosenDevice = FPortNames.Device(status.chosenNumber);
+    return PortStatusText(status);
 }
 
-void TForm1::AktualizujStav()
+void TForm1::UpdateStatus()
 {
-    FStatusPanel->setText(TextStavu());
+    FStatusPanel->setText(StatusText());
 }
 
-void TForm1::ZobrazChybu(const QString& text)
+void TForm1::ShowError(const QString& text)
 {
-    Zprava(MessageKind::Error, text);
+    ShowMessage(MessageKind::Error, text);
 }
 
-void TForm1::Nahlas(const QString& text, Hlaseni hlaseni)
+void TForm1::Report(const QString& text, ReportMode mode)
 {
-    if (hlaseni == Hlaseni::Ihned) {
-        ZobrazChybu(text);
+    if (mode == ReportMode::Now) {
+        ShowError(text);
         return;
     }
     // One report at a time: an error that repeats at every tick must not pile up boxes.
-    if (FHlaseniCeka)
+    if (FReportPending)
         return;
-    FHlaseniCeka = true;
+    FReportPending = true;
     QTimer::singleShot(0, this, [this, text] {
-        ZobrazChybu(text);
-        FHlaseniCeka = false;
+        ShowError(text);
+        FReportPending = false;
     });
 }
 
-void TForm1::Zprava(MessageKind kind, const QString& text)
+void TForm1::ShowMessage(MessageKind kind, const QString& text)
 {
     if (FOptions.zprava) {
         FOptions.zprava(kind, text);

@@ -1,10 +1,13 @@
-// The main window: every control of the operator console, start-up (settings file, opening
-// the port), the port state switch and shutdown (settings written back, link destroyed), the
-// traffic display with its capture file, and the telegram composer with its send buttons.
+// The main window TForm1: every control of the operator console and every handler, each
+// reading as its steps. The work lives in units beside it: the controls' layout
+// (main_controls.cpp), the settings file (settings.h), the traffic display
+// (trafficdisplay.h), the capture file (CaptureFile.h), the composer's arithmetic
+// (Composer.h) and the status line (portstatus.h).
 #pragma once
 
 #include "Komunikace.h"
 #include "portstatus.h"
+#include "trafficdisplay.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -34,7 +37,8 @@ enum class MessageKind { Warning, Error };
 struct TForm1Options {
     // Where "nastaveni.ini" lies; empty: the directory of the executable.
     QString adresarProgramu;
-    // The serial platform of the link; empty: the system's serial ports.
+    // The serial platform of the link; empty: the system's serial ports, COM names resolved
+    // through the settings' [Porty] section.
     std::function<std::unique_ptr<SerialPlatform>()> platform;
     // Shows a message to the operator; empty: a modal message box. Tests capture here.
     std::function<void(MessageKind, const QString&)> zprava;
@@ -45,31 +49,27 @@ class TForm1 : public QMainWindow {
 public:
     static constexpr int PocetPortu = 256;
     static constexpr int VychoziPocetBytu = 32;
-    // A memo above this many lines is emptied before the next telegram goes in.
-    static constexpr int LimitRadku = 1000;
-    // Checksum-error lines never empty Memo1; beyond this many lines its oldest line goes,
-    // so that a line full of damage (a wrong baud rate) cannot grow the memo without end.
-    static constexpr int LimitRadkuChyb = 10000;
 
     // How an error caught at a handler boundary reaches the operator.
-    enum class Hlaseni {
-        Ihned,   // a message box now: the operator's own events
-        Pozdeji, // from the event loop once the handler is done: the receive path, which
-                 // must not open a modal box (and nest the port's ticks) inside itself
+    enum class ReportMode {
+        Now,   // a message box now: the operator's own events
+        Later, // from the event loop once the handler is done: the receive path, which
+               // must not open a modal box (and nest the port's ticks) inside itself
     };
 
     // Builds the controls and runs FormCreate.
     explicit TForm1(TForm1Options options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Handlers of this window. Operator events reach them through Chranene.
+    // Handlers of this window. Operator events reach them through Guarded.
     void FormCreate();
     void FormClose();
     void Rgp_StavClick();
     void Edt_PocetBytuExit();
 
     // Traffic display.
-    // The port's received-data event: keeps the bytes, writes the capture line, frames them.
+    // The port's received-data event: keeps the bytes, frames them (answering polls at
+    // once), writes the capture line, then shows what the chunk brought.
     void PrijmiData(TSerialPortDriver& Sender, std::span<const std::uint8_t> Data);
     // Whether a good telegram with these bytes is shown, by the operator's display settings.
     bool ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const;
@@ -77,8 +77,6 @@ public:
     void VypisTLG(ByteSpan Data, QPlainTextEdit* Memo);
     // Shows what the link put on the line last (0xFF and the telegram) in Memo3.
     void VypisOdeslany();
-    // A checksum-error line of the framer into Memo1: no line limit, no scrolling.
-    void VypisChybu(std::string_view Radek);
     void Button1Click();
     void Button2Click();
     void Button3Click();
@@ -102,12 +100,12 @@ public:
     void Btn_VymazBufferClick();
 
     // The general error reporting: the message goes to the operator, the window runs on.
-    void ZobrazChybu(const QString& text);
+    void ShowError(const QString& text);
     // Runs an event handler; an exception it raises is reported and goes no further.
-    template <class Handler> void Chranene(Handler&& handler, Hlaseni hlaseni = Hlaseni::Ihned);
+    template <class Handler> void Guarded(Handler&& handler, ReportMode mode = ReportMode::Now);
 
     // The status line: which device the COM number stands for, and the port state.
-    QString TextStavu() const;
+    QString StatusText() const;
 
     // Controls, top to bottom.
     QPlainTextEdit* Memo1;
@@ -162,24 +160,21 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class StavPortu { Zavreny, Otevreny, Selhal };
-
     void VytvorOvladace();
-    void PripojComposer();
-    void PripojUdalosti();
-    QString CestaNastaveni() const;
-    void NactiPrepisyPortu(const class IniProfile& ini);
-    void PopisPorty();
+    void ConnectComposer();
+    void ConnectEvents();
+    QString SettingsPath() const;
+    void DescribePorts();
     // Opens the port at the baud rate in Edt_BaudRate; true when it is open.
-    bool OtevriPort();
-    void AktualizujStav();
-    void Zprava(MessageKind kind, const QString& text);
-    void Nahlas(const QString& text, Hlaseni hlaseni);
+    bool OpenPort();
+    void UpdateStatus();
+    void ShowMessage(MessageKind kind, const QString& text);
+    void Report(const QString& text, ReportMode mode);
 
-    bool NejnovejsiNahore() const;
-    bool Zapis() const;
+    MemoLayout Layout() const;
+    bool IsWrite() const;
     // Queues the composer's request; false when it was refused (a write too long to queue).
-    bool ZaradZComposeru();
+    bool QueueFromComposer();
     // The telegram the link would build from the composer now; empty when it cannot.
     std::vector<std::uint8_t> TelegramToQueue() const;
     // A field whose text does not say the byte that will be sent shows so: warning colour
@@ -187,21 +182,21 @@ private:
     void MarkFieldsThatDifferFromTelegram();
 
     TForm1Options FOptions;
+    ComPortNames FPortNames; // [Porty], as read at start
     QLabel* FStatusPanel = nullptr;
-    StavPortu FStavPortu = StavPortu::Zavreny;
-    PortFailure FDuvodSelhani = PortFailure::Busy;
-    bool FZavreno = false;
-    bool FHlaseniCeka = false; // a deferred error report is on its way
+    PortState FPortState = PortState::Closed;
+    bool FClosed = false;
+    bool FReportPending = false; // a deferred error report is on its way
 };
 
-template <class Handler> void TForm1::Chranene(Handler&& handler, Hlaseni hlaseni)
+template <class Handler> void TForm1::Guarded(Handler&& handler, ReportMode mode)
 {
     try {
         handler();
     } catch (const std::exception& error) {
-        Nahlas(QString::fromUtf8(error.what()), hlaseni);
+        Report(QString::fromUtf8(error.what()), mode);
     } catch (...) {
-        Nahlas(QStringLiteral("Unknown error"), hlaseni);
+        Report(QStringLiteral("Unknown error"), mode);
     }
 }
 

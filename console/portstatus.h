@@ -1,18 +1,30 @@
-// Why a serial device would not open, as far as the file system tells: for the operator's
-// status line, after the opening itself has failed.
+// The status line's text: which device the port stands for and the port's state, as a pure
+// function of what the window knows.
 #pragma once
+
+#include "platform.h"
+
+#include <QString>
 
 #include <string>
 
 namespace qtr290 {
 
-enum class PortFailure {
-    NoDevice,     // the COM number stands for no device at all
-    Missing,      // the device file does not exist
-    NoPermission, // it exists, but this user may not read and write it
-    Busy,         // it exists and is accessible: in use, or it refused the settings
+enum class PortState { Closed, Open, Failed };
+
+struct PortStatus {
+    std::string portName; // the link's port name: "\\.\COM<n>" or a device path
+    std::string device;   // what that name resolves to; "" for none
+    PortState state = PortState::Closed;
+    OpenFailure failure = OpenFailure::None; // why it failed, with PortState::Failed
+    int chosenNumber = 0;                    // the link's number of the port chosen in Cmb_ComPort
+    std::string chosenDevice;                // the device of that number
 };
 
-PortFailure DiagnoseOpenFailure(const std::string& devicePath);
+// "COM3 = /dev/ttyUSB0: připojeno"; a port chosen for the next start is named after it.
+QString PortStatusText(const PortStatus& status);
+
+// "COM3 = /dev/ttyUSB0", or "COM3 bez zařízení": a Cmb_ComPort item's tooltip.
+QString ComPortDescription(int number, const std::string& device);
 
 } // namespace qtr290

@@ -4,7 +4,7 @@
 # Usage: scripts/fuzz.sh [seconds per target, default 60] [target...]
 #   targets: framer_fuzz iniprofile_fuzz (default both)
 # A finding stops that target, leaves the input in build-fuzz/artifacts/ and makes the
-# script fail; replay it with: build-fuzz/<target> build-fuzz/artifacts/<file>
+# script fail; replay it with: build-fuzz/fuzz/<target> build-fuzz/artifacts/<file>
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build-fuzz"}
@@ -22,8 +22,18 @@ if ! command -v clang++ >/dev/null; then
   exit 1
 fi
 
-cmake -S "$here/fuzz" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++
-cmake --build "$build_dir" -j2
+for target in "${targets[@]}"; do
+  if [ ! -d "$here/fuzz/corpus/${target%_fuzz}" ]; then
+    echo "fuzz: unknown target '$target'" >&2
+    exit 2
+  fi
+done
+
+# The whole project configured for libFuzzer; only the fuzz targets and their libraries are built.
+cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DQTR290_FUZZ=ON
+cmake --build "$build_dir" -j2 --target "${targets[@]}"
+build_dir_targets="$build_dir/fuzz"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -32,17 +42,13 @@ failed=()
 for target in "${targets[@]}"; do
   name=${target%_fuzz}
   seeds="$here/fuzz/corpus/$name"
-  if [ ! -x "$build_dir/$target" ] || [ ! -d "$seeds" ]; then
-    echo "fuzz: unknown target '$target'" >&2
-    exit 2
-  fi
   # New inputs go to the build directory; the committed seeds stay as they are.
   corpus="$build_dir/corpus/$name"
   mkdir -p "$corpus"
   inputs=("$corpus" "$seeds")
   [ -d "$here/fuzz/regressions/$name" ] && inputs+=("$here/fuzz/regressions/$name")
   echo "fuzz: $target for $seconds s"
-  if ! "$build_dir/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+  if ! "$build_dir_targets/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
       -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$build_dir/artifacts/$name-" "${inputs[@]}"; then
     failed+=("$target")

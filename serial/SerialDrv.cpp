@@ -188,14 +188,17 @@ bool TSerialPortDriver::Connect()
     if (Connected())
         return true;
     if (!FPlatform->open(FPortName)) {
+        FLastOpenFailure = FPlatform->lastOpenFailure();
         FPlatform->close(); // a backend that half-opened must not stay open
         return false;
     }
     ++FEpoch;
     if (!ApplySettings()) {
+        FLastOpenFailure = OpenFailure::Settings;
         Disconnect();
         return false;
     }
+    FLastOpenFailure = OpenFailure::None;
     CommTimeouts timeouts;
     timeouts.ReadIntervalTimeout = 1;
     timeouts.ReadTotalTimeoutMultiplier = 0;

@@ -161,6 +161,8 @@ public:
     void SetOnReceivePacket(TReceivePacketEvent Handler) { FOnReceivePacket = std::move(Handler); }
 
     bool Connect();
+    // Why the last Connect() failed; None after a successful one.
+    OpenFailure LastOpenFailure() const { return FLastOpenFailure; }
     void Disconnect();
     bool Connected() const { return FPlatform->isOpen(); }
     bool ApplySettings();
@@ -209,6 +211,7 @@ private:
     std::optional<std::uint32_t> FPacketStartTick; // none: no packet in progress
     std::uint32_t FEpoch = 0; // bumped by open, close and purge: a running step must stop
     bool FInStep = false;
+    OpenFailure FLastOpenFailure = OpenFailure::None;
 };
 
 } // namespace qtr290

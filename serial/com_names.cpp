@@ -1,76 +1,75 @@
-// COM port names: "\\.\COM<n>" parsing and the settings' overrides, shared by every platform.
+// COM port names: parsing and the settings' overrides, shared by every platform.
+#include "com_names.h"
 #include "com_names_p.h"
-#include "platform.h"
-
-#include <cctype>
 
 namespace qtr290 {
 
 namespace {
 
-const std::string DeviceNamespace = "\\\\.\\";
-
-std::map<int, std::string>& Overrides()
-{
-    static std::map<int, std::string> overrides;
-    return overrides;
-}
+constexpr std::string_view DeviceNamespace = "\\\\.\\";
 
 } // namespace
 
 bool detail::StartsWithDeviceNamespace(const std::string& name)
 {
-    return name.compare(0, DeviceNamespace.size(), DeviceNamespace) == 0;
+    return std::string_view(name).starts_with(DeviceNamespace);
 }
 
-std::optional<int> ComPortNumber(const std::string& name)
+std::optional<int> ParseComNumber(std::string_view text)
 {
-    if (!detail::StartsWithDeviceNamespace(name))
-        return std::nullopt;
-    const std::string rest = name.substr(DeviceNamespace.size());
-    if (rest.size() < 4 || rest.size() > 3 + 9) // at most nine digits: no overflow
+    if (text.size() < 4 || text.size() > 3 + 9) // at most nine digits: no overflow
         return std::nullopt;
     for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i])
+        if ((text[i] & ~0x20) != "COM"[i])
             return std::nullopt;
     }
     int number = 0;
-    for (std::size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i])))
+    for (const char c : text.substr(3)) {
+        if (c < '0' || c > '9')
             return std::nullopt;
-        number = number * 10 + (rest[i] - '0');
+        number = number * 10 + (c - '0');
     }
     return number;
 }
 
-std::string ComPortDevice(int number)
+std::optional<int> ComPortNumber(std::string_view name)
 {
-    const auto& overrides = Overrides();
-    if (const auto found = overrides.find(number); found != overrides.end())
+    if (!name.starts_with(DeviceNamespace))
+        return std::nullopt;
+    return ParseComNumber(name.substr(DeviceNamespace.size()));
+}
+
+ComPortNames::ComPortNames(std::map<int, std::string> overrides) : FOverrides(std::move(overrides))
+{
+    std::erase_if(FOverrides, [](const auto& entry) { return entry.second.empty(); });
+}
+
+ComPortNames
+ComPortNames::FromEntries(const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    std::map<int, std::string> overrides;
+    for (const auto& [key, value] : entries) {
+        if (const auto number = ParseComNumber(key))
+            overrides.emplace(*number, value); // emplace keeps the first, even an empty one
+    }
+    return ComPortNames(std::move(overrides));
+}
+
+std::string ComPortNames::Device(int number) const
+{
+    if (const auto found = FOverrides.find(number); found != FOverrides.end())
         return found->second;
     return detail::DefaultComDevice(number);
 }
 
-std::string ResolveDeviceName(const std::string& name)
+std::string ComPortNames::Resolve(const std::string& name) const
 {
     const auto number = ComPortNumber(name);
     if (number) {
-        const auto& overrides = Overrides();
-        if (const auto found = overrides.find(*number); found != overrides.end())
+        if (const auto found = FOverrides.find(*number); found != FOverrides.end())
             return found->second;
     }
     return detail::NativeDeviceName(name, number);
-}
-
-void SetComPortOverrides(std::map<int, std::string> overrides)
-{
-    std::erase_if(overrides, [](const auto& entry) { return entry.second.empty(); });
-    Overrides() = std::move(overrides);
-}
-
-const std::map<int, std::string>& ComPortOverrides()
-{
-    return Overrides();
 }
 
 } // namespace qtr290

@@ -1,12 +1,13 @@
 // The operations the serial port driver needs from the operating system, and nothing more.
-// Backends turn system-call failures into plain success/failure and counts: no errno above
-// this header. The POSIX backend is platform_posix.cpp.
+// Backends turn system-call failures into plain success/failure, counts and one closed set
+// of opening failures: no errno above this header. The POSIX backend is platform_posix.cpp.
 #pragma once
+
+#include "com_names.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -69,13 +70,25 @@ inline constexpr std::uint32_t MsDsrOn = 0x0020;
 inline constexpr std::uint32_t MsRingOn = 0x0040;
 inline constexpr std::uint32_t MsRlsdOn = 0x0080;
 
+// Why a device would not open, mapped from the system's error in one place per backend.
+enum class OpenFailure {
+    None,         // it opened
+    NoDevice,     // the name stands for no device at all (a COM number without one)
+    NotFound,     // no such device (file missing, or its driver is gone)
+    NoPermission, // it exists, but this user may not read and write it
+    Busy,         // another program holds it
+    Settings,     // it opened but refused the line settings (or is no serial device)
+};
+
 class SerialPlatform {
 public:
     virtual ~SerialPlatform() = default;
 
-    // Opens the device for exclusive use. The name is "\\.\COM<n>" (resolved through
-    // ResolveDeviceName) or a device path. False leaves the platform closed.
+    // Opens the device for exclusive use. The name is "\\.\COM<n>" (resolved through the
+    // platform's ComPortNames) or a device path. False leaves the platform closed, and
+    // lastOpenFailure() says why.
     virtual bool open(const std::string& deviceName) = 0;
+    virtual OpenFailure lastOpenFailure() const = 0;
     virtual void close() = 0; // harmless while closed
     virtual bool isOpen() const = 0;
 
@@ -102,20 +115,7 @@ public:
     virtual void stopTimer() = 0;
 };
 
-std::unique_ptr<SerialPlatform> MakeSystemPlatform();
-
-// COM port names. "\\.\COM<n>" (the COM letters in any case) stands for the override of
-// COM<n> if one is set, else the platform's default. Linux: COM1-32 /dev/ttyS0-31, COM33-64
-// /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; any other "\\.\" name, or a COM number without
-// a device, resolves to "" (opening fails). Windows: the name itself. Every other name is a
-// path, returned unchanged.
-std::string ResolveDeviceName(const std::string& name);
-// The device that COM<number> stands for, "" when none: for showing it to the operator.
-std::string ComPortDevice(int number);
-// The COM number of a "\\.\COM<n>" name; nullopt for anything else.
-std::optional<int> ComPortNumber(const std::string& name);
-// Process-wide overrides, COM number -> device path (empty paths are ignored).
-void SetComPortOverrides(std::map<int, std::string> overrides);
-const std::map<int, std::string>& ComPortOverrides();
+// The system's serial ports, COM names resolved through `names`.
+std::unique_ptr<SerialPlatform> MakeSystemPlatform(ComPortNames names = {});
 
 } // namespace qtr290

@@ -49,6 +49,29 @@ bool NothingDone(int error)
 
 namespace posix {
 
+OpenFailure OpenFailureOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+        return OpenFailure::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return OpenFailure::NoPermission;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return OpenFailure::Busy;
+    case ENOTTY:
+    case EISDIR:
+        return OpenFailure::Settings;
+    default:
+        return OpenFailure::Busy;
+    }
+}
+
 bool FillTermios(const SerialDCB& dcb, termios& tio, bool& needsArbitraryRate)
 {
     if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 ||
@@ -102,6 +125,7 @@ namespace {
 
 class PosixPlatform final : public SerialPlatform {
 public:
+    explicit PosixPlatform(ComPortNames names) : FNames(std::move(names)) {}
     ~PosixPlatform() override
     {
         FTimer.stop();
@@ -111,21 +135,11 @@ public:
     bool open(const std::string& deviceName) override
     {
         close();
-        const std::string path = ResolveDeviceName(deviceName);
-        if (path.empty())
-            return false;
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        // TIOCEXCL keeps out other openers, flock also root (whom TIOCEXCL does not stop).
-        // A refused opener closes without TIOCNXCL, which would lift the holder's guard.
-        if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-            ::close(fd);
-            return false;
-        }
-        FFd = fd;
-        return true;
+        FLastOpenFailure = OpenDevice(FNames.Resolve(deviceName));
+        return FLastOpenFailure == OpenFailure::None;
     }
+
+    OpenFailure lastOpenFailure() const override { return FLastOpenFailure; }
 
     void close() override
     {
@@ -239,6 +253,28 @@ public:
     void stopTimer() override { FTimer.stop(); }
 
 private:
+    OpenFailure OpenDevice(const std::string& path)
+    {
+        if (path.empty())
+            return OpenFailure::NoDevice;
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return posix::OpenFailureOf(errno);
+        // TIOCEXCL keeps out other openers, flock also root (whom TIOCEXCL does not stop).
+        // A refused opener closes without TIOCNXCL, which would lift the holder's guard.
+        OpenFailure failure = OpenFailure::None;
+        if (!::isatty(fd))
+            failure = OpenFailure::Settings;
+        else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0)
+            failure = posix::OpenFailureOf(errno);
+        if (failure != OpenFailure::None) {
+            ::close(fd);
+            return failure;
+        }
+        FFd = fd;
+        return OpenFailure::None;
+    }
+
     bool SetModemLine(int line, bool raise)
     {
         return ::ioctl(FFd, raise ? TIOCMBIS : TIOCMBIC, &line) == 0;
@@ -253,15 +289,17 @@ private:
         return static_cast<std::uint32_t>(ms); // truncated: callers take unsigned differences
     }
 
+    ComPortNames FNames;
     int FFd = -1;
+    OpenFailure FLastOpenFailure = OpenFailure::None;
     PollTimer FTimer;
 };
 
 } // namespace
 
-std::unique_ptr<SerialPlatform> MakeSystemPlatform()
+std::unique_ptr<SerialPlatform> MakeSystemPlatform(ComPortNames names)
 {
-    return std::make_unique<PosixPlatform>();
+    return std::make_unique<PosixPlatform>(std::move(names));
 }
 
 } // namespace qtr290

@@ -80,9 +80,25 @@ bool RegisterNotifyClass()
     return registered;
 }
 
+OpenFailure OpenFailureOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+        return OpenFailure::NotFound;
+    default:
+        // A COM port held by another program answers with access denied, not with a
+        // sharing violation; Windows has no per-user device permissions to tell apart.
+        return OpenFailure::Busy;
+    }
+}
+
 class Win32Platform final : public SerialPlatform {
 public:
-    Win32Platform() { CreateNotifyWindow(); }
+    explicit Win32Platform(ComPortNames names) : FNames(std::move(names)) { CreateNotifyWindow(); }
 
     ~Win32Platform() override
     {
@@ -98,13 +114,18 @@ public:
     bool open(const std::string& deviceName) override
     {
         close();
-        const std::string name = ResolveDeviceName(deviceName);
-        if (name.empty())
+        const std::string name = FNames.Resolve(deviceName);
+        if (name.empty()) {
+            FLastOpenFailure = OpenFailure::NoDevice;
             return false;
+        }
         const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE)
+        if (handle == INVALID_HANDLE_VALUE) {
+            FLastOpenFailure = OpenFailureOf(::GetLastError());
             return false;
+        }
+        FLastOpenFailure = OpenFailure::None;
         FHandle = handle;
         // A fresh handle may carry time-outs that block a read until its count is met; keep
         // reads from waiting until the driver sets its own.
@@ -124,6 +145,7 @@ public:
     }
 
     bool isOpen() const override { return FHandle != INVALID_HANDLE_VALUE; }
+    OpenFailure lastOpenFailure() const override { return FLastOpenFailure; }
 
     bool configure(const SerialDCB& settings) override
     {
@@ -246,7 +268,9 @@ private:
         return true;
     }
 
+    ComPortNames FNames;
     HANDLE FHandle = INVALID_HANDLE_VALUE;
+    OpenFailure FLastOpenFailure = OpenFailure::None;
     HWND FNotifyWindow = nullptr;
     std::function<void()> FOnTick;
 };
@@ -264,9 +288,9 @@ LRESULT CALLBACK NotifyWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 } // namespace
 
-std::unique_ptr<SerialPlatform> MakeSystemPlatform()
+std::unique_ptr<SerialPlatform> MakeSystemPlatform(ComPortNames names)
 {
-    return std::make_unique<Win32Platform>();
+    return std::make_unique<Win32Platform>(std::move(names));
 }
 
 } // namespace qtr290

@@ -1,5 +1,5 @@
-// How the POSIX backend expresses a SerialDCB in termios (internal to the backend; the
-// tests check the mapping without a device).
+// How the POSIX backend expresses a SerialDCB in termios and errno in its open failures (internal
+// to the backend; the tests check the mapping without a device).
 #pragma once
 
 #include "platform.h"
@@ -13,5 +13,9 @@ namespace qtr290::posix {
 // up"). A rate without a B constant leaves a placeholder and sets needsArbitraryRate: the
 // caller follows with SetArbitraryRate.
 bool FillTermios(const SerialDCB& dcb, termios& tio, bool& needsArbitraryRate);
+
+// The reason for a failed open, flock or TIOCEXCL, from its errno. A held flock reports
+// EWOULDBLOCK, a tty with TIOCEXCL set by its holder EBUSY: both are "Busy".
+OpenFailure OpenFailureOf(int error);
 
 } // namespace qtr290::posix

@@ -1,3 +1,6 @@
+// The composer's arithmetic: hex fields, the data line, the previews it shows and which
+// byte of the telegram each field stands for. The window's handler chain over these is
+// tested on the real window (composer_window_test).
 #include "Composer.h"
 
 #include <gtest/gtest.h>
@@ -11,71 +14,6 @@ using namespace qtr290;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The composer after start-up, with the address of the worked examples typed in.
-ComposerState AfterStartWithAddress()
-{
-    ComposerState c;
-    c.Obnov();
-    c.addr1 = QStringLiteral("57");
-    c.Edt_DataLenChange();
-    c.addr2 = QStringLiteral("01");
-    c.Edt_DataLenChange();
-    return c;
-}
-
-void SelectArea(ComposerState& c, int index)
-{
-    c.zarizeni = index;
-    c.Rgp_ZarizeniClick();
-}
-
-void SelectWrite(ComposerState& c, bool write)
-{
-    c.zapis = write;
-    c.Rgp_druhTLGClick();
-}
-
-void TypeData(ComposerState& c, const char* text)
-{
-    c.data = QString::fromUtf8(text);
-    c.Cmb_DataChange();
-}
-
-struct Shown {
-    const char* dev;
-    const char* rw;
-    const char* crcHead;
-    const char* dataLen;
-    const char* pocetBytu;
-    const char* crcWrite;
-    const char* crcTlg;
-    bool crcWriteEnabled;
-};
-
-void ExpectShown(const ComposerState& c, const Shown& s)
-{
-    EXPECT_EQ(c.dev, QString::fromLatin1(s.dev));
-    EXPECT_EQ(c.rw, QString::fromLatin1(s.rw));
-    EXPECT_EQ(c.crcHead, QString::fromLatin1(s.crcHead));
-    EXPECT_EQ(c.dataLen, QString::fromLatin1(s.dataLen));
-    EXPECT_EQ(c.pocetBytu, QString::fromLatin1(s.pocetBytu));
-    EXPECT_EQ(c.crcWrite, QString::fromLatin1(s.crcWrite));
-    EXPECT_EQ(c.crcTlg, QString::fromLatin1(s.crcTlg));
-    EXPECT_EQ(c.crcWriteEnabled, s.crcWriteEnabled);
-}
-
-// What the link would send for the composer's present state.
-Bytes RequestOf(const ComposerState& c)
-{
-    const RequestTarget target{.from = HexNaByte(c.from),
-                               .to = HexNaByte(c.to),
-                               .area = c.KodOblasti,
-                               .address = c.Adresa()};
-    if (!c.zapis)
-        return BuildReadRequest(target, c.Count());
-    return BuildWriteRequest(target, c.DataTLG);
-}
 
 } // namespace
 
@@ -151,117 +89,144 @@ TEST(Composer, AreaItemsAndCodes)
     EXPECT_EQ(KodOblastiZIndexu(7), 0x00);
 }
 
-TEST(Composer, StateAfterStartUp)
+// Worked examples: the read A6 00 F0 0A 03 5D 01 57 01 00 A7 and the FRAM290 write
+// A6 00 F0 9A 06 CA 02 57 01 00 12 34 87 D9; the rest as the window shows them.
+TEST(Composer, PreviewRows)
 {
-    ComposerState c;
-    c.Obnov();
-    ExpectShown(c, {"0A", "03", "5D", "01", "1", "CD", "FF", false});
-    EXPECT_EQ(c.DataTLG, Bytes{0x00});
-    EXPECT_EQ(c.KodOblasti, 0x00);
+    struct Row {
+        const char* source;
+        const char* header[5]; // Sync, To, From, Dev, R/W as typed
+        const char* crcHead;
+        const char* block[4]; // DataLen, Addr1..3
+        Bytes data;
+        bool write;
+        const char* crcWrite; // nullptr: no value shown by the worked examples
+        const char* crcTlg;
+    };
+    const std::vector<Row> rows = {
+        {"read request",
+         {"A6", "00", "F0", "0A", "03"},
+         "5D",
+         {"01", "57", "01", "00"},
+         {0x00},
+         false,
+         nullptr,
+         "A7"},
+        {"start-up state",
+         {"A6", "00", "F0", "0A", "03"},
+         "5D",
+         {"01", "00", "00", "00"},
+         {0x00},
+         false,
+         "CD",
+         "FF"},
+        {"FRAM write",
+         {"A6", "00", "F0", "9A", "06"},
+         "CA",
+         {"02", "57", "01", "00"},
+         {0x12, 0x34},
+         true,
+         "87",
+         "D9"},
+        {"empty write",
+         {"A6", "00", "F0", "8A", "04"},
+         "DC",
+         {"00", "57", "01", "00"},
+         {},
+         true,
+         "C5",
+         "E3"},
+        {"hand-edited DataLen",
+         {"A6", "00", "F0", "8A", "06"},
+         "DA",
+         {"05", "57", "01", "00"},
+         {0x12, 0x34},
+         true,
+         "02",
+         "5B"},
+        {"typed Device",
+         {"A6", "00", "F0", "ff", "03"},
+         "68",
+         {"01", "57", "01", "00"},
+         {0x00},
+         false,
+         nullptr,
+         "A7"},
+        {"typed Sync",
+         {"a5", "00", "F0", "0A", "03"},
+         "5E",
+         {"01", "57", "01", "00"},
+         {0x00},
+         false,
+         nullptr,
+         "A7"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        const auto q = [](const char* text) { return QString::fromLatin1(text); };
+        EXPECT_EQ(PrepocitejHlavicku(q(row.header[0]), q(row.header[1]), q(row.header[2]),
+                                     q(row.header[3]), q(row.header[4])),
+                  q(row.crcHead));
+        const DataPreview preview =
+            PrepocitejData(q(row.block[0]), q(row.block[1]), q(row.block[2]), q(row.block[3]),
+                           row.data, row.write);
+        if (row.crcWrite) {
+            EXPECT_EQ(preview.crcWrite, q(row.crcWrite));
+        }
+        EXPECT_EQ(preview.crcTlg, q(row.crcTlg));
+    }
 }
 
-// FRAM290 write of 12 34 from F0 to 00 at 0x000157.
-TEST(Composer, FramWriteExample)
+TEST(Composer, DeviceAndLengthFields)
 {
-    ComposerState c = AfterStartWithAddress();
-    SelectArea(c, 1);
-    SelectWrite(c, true);
-    TypeData(c, "12 34");
-    ExpectShown(c, {"9A", "06", "CA", "02", "2", "87", "D9", true});
-    EXPECT_EQ(RequestOf(c), (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00, 0x12,
-                                   0x34, 0x87, 0xD9}));
+    EXPECT_EQ(TextDev(0x00, false), QStringLiteral("0A"));
+    EXPECT_EQ(TextDev(0x10, true), QStringLiteral("9A"));
+    EXPECT_EQ(TextDev(0x60, true), QStringLiteral("EA"));
+    EXPECT_EQ(TextRW(false, 40), QStringLiteral("03"));
+    EXPECT_EQ(TextRW(true, 0), QStringLiteral("04"));
+    EXPECT_EQ(TextRW(true, 3), QStringLiteral("07"));
+    // 256 data bytes: the counts are shown whole, and DataLen reads back by its last two digits.
+    EXPECT_EQ(TextRW(true, 256), QStringLiteral("104"));
+    EXPECT_EQ(FieldHex(256), QStringLiteral("100"));
+    EXPECT_EQ(HexNaByte(FieldHex(256)), 0x00);
+    EXPECT_EQ(AdresaZEditu(u"57", u"01", u"00"), 0x000157u);
+    EXPECT_EQ(AdresaZEditu(u"1ff", u"g", u"12"), 0x1200FFu);
 }
 
-TEST(Composer, StartTestRead)
+TEST(Composer, DataLineKeys)
 {
-    ComposerState c;
-    c.Obnov();
-    SelectArea(c, 3);
-    SelectWrite(c, true);
-    c.to = QStringLiteral("12");
-    c.Edt_SyncChange();
-
-    c.NastavTest();
-    EXPECT_EQ(c.crcTlg, QStringLiteral("A7"));
-    EXPECT_EQ(c.crcHead, QStringLiteral("5D"));
-    EXPECT_EQ(c.dev, QStringLiteral("0A"));
-    EXPECT_FALSE(c.crcWriteEnabled);
-    EXPECT_EQ(RequestOf(c),
-              (Bytes{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
+    const struct {
+        const char16_t* text;
+        bool accepted;
+    } rows[] = {
+        {u"a", true},  {u"F", true},       {u"7", true},    {u" ", true},  {u"", true},
+        {u"\b", true}, {u"\r", true},      {u"\x7f", true}, {u"g", false}, {u"-", false},
+        {u"+", false}, {u"\u00e1", false}, {u"1g", false},  {u"12", true},
+    };
+    for (const auto& row : rows) {
+        const QString text = QString::fromUtf16(row.text);
+        EXPECT_EQ(DataLineAccepts(text), row.accepted) << text.toStdString();
+    }
 }
 
-TEST(Composer, ReadToWriteWithThreeBytes)
+TEST(Composer, FieldBytesOfTheTelegram)
 {
-    ComposerState c = AfterStartWithAddress();
-    TypeData(c, "AA BB CC");
-    ExpectShown(c, {"0A", "03", "5D", "03", "3", "F5", "A5", false});
+    const Bytes read = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    const auto r = FieldBytes(read, false);
+    for (std::size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(r[i], read[i]) << i;
+    EXPECT_EQ(r[std::size_t(ComposerField::CRCWrite)], std::nullopt);
+    EXPECT_EQ(r[std::size_t(ComposerField::CRCTLG)], 0xA7);
 
-    SelectWrite(c, true);
-    // The block checksum follows the switch as well, so it shows what the link sends.
-    ExpectShown(c, {"8A", "07", "D9", "03", "3", "F5", "7F", true});
-    const Bytes sent = RequestOf(c);
-    EXPECT_EQ(sent[5], 0xD9);
-    EXPECT_EQ(sent.back(), 0x7F);
+    const Bytes write = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
+                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
+    const auto w = FieldBytes(write, true);
+    EXPECT_EQ(w[std::size_t(ComposerField::Dev)], 0x9A);
+    EXPECT_EQ(w[std::size_t(ComposerField::CRCWrite)], 0x87);
+    EXPECT_EQ(w[std::size_t(ComposerField::CRCTLG)], 0xD9);
 
-    SelectWrite(c, false);
-    ExpectShown(c, {"0A", "03", "5D", "03", "3", "F5", "A5", false});
-}
-
-TEST(Composer, EmptyDataLine)
-{
-    ComposerState c = AfterStartWithAddress();
-    TypeData(c, "");
-    EXPECT_TRUE(c.DataTLG.empty());
-    EXPECT_EQ(c.dataLen, QStringLiteral("00"));
-    EXPECT_EQ(c.pocetBytu, QStringLiteral("0"));
-    SelectWrite(c, true);
-    EXPECT_EQ(c.rw, QStringLiteral("04"));
-    EXPECT_EQ(c.crcWrite, QStringLiteral("C5"));
-    EXPECT_EQ(c.crcTlg, QStringLiteral("E3"));
-    EXPECT_EQ(RequestOf(c).size(), 12u);
-}
-
-// A hand-edited DataLen: the data stay, the previews start from the edited Count, and
-// R/W still counts the data bytes.
-TEST(Composer, HandEditedDataLen)
-{
-    ComposerState c = AfterStartWithAddress();
-    SelectWrite(c, true);
-    TypeData(c, "1234");
-    c.dataLen = QStringLiteral("05");
-    c.Edt_DataLenChange();
-    EXPECT_EQ(c.DataTLG, (Bytes{0x12, 0x34}));
-    EXPECT_EQ(c.rw, QStringLiteral("06"));
-    EXPECT_EQ(c.crcWrite, QStringLiteral("02"));
-    EXPECT_EQ(c.crcTlg, QStringLiteral("5B"));
-    EXPECT_EQ(c.Count(), 5);
-}
-
-// Typing into Sync, Device or R/W changes only the header preview, nothing that is sent.
-TEST(Composer, ShownOnlyFieldsChangeOnlyTheHeaderPreview)
-{
-    ComposerState c = AfterStartWithAddress();
-    const Bytes before = RequestOf(c);
-    c.dev = QStringLiteral("ff");
-    c.Edt_SyncChange();
-    EXPECT_EQ(c.crcHead, QStringLiteral("68"));
-    EXPECT_EQ(c.crcTlg, QStringLiteral("A7"));
-    EXPECT_EQ(RequestOf(c), before);
-}
-
-// 256 data bytes: the counts are shown whole; DataLen is read by its last two digits.
-TEST(Composer, LongDataLine)
-{
-    ComposerState c;
-    c.Obnov();
-    SelectWrite(c, true);
-    TypeData(c, std::string(512, 'e').c_str());
-    EXPECT_EQ(c.DataTLG.size(), 256u);
-    EXPECT_EQ(c.pocetBytu, QStringLiteral("256"));
-    EXPECT_EQ(c.dataLen, QStringLiteral("100"));
-    EXPECT_EQ(c.rw, QStringLiteral("104"));
-    EXPECT_EQ(c.Count(), 0x00);
-    EXPECT_FALSE(FieldShowsByte(c.dataLen, c.Count()));
+    for (const auto& none : FieldBytes({}, true))
+        EXPECT_EQ(none, std::nullopt);
 }
 
 TEST(Composer, FieldShowsByteRows)

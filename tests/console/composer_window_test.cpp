@@ -149,6 +149,9 @@ void ComposerWindowTest::shownFields_data()
     QTest::newRow("hand-edited DataLen")
         << 0 << 1 << "1234"
         << "05" << QStringList{"8A", "06", "DA", "05", "2", "02", "1", "5B"};
+    // 256 data bytes: the counts are shown whole; DataLen reads back by its last two digits.
+    QTest::newRow("256 bytes, write") << 0 << 1 << QString(512, QLatin1Char('e')) << ""
+                                      << QStringList{"8A", "104", "DC", "100", "256", "", "1", ""};
     QTest::newRow("odd digit count") << 0 << 0 << "1 23"
                                      << "" << QStringList{"0A", "03", "5D", "02", "2", "", "0", ""};
 }

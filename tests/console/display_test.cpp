@@ -318,13 +318,12 @@ void DisplayTest::lineLimits_data()
         << 3 << 1001 << 0 << "sent" << QStringList{sent} << QStringList{sent} << 1;
     // Error lines alone: the oldest line goes, the memo keeps its newest lines.
     QTest::newRow("error lines at the cap, newest first")
-        << 1 << TForm1::LimitRadkuChyb << 0 << "error" << QStringList{HeaderError, "L0"}
-        << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 2)}
-        << TForm1::LimitRadkuChyb;
+        << 1 << ErrorLineLimit << 0 << "error" << QStringList{HeaderError, "L0"}
+        << QStringList{QStringLiteral("L%1").arg(ErrorLineLimit - 2)} << ErrorLineLimit;
     QTest::newRow("error lines at the cap, newest last")
-        << 1 << TForm1::LimitRadkuChyb << 1 << "error" << QStringList{"L1"}
-        << QStringList{QStringLiteral("L%1").arg(TForm1::LimitRadkuChyb - 1), HeaderError}
-        << TForm1::LimitRadkuChyb;
+        << 1 << ErrorLineLimit << 1 << "error" << QStringList{"L1"}
+        << QStringList{QStringLiteral("L%1").arg(ErrorLineLimit - 1), HeaderError}
+        << ErrorLineLimit;
 }
 
 void DisplayTest::lineLimits()
@@ -458,14 +457,14 @@ void DisplayTest::receiveErrorIsReportedAfterTheTickOnce()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chranene([] { throw std::runtime_error("porucha"); }, TForm1::Hlaseni::Pozdeji);
-    f.Chranene([] { throw std::runtime_error("porucha 2"); }, TForm1::Hlaseni::Pozdeji);
+    f.Guarded([] { throw std::runtime_error("porucha"); }, TForm1::ReportMode::Later);
+    f.Guarded([] { throw std::runtime_error("porucha 2"); }, TForm1::ReportMode::Later);
     QVERIFY(w.messages.empty());
     QTRY_COMPARE(w.messages.size(), size_t(1));
     QCOMPARE(w.messages[0].kind, MessageKind::Error);
     QCOMPARE(w.messages[0].text, QStringLiteral("porucha"));
     // Once shown, the next error is reported again.
-    f.Chranene([] { throw std::runtime_error("porucha 3"); }, TForm1::Hlaseni::Pozdeji);
+    f.Guarded([] { throw std::runtime_error("porucha 3"); }, TForm1::ReportMode::Later);
     QTRY_COMPARE(w.messages.size(), size_t(2));
     QCOMPARE(w.messages[1].text, QStringLiteral("porucha 3"));
 }

@@ -271,7 +271,7 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive()
     QCOMPARE(stats.at("backlog_flushes"), 0L);
     QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
     // The line limit keeps the memo small: at most one telegram's lines above it.
-    QVERIFY(f.Memo1->blockCount() <= TForm1::LimitRadku + 10);
+    QVERIFY(f.Memo1->blockCount() <= MemoLineLimit + 10);
     QVERIFY(f.Memo1->blockCount() > 10);
     QVERIFY(CapturedBytes(w).size() > 20000);
     QVERIFY(w.messages.empty());

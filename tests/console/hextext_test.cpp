@@ -1,4 +1,5 @@
 #include "HexText.h"
+#include "trafficdisplay.h"
 
 #include <gtest/gtest.h>
 

@@ -1,55 +1,40 @@
+// The status line's text for each port state and failure reason.
 #include "portstatus.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-
-#include <unistd.h>
 
 namespace qtr290 {
 namespace {
 
-TEST(DiagnoseOpenFailure, TellsTheCausesApart)
+TEST(PortStatusText, StatesAndReasons)
 {
-    QTemporaryDir dir;
-    const QString present = dir.filePath(QStringLiteral("tty"));
-    QFile file(present);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-
-    EXPECT_EQ(DiagnoseOpenFailure(""), PortFailure::NoDevice);
-    EXPECT_EQ(DiagnoseOpenFailure(dir.filePath(QStringLiteral("chybi")).toStdString()),
-              PortFailure::Missing);
-    EXPECT_EQ(DiagnoseOpenFailure(present.toStdString()), PortFailure::Busy);
-}
-
-// A device this user may not open (the usual case: not in the dialout group). Root may
-// open anything, so the check runs in a child that has become an unprivileged user.
-TEST(DiagnoseOpenFailureDeathTest, DeviceWithoutPermission)
-{
-    QTemporaryDir dir;
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                          QFileDevice::ExeOther);
-    const QString path = dir.filePath(QStringLiteral("ttyS0"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    ASSERT_TRUE(QFile::setPermissions(path, geteuid() == 0
-                                                ? QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                : QFileDevice::Permissions()));
-    const std::string device = path.toStdString();
-
-    EXPECT_EXIT(
-        {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-                std::_Exit(2);
-            std::_Exit(DiagnoseOpenFailure(device) == PortFailure::NoPermission ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    const std::string com3 = "\\\\.\\COM3";
+    const struct {
+        PortStatus status;
+        const char* text;
+    } rows[] = {
+        {{com3, "/dev/ttyUSB0", PortState::Open, OpenFailure::None, 3, "/dev/ttyUSB0"},
+         "COM3 = /dev/ttyUSB0: připojeno"},
+        {{com3, "/dev/ttyUSB0", PortState::Closed, OpenFailure::None, 3, "/dev/ttyUSB0"},
+         "COM3 = /dev/ttyUSB0: odpojeno"},
+        {{"\\\\.\\COM0", "", PortState::Failed, OpenFailure::NoDevice, 0, ""},
+         "COM0: nemá přiřazené zařízení (sekce [Porty] v nastaveni.ini)"},
+        {{com3, "/dev/x", PortState::Failed, OpenFailure::NotFound, 3, "/dev/x"},
+         "COM3 = /dev/x: nelze otevřít, zařízení neexistuje"},
+        {{com3, "/dev/x", PortState::Failed, OpenFailure::NoPermission, 3, "/dev/x"},
+         "COM3 = /dev/x: nelze otevřít, chybí oprávnění (uživatel není ve skupině dialout)"},
+        {{com3, "/dev/x", PortState::Failed, OpenFailure::Busy, 3, "/dev/x"},
+         "COM3 = /dev/x: nelze otevřít, port používá jiný program nebo ho nelze nastavit"},
+        {{com3, "/dev/x", PortState::Failed, OpenFailure::Settings, 3, "/dev/x"},
+         "COM3 = /dev/x: nelze otevřít, zařízení nepřijalo nastavení linky"},
+        // Windows: the name is the device; another choice waits for the next start.
+        {{com3, com3, PortState::Open, OpenFailure::None, 4, "\\\\.\\COM4"},
+         "COM3: připojeno  |  od příštího spuštění: COM4 = \\\\.\\COM4"},
+        {{"/dev/pts/4", "/dev/pts/4", PortState::Open, OpenFailure::None, 200, ""},
+         "/dev/pts/4: připojeno  |  od příštího spuštění: COM200 bez zařízení"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PortStatusText(row.status).toStdString(), row.text);
 }
 
 } // namespace

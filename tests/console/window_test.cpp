@@ -38,120 +38,10 @@ using namespace qtr290;
 
 namespace {
 
-const QString PortWarning = QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
-
-struct Message {
-    MessageKind kind;
-    QString text;
-};
-
-// A platform whose ports never open; it remembers the names it was asked for.
-class RefusingPlatform : public SerialPlatform {
-public:
-    explicit RefusingPlatform(std::vector<std::string>* names) : FNames(names) {}
-    bool open(const std::string& deviceName) override
-    {
-        FNames->push_back(deviceName);
-        return false;
-    }
-    void close() override {}
-    bool isOpen() const override { return false; }
-    bool configure(const SerialDCB&) override { return false; }
-    bool setupQueues(std::uint32_t, std::uint32_t) override { return false; }
-    bool purge(std::uint32_t) override { return false; }
-    bool setTimeouts(const CommTimeouts&) override { return false; }
-    bool queueCounts(std::uint32_t&, std::uint32_t&) override { return false; }
-    std::optional<std::size_t> read(std::span<std::uint8_t>) override { return std::nullopt; }
-    std::optional<std::size_t> write(std::span<const std::uint8_t>) override
-    {
-        return std::nullopt;
-    }
-    bool escapeDTR(bool) override { return false; }
-    bool modemStatus(std::uint32_t&) override { return false; }
-    std::uint32_t TickCount() override { return 0; }
-    std::uint32_t MultimediaTime() override { return 0; }
-    void startTimer(std::uint32_t, std::function<void()>) override {}
-    void stopTimer() override {}
-
-private:
-    std::vector<std::string>* FNames;
-};
-
 using test::Pty;
-
-// One window over a temporary program directory.
-class Window {
-public:
-    enum Platform { System, Refusing };
-
-    explicit Window(const std::string& settings = {}, Platform platform = Refusing,
-                    bool writeSettings = true)
-    {
-        if (writeSettings)
-            WriteSettings(settings);
-        Open(platform);
-    }
-
-    void Open(Platform platform)
-    {
-        TForm1Options options;
-        options.adresarProgramu = dir.path();
-        options.zprava = [this](MessageKind kind, const QString& text) {
-            messages.push_back({kind, text});
-        };
-        if (platform == Refusing)
-            options.platform = [this] { return std::make_unique<RefusingPlatform>(&opened); };
-        form = std::make_unique<TForm1>(options);
-        form->show();
-    }
-
-    void WriteSettings(const std::string& bytes)
-    {
-        QFile file(SettingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes.data(), qint64(bytes.size()));
-    }
-
-    std::string Settings() const
-    {
-        QFile file(SettingsPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString()
-                                              : std::string("<missing>");
-    }
-
-    std::string Written(const char* section, const char* key) const
-    {
-        IniProfile ini(SettingsPath());
-        ini.Load();
-        return ini.ReadString(section, key, "<missing>");
-    }
-
-    QString SettingsPath() const { return dir.filePath(QStringLiteral("nastaveni.ini")); }
-    QString Status() const
-    {
-        return form->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->text();
-    }
-    int Count(MessageKind kind) const
-    {
-        return int(std::count_if(messages.begin(), messages.end(),
-                                 [kind](const Message& m) { return m.kind == kind; }));
-    }
-    TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
-    void Select(TRadioGroup* group, int index)
-    {
-        QTest::mouseClick(group->Item(index), Qt::LeftButton);
-    }
-
-    QTemporaryDir dir;
-    std::vector<Message> messages;
-    std::vector<std::string> opened;
-    std::unique_ptr<TForm1> form;
-};
-
-std::string PortyFor(const Pty& pty)
-{
-    return "[Porty]\r\nCOM1=" + pty.path().toStdString() + "\r\n";
-}
+using Window = test::WindowFixture;
+using test::Message;
+using test::PortWarning;
 
 } // namespace
 
@@ -181,7 +71,7 @@ private slots:
 
 void WindowTest::firstStartWithoutSettingsFile()
 {
-    Window w({}, Window::Refusing, false);
+    Window w({}, Window::Absent);
     TForm1& f = *w.form;
     QCOMPARE(f.Cmb_ComPort->count(), 256);
     QCOMPARE(f.Cmb_ComPort->itemText(0), QStringLiteral("COM1"));
@@ -196,7 +86,7 @@ void WindowTest::firstStartWithoutSettingsFile()
     QCOMPARE(f.AdresarProgramu, QDir::cleanPath(w.dir.path()));
 
     // The port was asked for by its Windows name, refused, and the operator warned once.
-    QCOMPARE(w.opened, std::vector<std::string>{"\\\\.\\COM1"});
+    QCOMPARE(w.Opened(), std::vector<std::string>{"\\\\.\\COM1"});
     QCOMPARE(w.messages.size(), size_t(1));
     QCOMPARE(w.messages[0].kind, MessageKind::Warning);
     QCOMPARE(w.messages[0].text, PortWarning);
@@ -213,7 +103,7 @@ void WindowTest::firstStartWithoutSettingsFile()
 
 void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
 {
-    Window w;
+    Window w({}, Window::Absent);
     TForm1& f = *w.form;
     QCOMPARE(f.windowTitle(), QStringLiteral("Komunikační utilita QTR290 v0.5"));
     QVERIFY(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -325,9 +215,9 @@ void WindowTest::portSelection()
     QFETCH(QString, opened);
     QFETCH(QString, written);
 
-    Window w("[Seriovy port]\r\nPort=" + port.toStdString() + "\r\n");
+    Window w("[Seriovy port]\r\nPort=" + port.toStdString() + "\r\n", Window::Absent);
     QCOMPARE(w.form->Cmb_ComPort->currentIndex(), index);
-    QCOMPARE(w.opened, std::vector<std::string>{opened.toStdString()});
+    QCOMPARE(w.Opened(), std::vector<std::string>{opened.toStdString()});
     w.form->close();
     QCOMPARE(w.Written("Seriovy port", "Port"), written.toStdString());
 }
@@ -387,7 +277,8 @@ void WindowTest::filterSwitch()
     QFETCH(QString, written);
 
     Window w("[Filtruj prichozi]\r\nZapnuto=" + value.toStdString() +
-             "\r\nZarizeni=F0\r\nAdresat= 01 \r\n");
+                 "\r\nZarizeni=F0\r\nAdresat= 01 \r\n",
+             Window::Absent);
     QCOMPARE(w.form->Chk_Filtr->isChecked(), checked);
     QCOMPARE(w.form->Edt_FiltrOd->text(), QStringLiteral("F0"));
     QCOMPARE(w.form->Edt_FiltrPro->text(), QStringLiteral("01"));
@@ -411,7 +302,7 @@ void WindowTest::bytesPerLine()
     QFETCH(QString, text);
     QFETCH(int, count);
 
-    Window w("[Program]\r\nPocet bytu na radku=" + text.toStdString() + "\r\n");
+    Window w("[Program]\r\nPocet bytu na radku=" + text.toStdString() + "\r\n", Window::Absent);
     QCOMPARE(w.form->Edt_PocetBytu->text(), text);
     QCOMPARE(w.form->PocetBytuNaRadku, count);
     QCOMPARE(w.Count(MessageKind::Error), 0);
@@ -421,7 +312,7 @@ void WindowTest::bytesPerLine()
 
 void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus()
 {
-    Window w;
+    Window w({}, Window::Absent);
     w.form->Edt_PocetBytu->setText(QStringLiteral("12"));
     QCOMPARE(w.form->PocetBytuNaRadku, 32);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
@@ -437,12 +328,13 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate()
 {
     Pty pty;
     QVERIFY(pty.valid());
-    Window w(PortyFor(pty), Window::System);
+    Window w(pty.Settings(), Window::System);
     QVERIFY(w.messages.empty());
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
     QCOMPARE(w.Port().BaudRateValue(), 4800u);
-    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
+    QCOMPARE(w.Status(),
+             QStringLiteral("COM1 = %1: připojeno").arg(QString::fromStdString(pty.path())));
 
     // Bytes on the line reach the receive accumulator (too few to be framed).
     QVERIFY(pty.send({0x01, 0x02, 0x03}));
@@ -450,21 +342,23 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate()
 
     w.Select(w.form->Rgp_Stav, 1);
     QVERIFY(!w.Port().Connected());
-    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: odpojeno").arg(pty.path()));
+    QCOMPARE(w.Status(),
+             QStringLiteral("COM1 = %1: odpojeno").arg(QString::fromStdString(pty.path())));
 
     w.form->Edt_BaudRate->setText(QStringLiteral("9600"));
     w.Select(w.form->Rgp_Stav, 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
-    QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: připojeno").arg(pty.path()));
+    QCOMPARE(w.Status(),
+             QStringLiteral("COM1 = %1: připojeno").arg(QString::fromStdString(pty.path())));
     QVERIFY(pty.send({0x04, 0x05}));
     QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(5));
     QVERIFY(w.messages.empty());
 
     w.form->close();
     QCOMPARE(w.Written("Seriovy port", "Baud rate"), std::string("9600"));
-    QCOMPARE(w.Written("Porty", "COM1"), pty.path().toStdString());
+    QCOMPARE(w.Written("Porty", "COM1"), pty.path());
 }
 
 void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver()
@@ -472,11 +366,11 @@ void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver()
     Pty pty;
     QVERIFY(pty.valid());
     // Another program holds the device.
-    const int holder = ::open(qPrintable(pty.path()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int holder = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(holder >= 0);
     QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
 
-    Window w(PortyFor(pty), Window::System);
+    Window w(pty.Settings(), Window::System);
     QCOMPARE(w.messages.size(), size_t(1));
     QCOMPARE(w.messages[0].text, PortWarning);
     QVERIFY(!w.Port().Connected());
@@ -497,7 +391,7 @@ void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn()
 {
     Pty pty;
     QVERIFY(pty.valid());
-    Window w(PortyFor(pty) + "[Seriovy port]\r\nBaud rate=48OO\r\n", Window::System);
+    Window w(pty.Settings() + "[Seriovy port]\r\nBaud rate=48OO\r\n", Window::System);
     // Steps after the conversion are skipped: no opening, so no warning either.
     QCOMPARE(w.messages.size(), size_t(1));
     QCOMPARE(w.messages[0].kind, MessageKind::Error);
@@ -570,7 +464,7 @@ void WindowTest::badSettingsFiles()
     QFETCH(QString, perLine);
     QFETCH(QByteArray, kept);
 
-    Window w(file.toStdString());
+    Window w(file.toStdString(), Window::Absent);
     QCOMPARE(w.form->Cmb_ComPort->currentText(), port);
     QCOMPARE(w.form->Edt_BaudRate->text(), baud);
     QCOMPARE(w.form->Edt_PocetBytu->text(), perLine);
@@ -585,7 +479,7 @@ void WindowTest::badSettingsFiles()
 void WindowTest::failedSettingsWriteKeepsTheOldFile()
 {
     const std::string old = "[Seriovy port]\r\nPort=2\r\n[Jine]\r\nX=1\r\n";
-    Window w(old);
+    Window w(old, Window::Absent);
     w.form->Edt_BaudRate->setText(QString(4096, QLatin1Char('9')));
 
     // A file size limit makes the write fail half way, for root as well.

@@ -1,6 +1,6 @@
 #include "Komunikace.h"
 
-#include "../serial/fake_platform.h"
+#include "fake_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -114,8 +114,7 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
     SimRun sim;
     ASSERT_TRUE(sim.start({"--poll-interval", "150", "--count", "6"}));
 
-    SetComPortOverrides({{1, sim.device.toStdString()}});
-    TKomunikace link;
+    TKomunikace link(MakeSystemPlatform(ComPortNames({{1, sim.device.toStdString()}})));
     link.NastavVychozi();
     link.NastavPort(1);
     ASSERT_TRUE(link.Otevri(4800)) << sim.device.toStdString();
@@ -126,7 +125,6 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
 
     ASSERT_TRUE(sim.runUntilFinished(15000));
     link.Zavri();
-    SetComPortOverrides({});
 
     // Sent exactly once: the device's answer dropped it before the next poll.
     ASSERT_EQ(rx.sent.size(), 1u);
@@ -163,8 +161,7 @@ TEST_F(LinkAgainstSimulator, InjectedDamageGivesTheTwoLinesAndNothingElse)
     ASSERT_TRUE(sim.start({"--poll-interval", "60", "--count", "30", "--inject-header-errors", "3",
                            "--inject-block-errors", "4", "--inject-noise", "2", "--split-writes",
                            "5", "--split-delay", "45"}));
-    SetComPortOverrides({{1, sim.device.toStdString()}});
-    TKomunikace link;
+    TKomunikace link(MakeSystemPlatform(ComPortNames({{1, sim.device.toStdString()}})));
     link.NastavVychozi();
     link.NastavPort(1);
     ASSERT_TRUE(link.Otevri(4800));
@@ -173,7 +170,6 @@ TEST_F(LinkAgainstSimulator, InjectedDamageGivesTheTwoLinesAndNothingElse)
 
     ASSERT_TRUE(sim.runUntilFinished(20000));
     link.Zavri();
-    SetComPortOverrides({});
 
     const auto stats = ReadStats(sim.statsPath());
     long headerLines = 0;

@@ -1,17 +1,12 @@
 // Resolution of "\\.\COM<n>" names to device paths.
-#include "platform.h"
+#include "com_names.h"
 
 #include <gtest/gtest.h>
 
 namespace qtr290 {
 namespace {
 
-class ComNames : public ::testing::Test {
-protected:
-    void TearDown() override { SetComPortOverrides({}); }
-};
-
-TEST_F(ComNames, FixedDefaults)
+TEST(ComNames, FixedDefaults)
 {
     const struct {
         const char* name;
@@ -38,30 +33,60 @@ TEST_F(ComNames, FixedDefaults)
         {"", ""},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(ResolveDeviceName(row.name), row.device) << row.name;
+        EXPECT_EQ(ComPortNames().Resolve(row.name), row.device) << row.name;
 }
 
-TEST_F(ComNames, NumbersAndDevicesForTheOperator)
+TEST(ComNames, NumbersAndDevicesForTheOperator)
 {
+    const ComPortNames names;
     EXPECT_EQ(ComPortNumber("\\\\.\\COM12"), 12);
     EXPECT_EQ(ComPortNumber("/dev/ttyS11"), std::nullopt);
     EXPECT_EQ(ComPortNumber("\\\\.\\COM"), std::nullopt);
-    EXPECT_EQ(ComPortDevice(2), "/dev/ttyS1");
-    EXPECT_EQ(ComPortDevice(0), "");
-    EXPECT_EQ(ComPortDevice(-4), "");
+    EXPECT_EQ(names.Device(2), "/dev/ttyS1");
+    EXPECT_EQ(names.Device(0), "");
+    EXPECT_EQ(names.Device(-4), "");
 }
 
-TEST_F(ComNames, OverridesComeFirst)
+TEST(ComNames, OverridesComeFirst)
 {
-    SetComPortOverrides({{1, "/dev/ttyUSB0"}, {200, "/dev/rfcomm0"}, {3, ""}});
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM1"), "/dev/ttyUSB0");
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM200"), "/dev/rfcomm0");
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM3"), "/dev/ttyS2") << "an empty override is ignored";
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM2"), "/dev/ttyS1");
-    EXPECT_EQ(ComPortDevice(1), "/dev/ttyUSB0");
-    EXPECT_EQ(ComPortOverrides().size(), 2u);
-    SetComPortOverrides({});
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM1"), "/dev/ttyS0");
+    const ComPortNames names({{1, "/dev/ttyUSB0"}, {200, "/dev/rfcomm0"}, {3, ""}});
+    EXPECT_EQ(names.Resolve("\\\\.\\COM1"), "/dev/ttyUSB0");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM200"), "/dev/rfcomm0");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM3"), "/dev/ttyS2") << "an empty override is ignored";
+    EXPECT_EQ(names.Resolve("\\\\.\\COM2"), "/dev/ttyS1");
+    EXPECT_EQ(names.Device(1), "/dev/ttyUSB0");
+    EXPECT_EQ(names.Overrides().size(), 2u);
+    EXPECT_EQ(ComPortNames().Resolve("\\\\.\\COM1"), "/dev/ttyS0");
+}
+
+// The settings' [Porty] keys: "COM<n>" in any case; the first entry for a number wins, also
+// when it is empty (then the default stands).
+TEST(ComNames, FromSettingsEntries)
+{
+    const ComPortNames names = ComPortNames::FromEntries({{"com2", "/dev/ttyUSB5"},
+                                                          {"COM2", "/dev/ttyUSB6"},
+                                                          {"COM3", ""},
+                                                          {"COM3", "/dev/ttyUSB7"},
+                                                          {"COM 4", "/dev/ttyUSB8"},
+                                                          {"COM5x", "/dev/ttyUSB9"},
+                                                          {"Com0010", "/dev/pts/3"}});
+    EXPECT_EQ(names.Overrides(),
+              (std::map<int, std::string>{{2, "/dev/ttyUSB5"}, {10, "/dev/pts/3"}}));
+    EXPECT_EQ(names.Device(3), "/dev/ttyS2");
+
+    const struct {
+        const char* text;
+        std::optional<int> number;
+    } rows[] = {{"COM1", 1},
+                {"cOm256", 256},
+                {"COM", std::nullopt},
+                {"COM-1", std::nullopt},
+                {"LPT1", std::nullopt},
+                {"COM123456789", 123456789},
+                {"COM1234567890", std::nullopt},
+                {"COM1 ", std::nullopt}};
+    for (const auto& row : rows)
+        EXPECT_EQ(ParseComNumber(row.text), row.number) << row.text;
 }
 
 } // namespace

@@ -348,12 +348,20 @@ TEST(SerialDriver, FailedConnectLeavesThePortClosed)
         const char* name;
         void (*breakIt)(FakeLine&);
         int closes;
+        OpenFailure failure; // the reason the driver keeps
     } rows[] = {
-        {"missing", [](FakeLine& l) { l.present = false; }, 0},
-        {"open fails", [](FakeLine& l) { l.fail.open = true; }, 0},
-        {"configure fails", [](FakeLine& l) { l.fail.configure = true; }, 1},
-        {"purge fails", [](FakeLine& l) { l.fail.purge = true; }, 1},
-        {"setupQueues fails", [](FakeLine& l) { l.fail.setupQueues = true; }, 1},
+        {"missing", [](FakeLine& l) { l.present = false; }, 0, OpenFailure::NotFound},
+        {"no permission",
+         [](FakeLine& l) {
+             l.present = false;
+             l.openFailure = OpenFailure::NoPermission;
+         },
+         0, OpenFailure::NoPermission},
+        {"open fails", [](FakeLine& l) { l.fail.open = true; }, 0, OpenFailure::NotFound},
+        {"configure fails", [](FakeLine& l) { l.fail.configure = true; }, 1, OpenFailure::Settings},
+        {"purge fails", [](FakeLine& l) { l.fail.purge = true; }, 1, OpenFailure::Settings},
+        {"setupQueues fails", [](FakeLine& l) { l.fail.setupQueues = true; }, 1,
+         OpenFailure::Settings},
     };
     for (const auto& row : rows) {
         Rig rig;
@@ -362,9 +370,14 @@ TEST(SerialDriver, FailedConnectLeavesThePortClosed)
         EXPECT_FALSE(rig.port.Connected()) << row.name;
         EXPECT_FALSE(rig.line->timerRunning) << row.name;
         EXPECT_EQ(rig.line->closes, row.closes) << row.name;
+        EXPECT_EQ(rig.port.LastOpenFailure(), row.failure) << row.name;
         rig.line->deliver({1});
         rig.port.TimerWndProc();
         EXPECT_TRUE(rig.data.empty()) << row.name;
+        // A later opening that succeeds forgets the reason.
+        *rig.line = FakeLine();
+        EXPECT_TRUE(rig.port.Connect()) << row.name;
+        EXPECT_EQ(rig.port.LastOpenFailure(), OpenFailure::None) << row.name;
     }
 
     Rig rig;

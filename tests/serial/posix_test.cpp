@@ -3,6 +3,7 @@
 // with the driver's own descriptor, so the test can inspect both without reading.
 #include "SerialDrv.h"
 #include "platform.h"
+#include "pseudo_terminal.h"
 #include "termios2_probe.h"
 #include "termios_map.h"
 
@@ -59,80 +60,7 @@ Bytes Sequence(std::size_t count, std::uint8_t first = 0)
     return bytes;
 }
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    Pty()
-    {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty failed");
-        path = name;
-    }
-    ~Pty()
-    {
-        closeMaster();
-        ::close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    void closeMaster()
-    {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-
-    void send(const Bytes& bytes) const
-    {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    // Waits until the slave's input queue holds count bytes (pty transfer is asynchronous).
-    bool waitQueued(int count) const
-    {
-        for (int i = 0; i < 200; ++i) {
-            int queued = 0;
-            if (::ioctl(slave, FIONREAD, &queued) == 0 && queued >= count)
-                return queued == count;
-            ::usleep(5000);
-        }
-        return false;
-    }
-
-    Bytes receive(std::size_t count) const
-    {
-        Bytes got;
-        for (int i = 0; i < 200 && got.size() < count; ++i) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0)
-                continue;
-            std::uint8_t chunk[4096];
-            const ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            got.insert(got.end(), chunk, chunk + n);
-        }
-        return got;
-    }
-
-    termios settings() const
-    {
-        termios tio{};
-        ::tcgetattr(slave, &tio);
-        return tio;
-    }
-
-    int exclusive() const
-    {
-        int flag = -1;
-        ::ioctl(slave, TIOCGEXCL, &flag);
-        return flag;
-    }
-};
+using test::Pty;
 
 SerialDCB BusSettings(std::uint32_t rate)
 {
@@ -235,7 +163,7 @@ TEST(PosixPlatform, ConfigureReachesTheDevice)
 {
     Pty pty;
     const auto platform = MakeSystemPlatform();
-    ASSERT_TRUE(platform->open(pty.path));
+    ASSERT_TRUE(platform->open(pty.path()));
     for (const auto& row : FrameRows) {
         SCOPED_TRACE(int(row.byteSize));
         ASSERT_TRUE(platform->configure(FrameSettings(row)));
@@ -250,13 +178,13 @@ TEST(PosixPlatform, RatesStandardAndArbitrary)
 {
     Pty pty;
     const auto platform = MakeSystemPlatform();
-    ASSERT_TRUE(platform->open(pty.path));
+    ASSERT_TRUE(platform->open(pty.path()));
     for (const std::uint32_t rate : {110u, 9600u, 14400u, 56000u, 115200u, 128000u, 250000u}) {
         ASSERT_TRUE(platform->configure(BusSettings(rate))) << rate;
-        EXPECT_EQ(OutputRateOf(pty.slave), rate);
+        EXPECT_EQ(OutputRateOf(pty.slave()), rate);
     }
     EXPECT_FALSE(platform->configure(BusSettings(0)));
-    EXPECT_EQ(OutputRateOf(pty.slave), 250000u) << "a refused rate 0 does not hang up the line";
+    EXPECT_EQ(OutputRateOf(pty.slave()), 250000u) << "a refused rate 0 does not hang up the line";
 }
 
 TEST(PosixPlatform, OpenRefusesWhatIsNotATty)
@@ -267,16 +195,37 @@ TEST(PosixPlatform, OpenRefusesWhatIsNotATty)
     const auto file = dir / "plain";
     std::ofstream(file) << "x";
     const auto before = OpenDescriptors();
-    const std::string names[] = {
-        "/dev/nonexistent-tty", file.string(), dir.string(), "/dev/null", "\\\\.\\COM999", "",
+    const std::pair<std::string, OpenFailure> rows[] = {
+        {"/dev/nonexistent-tty", OpenFailure::NotFound},
+        {file.string(), OpenFailure::Settings},
+        {(file / "below").string(), OpenFailure::NotFound},
+        {dir.string(), OpenFailure::Settings},
+        {"/dev/null", OpenFailure::Settings},
+        {"\\\\.\\COM999", OpenFailure::NoDevice},
+        {"", OpenFailure::NoDevice},
     };
-    for (const auto& name : names) {
+    for (const auto& [name, failure] : rows) {
         const auto platform = MakeSystemPlatform();
         EXPECT_FALSE(platform->open(name)) << name;
         EXPECT_FALSE(platform->isOpen()) << name;
+        EXPECT_EQ(platform->lastOpenFailure(), failure) << name;
     }
     EXPECT_EQ(OpenDescriptors(), before) << "no descriptor leaked";
     std::filesystem::remove_all(dir);
+}
+
+// Root opens everything, so the permission case is checked on the mapping itself.
+TEST(PosixPlatform, OpenFailureOfErrno)
+{
+    const std::pair<int, OpenFailure> rows[] = {
+        {ENOENT, OpenFailure::NotFound},    {ENXIO, OpenFailure::NotFound},
+        {ENODEV, OpenFailure::NotFound},    {EACCES, OpenFailure::NoPermission},
+        {EPERM, OpenFailure::NoPermission}, {EBUSY, OpenFailure::Busy},
+        {EWOULDBLOCK, OpenFailure::Busy},   {ENOTTY, OpenFailure::Settings},
+        {EISDIR, OpenFailure::Settings},
+    };
+    for (const auto& [error, failure] : rows)
+        EXPECT_EQ(posix::OpenFailureOf(error), failure) << error;
 }
 
 TEST(PosixPlatform, ExclusiveOpenHoldsAgainstASecondOpener)
@@ -285,22 +234,23 @@ TEST(PosixPlatform, ExclusiveOpenHoldsAgainstASecondOpener)
     const auto first = MakeSystemPlatform();
     const auto second = MakeSystemPlatform();
     const auto before = OpenDescriptors();
-    ASSERT_TRUE(first->open(pty.path));
+    ASSERT_TRUE(first->open(pty.path()));
     EXPECT_EQ(pty.exclusive(), 1);
-    EXPECT_FALSE(second->open(pty.path)); // even as root
+    EXPECT_FALSE(second->open(pty.path())); // even as root
+    EXPECT_EQ(second->lastOpenFailure(), OpenFailure::Busy);
     EXPECT_EQ(pty.exclusive(), 1) << "the refused opener left the holder's exclusivity alone";
     EXPECT_EQ(OpenDescriptors(), before + 1);
     first->close();
     EXPECT_EQ(pty.exclusive(), 0);
     EXPECT_EQ(OpenDescriptors(), before);
-    EXPECT_TRUE(second->open(pty.path));
+    EXPECT_TRUE(second->open(pty.path()));
 }
 
 TEST(PosixPlatform, QueuesReadWriteAndModemLines)
 {
     Pty pty;
     const auto platform = MakeSystemPlatform();
-    ASSERT_TRUE(platform->open(pty.path));
+    ASSERT_TRUE(platform->open(pty.path()));
     ASSERT_TRUE(platform->configure(BusSettings(4800)));
     std::uint32_t in = 99, out = 99;
     ASSERT_TRUE(platform->queueCounts(in, out));
@@ -308,7 +258,7 @@ TEST(PosixPlatform, QueuesReadWriteAndModemLines)
     std::uint8_t buffer[16];
     EXPECT_EQ(platform->read(buffer), std::optional<std::size_t>(0)) << "never waits";
 
-    pty.send({1, 2, 3, 4});
+    ASSERT_TRUE(pty.send({1, 2, 3, 4}));
     ASSERT_TRUE(pty.waitQueued(4));
     ASSERT_TRUE(platform->queueCounts(in, out));
     EXPECT_EQ(in, 4u);
@@ -343,7 +293,7 @@ struct DriverOnPty {
     DriverOnPty()
     {
         // The bus settings the device link applies.
-        port.SetPortName(pty.path);
+        port.SetPortName(pty.path());
         port.SetBaudRate(br4800);
         port.SetEnableDTROnOpen(false);
         port.SetPollingDelay(10);
@@ -363,12 +313,12 @@ TEST(SerialDriverOnPty, ReceivesOneChunkPerStepAndSends)
 
     rig.port.TimerWndProc();
     EXPECT_TRUE(rig.data.empty());
-    rig.pty.send(Sequence(100));
+    ASSERT_TRUE(rig.pty.send(Sequence(100)));
     ASSERT_TRUE(rig.pty.waitQueued(100));
     rig.port.TimerWndProc();
     ASSERT_EQ(rig.data.size(), 1u);
     EXPECT_EQ(rig.data[0], Sequence(100));
-    rig.pty.send(Sequence(3000, 7));
+    ASSERT_TRUE(rig.pty.send(Sequence(3000, 7)));
     ASSERT_TRUE(rig.pty.waitQueued(3000));
     rig.port.TimerWndProc();
     rig.port.TimerWndProc();
@@ -389,10 +339,10 @@ TEST(SerialDriverOnPty, SecondOpenFailsWhileTheFirstHoldsThePort)
     DriverOnPty rig;
     ASSERT_TRUE(rig.port.Connect());
     TSerialPortDriver other;
-    other.SetPortName(rig.pty.path);
+    other.SetPortName(rig.pty.path());
     EXPECT_FALSE(other.Connect());
     EXPECT_FALSE(other.Connected());
-    rig.pty.send({5, 6});
+    ASSERT_TRUE(rig.pty.send({5, 6}));
     ASSERT_TRUE(rig.pty.waitQueued(2));
     rig.port.TimerWndProc();
     EXPECT_EQ(rig.data, (std::vector<Bytes>{{5, 6}})) << "the holder keeps working";
@@ -418,7 +368,7 @@ TEST(SerialDriverOnPty, VanishingDeviceStaysHarmlessAndCanBeReopened)
     auto rig = std::make_unique<DriverOnPty>();
     rig->port.SetOutputTimeout(50);
     ASSERT_TRUE(rig->port.Connect());
-    rig->pty.send({1, 2, 3});
+    ASSERT_TRUE(rig->pty.send({1, 2, 3}));
     ASSERT_TRUE(rig->pty.waitQueued(3));
     rig->pty.closeMaster(); // the adapter is pulled
 
@@ -443,9 +393,9 @@ TEST(SerialDriverOnPty, VanishingDeviceStaysHarmlessAndCanBeReopened)
     EXPECT_EQ(OpenDescriptors(), before + 1) << "only the test's own slave descriptor remains";
 
     Pty back; // the device is back (under whatever name the system gives it)
-    rig->port.SetPortName(back.path);
+    rig->port.SetPortName(back.path());
     ASSERT_TRUE(rig->port.Connect());
-    back.send({7, 8});
+    ASSERT_TRUE(back.send({7, 8}));
     ASSERT_TRUE(back.waitQueued(2));
     rig->port.TimerWndProc();
     EXPECT_EQ(rig->data, (std::vector<Bytes>{{7, 8}}));
@@ -458,7 +408,7 @@ TEST(SerialDriverOnPty, TimerDeliversThroughTheEventLoop)
 {
     DriverOnPty rig;
     ASSERT_TRUE(rig.port.Connect());
-    rig.pty.send(Sequence(50));
+    ASSERT_TRUE(rig.pty.send(Sequence(50)));
     QElapsedTimer clock;
     clock.start();
     std::size_t received = 0;
@@ -476,13 +426,13 @@ TEST(SerialDriverOnPty, TimerDeliversThroughTheEventLoop)
         ++calls;
         s.Disconnect();
     });
-    rig.pty.send({1});
+    ASSERT_TRUE(rig.pty.send({1}));
     clock.restart();
     while (calls == 0 && clock.elapsed() < 3000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(calls, 1);
     EXPECT_FALSE(rig.port.Connected());
-    rig.pty.send({2});
+    ASSERT_TRUE(rig.pty.send({2}));
     clock.restart();
     while (clock.elapsed() < 100)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -115,13 +115,9 @@ TEST(Win32DCB, EverySettingLandsInItsOwnField)
     }
 }
 
-class Win32ComNames : public ::testing::Test {
-protected:
-    void TearDown() override { SetComPortOverrides({}); }
-};
-
-TEST_F(Win32ComNames, NamesGoToCreateFileUnlessOverridden)
+TEST(Win32ComNames, NamesGoToCreateFileUnlessOverridden)
 {
+    const ComPortNames defaults;
     const struct {
         const char* name;
         const char* opened;
@@ -134,17 +130,17 @@ TEST_F(Win32ComNames, NamesGoToCreateFileUnlessOverridden)
         {"", ""},
     };
     for (const auto& row : plain)
-        EXPECT_EQ(ResolveDeviceName(row.name), row.opened) << row.name;
-    EXPECT_EQ(ComPortDevice(7), "\\\\.\\COM7");
-    EXPECT_EQ(ComPortDevice(0), "");
+        EXPECT_EQ(defaults.Resolve(row.name), row.opened) << row.name;
+    EXPECT_EQ(defaults.Device(7), "\\\\.\\COM7");
+    EXPECT_EQ(defaults.Device(0), "");
 
-    SetComPortOverrides({{5, "\\\\.\\COM12"}, {6, ""}});
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM5"), "\\\\.\\COM12");
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\com005"), "\\\\.\\COM12");
-    EXPECT_EQ(ResolveDeviceName("\\\\.\\COM6"), "\\\\.\\COM6") << "an empty override is ignored";
-    EXPECT_EQ(ResolveDeviceName("COM5"), "COM5") << "only device names are overridden";
-    EXPECT_EQ(ComPortDevice(5), "\\\\.\\COM12");
-    EXPECT_EQ(ComPortOverrides().size(), 1u);
+    const ComPortNames names({{5, "\\\\.\\COM12"}, {6, ""}});
+    EXPECT_EQ(names.Resolve("\\\\.\\COM5"), "\\\\.\\COM12");
+    EXPECT_EQ(names.Resolve("\\\\.\\com005"), "\\\\.\\COM12");
+    EXPECT_EQ(names.Resolve("\\\\.\\COM6"), "\\\\.\\COM6") << "an empty override is ignored";
+    EXPECT_EQ(names.Resolve("COM5"), "COM5") << "only device names are overridden";
+    EXPECT_EQ(names.Device(5), "\\\\.\\COM12");
+    EXPECT_EQ(names.Overrides().size(), 1u);
 }
 
 // A temporary regular file: CreateFileA opens it, but it is no serial port.
@@ -167,11 +163,10 @@ private:
     std::string FPath;
 };
 
-TEST_F(Win32ComNames, AnOverrideIsWhatGetsOpenedAndNobodyElseMayOpenIt)
+TEST(Win32ComNames, AnOverrideIsWhatGetsOpenedAndNobodyElseMayOpenIt)
 {
     TempFile file;
-    SetComPortOverrides({{7, file.path()}});
-    auto platform = MakeSystemPlatform();
+    auto platform = MakeSystemPlatform(ComPortNames({{7, file.path()}}));
     ASSERT_TRUE(platform->open("\\\\.\\COM7"));
     // Opened without sharing: even an opener that would share is refused.
     const HANDLE second = ::CreateFileA(file.path().c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -181,6 +176,9 @@ TEST_F(Win32ComNames, AnOverrideIsWhatGetsOpenedAndNobodyElseMayOpenIt)
     if (second != INVALID_HANDLE_VALUE)
         ::CloseHandle(second);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    auto other = MakeSystemPlatform(ComPortNames({{7, file.path()}}));
+    EXPECT_FALSE(other->open("\\\\.\\COM7"));
+    EXPECT_EQ(other->lastOpenFailure(), OpenFailure::Busy);
     platform->close();
     EXPECT_FALSE(platform->isOpen());
 }
@@ -189,12 +187,15 @@ TEST(Win32Port, WhatIsNoPortDoesNotConnect)
 {
     TempFile file;
     const std::string missing = "\\\\.\\COM199";
-    for (const std::string& name : {missing, file.path()}) {
+    const std::pair<std::string, OpenFailure> rows[] = {{missing, OpenFailure::NotFound},
+                                                        {file.path(), OpenFailure::Settings}};
+    for (const auto& [name, failure] : rows) {
         SCOPED_TRACE(name);
         TSerialPortDriver port;
         port.SetPortName(name);
         EXPECT_FALSE(port.Connect());
         EXPECT_FALSE(port.Connected());
+        EXPECT_EQ(port.LastOpenFailure(), failure);
     }
     // The file was closed again when its settings were refused.
     const HANDLE again = ::CreateFileA(file.path().c_str(), GENERIC_READ | GENERIC_WRITE, 0,

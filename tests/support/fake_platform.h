@@ -40,7 +40,8 @@ struct FakeLine {
     Failures fail;
 
     // The device.
-    bool present = true; // false: missing or in use elsewhere
+    bool present = true;                             // false: missing or in use elsewhere
+    OpenFailure openFailure = OpenFailure::NotFound; // what a failed open reports
     bool open = false;
     std::vector<std::string> openAttempts; // every name open was called with
     int closes = 0;
@@ -121,11 +122,16 @@ public:
     bool open(const std::string& deviceName) override
     {
         FLine->openAttempts.push_back(deviceName);
-        if (FLine->open || FLine->fail.open || !FLine->present)
+        if (FLine->open || FLine->fail.open || !FLine->present) {
+            FFailure = FLine->open ? OpenFailure::Busy : FLine->openFailure;
             return false;
+        }
         FLine->open = true;
+        FFailure = OpenFailure::None;
         return true;
     }
+
+    OpenFailure lastOpenFailure() const override { return FFailure; }
 
     void close() override
     {
@@ -262,6 +268,7 @@ private:
     }
 
     std::shared_ptr<FakeLine> FLine;
+    OpenFailure FFailure = OpenFailure::None;
 };
 
 } // namespace qtr290::test

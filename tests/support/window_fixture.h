@@ -1,13 +1,18 @@
-// The main window over a temporary program directory, for the display, composer and
-// end-to-end tests. The port is a scripted line (bytes go in as the port's polling would
-// deliver them, and what the window transmits is kept), or the system's serial platform.
+// The main window over a temporary program directory, for the window tests and the
+// benchmarks alike. The port is a scripted line (bytes go in as the port's polling would
+// deliver them, and what the window transmits is kept), a scripted line whose device is
+// absent, or the system's serial platform.
 #pragma once
 
 #include "fake_platform.h"
+#include "iniprofile.h"
 #include "main.h"
+#include "pseudo_terminal.h"
 #include "radiogroup.h"
 
+#include <QAbstractButton>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QStringList>
@@ -15,12 +20,10 @@
 #include <QTextBlock>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace qtr290::test {
 
@@ -32,6 +35,8 @@ inline const Bytes ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57
 inline const Bytes Poll = {0xA6, 0xF0, 0x01, 0x00, 0x00, 0x69, 0x01, 0xFF};
 inline const QString ReadRequestText = QStringLiteral("A6 00 F0 0A 03 5D 01 57 01 00 A7 ");
 inline const QString PollText = QStringLiteral("A6 F0 01 00 00 69 01 FF ");
+inline const QString PortWarning =
+    QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
 
 struct Message {
     MessageKind kind;
@@ -40,22 +45,38 @@ struct Message {
 
 class WindowFixture {
 public:
-    enum Platform { ScriptedLine, System };
+    enum Platform {
+        ScriptedLine, // a FakeLine whose device is there
+        Absent,       // a FakeLine whose device never opens
+        System,       // the system's serial ports, named through the settings file
+    };
 
+    // `settings`: the bytes of nastaveni.ini; empty: no file.
     explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine)
     {
-        if (!settings.empty()) {
-            QFile file(dir.filePath(QStringLiteral("nastaveni.ini")));
-            if (file.open(QIODevice::WriteOnly))
-                file.write(settings.data(), qint64(settings.size()));
-        }
+        if (!settings.empty())
+            WriteSettings(settings);
+        Open(platform);
+    }
+
+    ~WindowFixture()
+    {
+        if (form)
+            form->close(); // FormClose once, as when the operator closes it
+    }
+
+    // Makes a new window over the same directory (the previous one is dropped unclosed).
+    void Open(Platform platform)
+    {
+        form.reset();
+        line->present = platform != Absent;
         line->autoAdvance = 1; // the link's guard waits around a transmission end
         TForm1Options options;
         options.adresarProgramu = dir.path();
         options.zprava = [this](MessageKind kind, const QString& text) {
             messages.push_back({kind, text});
         };
-        if (platform == ScriptedLine)
+        if (platform != System)
             options.platform = [this] { return std::make_unique<FakePlatform>(line); };
         form = std::make_unique<TForm1>(options);
         form->show();
@@ -66,6 +87,29 @@ public:
     {
         line->deliver(chunk);
         line->tick();
+    }
+
+    // The names the window tried to open.
+    const std::vector<std::string>& Opened() const { return line->openAttempts; }
+
+    QString SettingsPath() const { return dir.filePath(QStringLiteral("nastaveni.ini")); }
+    void WriteSettings(const std::string& bytes) const
+    {
+        QFile file(SettingsPath());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes.data(), qint64(bytes.size()));
+    }
+    std::string Settings() const
+    {
+        QFile file(SettingsPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString()
+                                              : std::string("<missing>");
+    }
+    std::string Written(const char* section, const char* key) const
+    {
+        IniProfile ini(SettingsPath());
+        ini.Load();
+        return ini.ReadString(section, key, "<missing>");
     }
 
     QString CapturePath() const { return dir.filePath(QStringLiteral("incoming.txt")); }
@@ -81,6 +125,17 @@ public:
             lines.removeLast();
         return lines;
     }
+
+    QString Status() const
+    {
+        return form->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->text();
+    }
+    int Count(MessageKind kind) const
+    {
+        return int(std::count_if(messages.begin(), messages.end(),
+                                 [kind](const Message& m) { return m.kind == kind; }));
+    }
+    TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
 
     void Select(TRadioGroup* group, int index)
     {
@@ -102,46 +157,6 @@ inline QStringList Lines(const QPlainTextEdit* memo)
         lines << block.text();
     return lines;
 }
-
-// The master side of a pseudo-terminal; the window opens the slave as its serial port.
-class Pty {
-public:
-    Pty()
-    {
-        FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0)
-            FPath = QString::fromLocal8Bit(ptsname(FMaster));
-    }
-    ~Pty()
-    {
-        if (FMaster >= 0)
-            ::close(FMaster);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-
-    bool valid() const { return !FPath.isEmpty(); }
-    const QString& path() const { return FPath; }
-    std::string Settings() const { return "[Porty]\r\nCOM1=" + FPath.toStdString() + "\r\n"; }
-    bool send(const Bytes& bytes)
-    {
-        return ::write(FMaster, bytes.data(), bytes.size()) == ssize_t(bytes.size());
-    }
-    // Whatever the slave side has written so far.
-    Bytes receive()
-    {
-        Bytes bytes;
-        std::uint8_t buffer[512];
-        ssize_t n;
-        while ((n = ::read(FMaster, buffer, sizeof buffer)) > 0)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        return bytes;
-    }
-
-private:
-    int FMaster = -1;
-    QString FPath;
-};
 
 inline QString HexText(const Bytes& bytes)
 {

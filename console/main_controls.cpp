@@ -1,0 +1,269 @@
+// The main window's controls: their names (object name and accessible description, as the
+// tests and accessibility tools find them), texts and places.
+#include "main.h"
+
+#include "Composer.h"
+#include "radiogroup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace qtr290 {
+
+namespace {
+
+template <class Widget> Widget* Named(Widget* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setAccessibleDescription(QLatin1String(name));
+    return widget;
+}
+
+QStringList AreaItems()
+{
+    QStringList items;
+    for (const char* item : ZarizeniItems)
+        items << QString::fromUtf8(item);
+    return items;
+}
+
+} // namespace
+
+void TForm1::VytvorOvladace()
+{
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(8, 8, 8, 4);
+    column->setSpacing(6);
+
+    int labelCount = 0;
+    const auto labelFor = [&](const QString& text, QWidget* buddy) {
+        auto* label = new QLabel(text, central);
+        const QByteArray name = "Label" + QByteArray::number(++labelCount);
+        Named(label, name.constData());
+        if (buddy)
+            label->setBuddy(buddy);
+        return label;
+    };
+
+    // Traffic display: three memos, each with its clear button beside it.
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QFontMetrics fixedMetrics(fixed);
+    auto* memos = new QGridLayout;
+    memos->setHorizontalSpacing(6);
+    const auto memo = [&](const char* name, int lines, const char* buttonName, QPushButton*& button,
+                          int row) {
+        auto* edit = Named(new QPlainTextEdit(central), name);
+        edit->setReadOnly(true);
+        // Every inserted telegram would otherwise stay in the undo history for good.
+        edit->setUndoRedoEnabled(false);
+        edit->setFont(fixed);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Room for a line of 32 bytes as "XX " each.
+        const int margins =
+            2 * edit->frameWidth() + 2 * int(edit->document()->documentMargin()) + 4;
+        edit->setMinimumWidth(fixedMetrics.horizontalAdvance(QString(3 * 32, QLatin1Char('0'))) +
+                              margins + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+        edit->setFixedHeight(fixedMetrics.lineSpacing() * lines + margins);
+        button = Named(new QPushButton(QStringLiteral("Smaž"), central), buttonName);
+        memos->addWidget(edit, row, 0);
+        memos->addWidget(button, row, 1, Qt::AlignTop);
+        return edit;
+    };
+    Memo1 = memo("Memo1", 12, "Button1", Button1, 0);
+    Memo2 = memo("Memo2", 4, "Button2", Button2, 1);
+    Memo3 = memo("Memo3", 6, "Button3", Button3, 2);
+    column->addLayout(memos);
+
+    // Port and display settings.
+    auto* settings = new QHBoxLayout;
+    settings->setSpacing(10);
+    {
+        auto* port = new QGridLayout;
+        port->setVerticalSpacing(4);
+        Cmb_ComPort = Named(new QComboBox(central), "Cmb_ComPort");
+        Cmb_ComPort->setMaxVisibleItems(16);
+        Cmb_ComPort->setMinimumContentsLength(6);
+        Edt_BaudRate = Named(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
+        Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
+        port->addWidget(labelFor(QStringLiteral("Port"), Cmb_ComPort), 0, 0);
+        port->addWidget(Cmb_ComPort, 1, 0);
+        port->addWidget(labelFor(QStringLiteral("Baud rate"), Edt_BaudRate), 2, 0);
+        port->addWidget(Edt_BaudRate, 3, 0);
+        port->setRowStretch(4, 1);
+        settings->addLayout(port);
+    }
+    Rgp_Razeni = Named(new TRadioGroup(QStringLiteral("Řazení zpráv"),
+                                       {QStringLiteral("Nejnovější na začátku"),
+                                        QStringLiteral("Nejnovější na konci")},
+                                       1, central),
+                       "Rgp_Razeni");
+    Rgp_Stav = Named(new TRadioGroup(QStringLiteral("Stav COM portu"),
+                                     {QStringLiteral("Připojeno"), QStringLiteral("Odpojeno")}, 1,
+                                     central),
+                     "Rgp_Stav");
+    settings->addWidget(Rgp_Razeni, 0, Qt::AlignTop);
+    settings->addWidget(Rgp_Stav, 0, Qt::AlignTop);
+    {
+        auto* display = new QVBoxLayout;
+        Rgp_PrijataData = Named(
+            new TRadioGroup(QStringLiteral("Přijatá data:"),
+                            {QStringLiteral("Zobrazuj"), QStringLiteral("Nezobrazuj")}, 2, central),
+            "Rgp_PrijataData");
+        display->addWidget(Rgp_PrijataData);
+        auto* perLine = new QHBoxLayout;
+        Edt_PocetBytu = Named(new QLineEdit(QStringLiteral("32"), central), "Edt_PocetBytu");
+        Edt_PocetBytu->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+        perLine->addWidget(labelFor(QStringLiteral("Počet bytů na řádku"), Edt_PocetBytu));
+        perLine->addWidget(Edt_PocetBytu);
+        perLine->addStretch(1);
+        display->addLayout(perLine);
+        display->addStretch(1);
+        settings->addLayout(display);
+    }
+    const int hexWidth = fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12;
+    {
+        auto* filter = new QGridLayout;
+        filter->setVerticalSpacing(4);
+        Chk_Filtr = Named(new QCheckBox(QStringLiteral("Filtruj příchozí"), central), "Chk_Filtr");
+        Edt_FiltrOd = Named(new QLineEdit(central), "Edt_FiltrOd");
+        Edt_FiltrPro = Named(new QLineEdit(central), "Edt_FiltrPro");
+        Edt_FiltrOd->setFixedWidth(hexWidth);
+        Edt_FiltrPro->setFixedWidth(hexWidth);
+        filter->addWidget(Chk_Filtr, 0, 0, 1, 5);
+        filter->addWidget(labelFor(QStringLiteral("Od"), Edt_FiltrOd), 1, 0);
+        filter->addWidget(Edt_FiltrOd, 1, 1);
+        filter->addWidget(labelFor(QStringLiteral("Pro"), Edt_FiltrPro), 1, 2);
+        filter->addWidget(Edt_FiltrPro, 1, 3);
+        filter->addWidget(labelFor(QStringLiteral("Hex"), nullptr), 1, 4);
+        filter->setRowStretch(2, 1);
+        settings->addLayout(filter);
+    }
+    {
+        auto* checks = new QVBoxLayout;
+        Chk_NezobrazujVyzvy = Named(new QCheckBox(QStringLiteral("Nezobrazuj výzvy"), central),
+                                    "Chk_NezobrazujVyzvy");
+        Chk_VystupDoSouboru = Named(new QCheckBox(QStringLiteral("Výstup do souboru"), central),
+                                    "Chk_VystupDoSouboru");
+        checks->addWidget(Chk_NezobrazujVyzvy);
+        checks->addWidget(Chk_VystupDoSouboru);
+        checks->addStretch(1);
+        settings->addLayout(checks);
+    }
+    settings->addStretch(1);
+    column->addLayout(settings);
+
+    // Telegram composer: the header and block bytes with their small labels above them.
+    auto* composer = new QGridLayout;
+    composer->setHorizontalSpacing(4);
+    composer->setVerticalSpacing(2);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    const auto byteEdit = [&](const char* name, const char* text, int col, const char* caption,
+                              int span = 1) {
+        auto* edit = Named(new QLineEdit(QLatin1String(text), central), name);
+        edit->setFixedWidth(hexWidth);
+        if (caption) {
+            QLabel* label = labelFor(QLatin1String(caption), edit);
+            label->setFont(small);
+            composer->addWidget(label, 0, col, 1, span);
+        }
+        composer->addWidget(edit, 1, col);
+        return edit;
+    };
+    Edt_Sync = byteEdit("Edt_Sync", "A6", 0, "Sync");
+    Edt_To = byteEdit("Edt_To", "00", 1, "To");
+    Edt_From = byteEdit("Edt_From", "F0", 2, "From");
+    Edt_Dev = byteEdit("Edt_Dev", "00", 3, "Device");
+    Edt_RW = byteEdit("Edt_RW", "00", 4, "R/W");
+    Edt_CRCHead = byteEdit("Edt_CRCHead", "00", 5, "CRC");
+    Edt_DataLen = byteEdit("Edt_DataLen", "00", 6, "DataLen");
+    Edt_Addr1 = byteEdit("Edt_Addr1", "00", 7, "Address", 3);
+    Edt_Addr2 = byteEdit("Edt_Addr2", "00", 8, nullptr);
+    Edt_Addr3 = byteEdit("Edt_Addr3", "00", 9, nullptr);
+    Cmb_Data = Named(new QComboBox(central), "Cmb_Data");
+    Cmb_Data->setEditable(true);
+    Cmb_Data->setInsertPolicy(QComboBox::NoInsert);
+    Cmb_Data->setEditText(QStringLiteral("00"));
+    Cmb_Data->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    composer->addWidget(Cmb_Data, 1, 10);
+    Edt_CRCWrite = byteEdit("Edt_CRCWrite", "00", 11, "CRC8");
+    Edt_CRCTLG = byteEdit("Edt_CRCTLG", "00", 12, "CRC");
+    composer->setColumnStretch(10, 1);
+    {
+        auto* count = new QHBoxLayout;
+        count->setSpacing(4);
+        Lbl_PocetBytu = Named(new QLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
+        count->addWidget(labelFor(QStringLiteral("Počet bytů:"), nullptr));
+        count->addWidget(Lbl_PocetBytu);
+        count->addStretch(1);
+        composer->addLayout(count, 2, 10);
+    }
+    column->addLayout(composer);
+
+    auto* sending = new QHBoxLayout;
+    sending->setSpacing(10);
+    Rgp_Zarizeni =
+        Named(new TRadioGroup(QStringLiteral("Druh čtení/zápisu"), AreaItems(), 2, central),
+              "Rgp_Zarizeni");
+    Rgp_druhTLG =
+        Named(new TRadioGroup(QStringLiteral("Druh TLG"),
+                              {QStringLiteral("Čtení"), QStringLiteral("Zápis")}, 1, central),
+              "Rgp_druhTLG");
+    sending->addWidget(Rgp_Zarizeni, 0, Qt::AlignTop);
+    sending->addWidget(Rgp_druhTLG, 0, Qt::AlignTop);
+    {
+        auto* buttons = new QVBoxLayout;
+        buttons->setSpacing(4);
+        Btn_PosliTLG =
+            Named(new QPushButton(QStringLiteral("Pošli TLG (po příchodu výzvy)"), central),
+                  "Btn_PosliTLG");
+        Button4 = Named(new QPushButton(QStringLiteral("Pošli TLG (nečekej na výzvu)"), central),
+                        "Button4");
+        Btn_VymazBuffer =
+            Named(new QPushButton(QStringLiteral("Vymaž buffer"), central), "Btn_VymazBuffer");
+        buttons->addWidget(Btn_PosliTLG);
+        buttons->addWidget(Button4);
+        buttons->addWidget(Btn_VymazBuffer);
+        buttons->addStretch(1);
+        sending->addLayout(buttons);
+    }
+    {
+        auto* test = new QVBoxLayout;
+        test->setSpacing(4);
+        Btn_TestKomunikace =
+            Named(new QPushButton(QStringLiteral("START"), central), "Btn_TestKomunikace");
+        test->addWidget(labelFor(QStringLiteral("Test komunikace"), Btn_TestKomunikace), 0,
+                        Qt::AlignHCenter);
+        test->addWidget(Btn_TestKomunikace);
+        test->addStretch(1);
+        sending->addLayout(test);
+    }
+    sending->addStretch(1);
+    column->addLayout(sending);
+
+    Rgp_Razeni->SetItemIndex(0);
+    Rgp_Stav->SetItemIndex(0);
+    Rgp_PrijataData->SetItemIndex(0);
+    Rgp_Zarizeni->SetItemIndex(0);
+    Rgp_druhTLG->SetItemIndex(0);
+
+    StatusBar1 = Named(statusBar(), "StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    FStatusPanel = Named(new QLabel(StatusBar1), "StatusBar1Panel");
+    FStatusPanel->setMinimumWidth(200);
+    StatusBar1->addWidget(FStatusPanel, 1);
+}
+
+} // namespace qtr290

@@ -1,0 +1,50 @@
+#include "settings.h"
+
+namespace qtr290 {
+
+namespace {
+
+constexpr char SectionPort[] = "Seriovy port";
+constexpr char SectionFilter[] = "Filtruj prichozi";
+constexpr char SectionProgram[] = "Program";
+constexpr char SectionPorts[] = "Porty";
+
+constexpr char KeyPort[] = "Port";
+constexpr char KeyBaudRate[] = "Baud rate";
+constexpr char KeyFilterOn[] = "Zapnuto";
+constexpr char KeyFilterFrom[] = "Zarizeni";
+constexpr char KeyFilterTo[] = "Adresat";
+constexpr char KeyBytesPerLine[] = "Pocet bytu na radku";
+
+QString Read(const IniProfile& ini, const char* section, const char* key, const QString& fallback)
+{
+    return QString::fromStdString(ini.ReadString(section, key, fallback.toStdString()));
+}
+
+} // namespace
+
+Settings ReadSettings(const IniProfile& ini)
+{
+    const Settings defaults;
+    Settings settings;
+    settings.port = ini.ReadInteger(SectionPort, KeyPort, defaults.port);
+    settings.baudRate = Read(ini, SectionPort, KeyBaudRate, defaults.baudRate);
+    settings.filterOn = ini.ReadInteger(SectionFilter, KeyFilterOn, 0) != 0;
+    settings.filterFrom = Read(ini, SectionFilter, KeyFilterFrom, defaults.filterFrom);
+    settings.filterTo = Read(ini, SectionFilter, KeyFilterTo, defaults.filterTo);
+    settings.bytesPerLine = Read(ini, SectionProgram, KeyBytesPerLine, defaults.bytesPerLine);
+    settings.ports = ComPortNames::FromEntries(ini.ReadSection(SectionPorts));
+    return settings;
+}
+
+void WriteSettings(IniProfile& ini, const Settings& settings)
+{
+    ini.WriteString(SectionPort, KeyPort, std::to_string(settings.port));
+    ini.WriteString(SectionPort, KeyBaudRate, settings.baudRate.toStdString());
+    ini.WriteString(SectionFilter, KeyFilterOn, settings.filterOn ? "1" : "0");
+    ini.WriteString(SectionFilter, KeyFilterFrom, settings.filterFrom.toStdString());
+    ini.WriteString(SectionFilter, KeyFilterTo, settings.filterTo.toStdString());
+    ini.WriteString(SectionProgram, KeyBytesPerLine, settings.bytesPerLine.toStdString());
+}
+
+} // namespace qtr290

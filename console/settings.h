@@ -1,0 +1,31 @@
+// The settings file "nastaveni.ini": the six keys the window reads at start and writes at
+// close, and the [Porty] section that maps COM numbers to devices (read only; the original
+// ignores sections it does not know).
+#pragma once
+
+#include "com_names.h"
+#include "iniprofile.h"
+
+#include <QString>
+
+namespace qtr290 {
+
+inline constexpr char SettingsFileName[] = "nastaveni.ini";
+
+struct Settings {
+    int port = 1; // "Port": 1-based Cmb_ComPort item; outside 1 to 256 selects nothing
+    QString baudRate = QStringLiteral("4800");
+    bool filterOn = false;
+    QString filterFrom = QStringLiteral("00");
+    QString filterTo = QStringLiteral("3f");
+    QString bytesPerLine = QStringLiteral("32");
+    ComPortNames ports; // [Porty]
+};
+
+// Missing keys, and "Port" or "Zapnuto" values that are no integer, give the defaults above.
+Settings ReadSettings(const IniProfile& ini);
+
+// Writes every one of the six keys, changed or not; [Porty] and all else in the file stay.
+void WriteSettings(IniProfile& ini, const Settings& settings);
+
+} // namespace qtr290
