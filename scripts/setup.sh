@@ -7,7 +7,7 @@ build_dir=${1:-"$here/build"}
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 
 packages=(
-  g++ cmake ninja-build pkg-config clang libclang-rt-14-dev
+  g++ cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
