@@ -2,7 +2,7 @@
 // two checksums. The line rate of a saturated 256000-baud bus is 25600 bytes/s (10 bits
 // per byte); "x_line_256000" is how many such buses one framer would keep up with.
 #include "framer.h"
-#include "traffic.h"
+#include "mixed_stream.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,9 +14,9 @@ using namespace qtr290;
 
 constexpr double LineRate256000 = 256000.0 / 10.0;
 
-const bench::MixedStream& Stream()
+const test::MixedStream& Stream()
 {
-    static const bench::MixedStream stream = bench::MakeMixedStream(1 << 20);
+    static const test::MixedStream stream = test::MakeMixedStream(1 << 20);
     return stream;
 }
 
@@ -24,7 +24,7 @@ const bench::MixedStream& Stream()
 // 256000-baud line, 20 bytes from a 4800-baud one; 1 is the worst case.
 void BM_FramerMixedStream(benchmark::State& state)
 {
-    const bench::Bytes& bytes = Stream().bytes;
+    const test::Bytes& bytes = Stream().bytes;
     const auto chunk = static_cast<std::size_t>(state.range(0));
     std::vector<std::uint8_t> acc;
     std::size_t telegrams = 0;

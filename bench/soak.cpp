@@ -16,9 +16,9 @@
 // With --check-counts the exit status is 1 when a telegram was lost or garbled; timings and
 // memory never decide it. Unless --share-cpus, the simulator gets a CPU of its own (it stands
 // in for the device and the line, which do not wait for the utility's process).
+#include "mixed_stream.h"
 #include "sim_process.h"
 #include "telegram.h"
-#include "traffic.h"
 #include "window_fixture.h"
 #include "window_probe.h"
 
@@ -170,7 +170,7 @@ int main(int argc, char** argv)
     bench::MemoWatch memo1(form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
         if (shown.count == 0 && memo1Ref)
             headErrorLines = memo1Ref->ErrorLines();
-        if (!bench::Intact(telegram))
+        if (!test::Intact(telegram))
             ++shownGarbled;
         if (JeVyzva(telegram)) {
             ++polls;
@@ -183,7 +183,7 @@ int main(int argc, char** argv)
     memo1Ref = &memo1;
     bench::MemoWatch memo3(form.Memo3, [&](const std::vector<std::uint8_t>& sent) {
         // The lead byte 0xFF and the request.
-        if (sent.empty() || sent[0] != 0xFF || !bench::Intact(ByteSpan(sent).subspan(1)))
+        if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
             ++answersGarbled;
         answeredSequence.push_back(lastPoll);
     });
@@ -191,6 +191,7 @@ int main(int argc, char** argv)
     // Keep requests pending: the traffic between polls drops one per telegram.
     std::uint32_t address = 0;
     auto fill = [&] {
+        memo1.KeepShort();
         while (form.Komunikace && form.Komunikace->PocetCekajicich() < 64)
             form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     };

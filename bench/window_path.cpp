@@ -1,6 +1,6 @@
 // The window's whole receive path offscreen: a chunk delivered by the port is kept, written
 // as a capture line, framed, and each telegram shown in Memo1, with the display and the
-// capture file on. The mixed stream of traffic.h is handed to PrijmiData in chunks of the
+// capture file on. The mixed stream of mixed_stream.h is handed to PrijmiData in chunks of the
 // size the 40 ms polling tick reads from a saturated line, and the event loop is turned
 // after each chunk, as between ticks, so that the window also lays out and paints.
 //
@@ -10,9 +10,9 @@
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
 //                    [--without-capture]
+#include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
-#include "traffic.h"
 #include "window_fixture.h"
 #include "window_probe.h"
 
@@ -72,7 +72,7 @@ struct Pass {
     qint64 captureSize = 0;
 };
 
-Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
+Pass Run(const test::Bytes& stream, const Options& o, bool watch)
 {
     test::WindowFixture window(
         bench::MeasuringSettings(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200),
@@ -87,7 +87,7 @@ Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
     if (watch)
         memo = std::make_unique<bench::MemoWatch>(form.Memo1,
                                                   [&](const std::vector<std::uint8_t>& telegram) {
-                                                      if (bench::Intact(telegram))
+                                                      if (test::Intact(telegram))
                                                           ++pass.intactShown;
                                                   });
     QFile::remove(window.CapturePath());
@@ -98,6 +98,8 @@ Pass Run(const bench::Bytes& stream, const Options& o, bool watch)
         const std::size_t n = std::min(stream.size() - at, static_cast<std::size_t>(o.chunk));
         form.PrijmiData(form.Komunikace->SeriovyPort(), ByteSpan(stream.data() + at, n));
         QCoreApplication::processEvents();
+        if (memo)
+            memo->KeepShort();
     }
     pass.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
 
@@ -124,7 +126,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto stream =
-        bench::MakeMixedStream(static_cast<std::size_t>(o.mib * 1024 * 1024), o.seed);
+        test::MakeMixedStream(static_cast<std::size_t>(o.mib * 1024 * 1024), o.seed);
 
     const Pass timed = Run(stream.bytes, o, false);
     const Pass checked = Run(stream.bytes, o, true);

@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -64,13 +65,32 @@ void MemoWatch::Changed(int position, int, int added)
 {
     if (added <= 0)
         return;
+    if (pendingFrom_ >= 0 && position <= pendingFrom_ + pendingLength_) {
+        pendingFrom_ = std::min(pendingFrom_, position);
+        pendingLength_ += added;
+        return;
+    }
+    Flush();
+    pendingFrom_ = position;
+    pendingLength_ = added;
+    QTimer::singleShot(0, &flushes_, [this] { Flush(); });
+}
+
+void MemoWatch::Flush()
+{
+    if (pendingFrom_ < 0)
+        return;
     // The inserted range, paragraph by paragraph; a paragraph break alone is no line.
     QTextCursor cursor(memo_->document());
-    cursor.setPosition(position);
-    cursor.setPosition(std::min(position + added, memo_->document()->characterCount() - 1),
-                       QTextCursor::KeepAnchor);
+    cursor.setPosition(pendingFrom_);
+    cursor.setPosition(
+        std::min(pendingFrom_ + pendingLength_, memo_->document()->characterCount() - 1),
+        QTextCursor::KeepAnchor);
+    pendingFrom_ = -1;
     const QString text = cursor.selectedText();
-    for (const QString& line : text.split(QChar::ParagraphSeparator, Qt::SkipEmptyParts)) {
+    QStringList lines = text.split(QChar::ParagraphSeparator, Qt::SkipEmptyParts);
+    std::reverse(lines.begin(), lines.end()); // newest on top: the oldest is the lowest
+    for (const QString& line : lines) {
         if (line.startsWith(QStringLiteral("Vadne"))) {
             ++errorLines_;
             continue;
@@ -79,6 +99,13 @@ void MemoWatch::Changed(int position, int, int added)
         if (onTelegram_)
             onTelegram_(HexBytes(line));
     }
+}
+
+void MemoWatch::KeepShort(int lines)
+{
+    Flush();
+    if (memo_->blockCount() > lines)
+        memo_->clear();
 }
 
 std::string MeasuringSettings(const QString& device, int baud)

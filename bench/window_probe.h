@@ -7,6 +7,7 @@
 #include "main.h"
 
 #include <QMetaObject>
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -22,7 +23,11 @@ namespace qtr290::bench {
 
 // Sees every text the window puts into a memo. With one telegram per line (the window's
 // bytes-per-line setting above the longest telegram), each inserted line is one telegram
-// shown, or a checksum-error line of the framer.
+// shown, or a checksum-error line of the framer. The window lays out a chunk's entries at the
+// top, newest first, in a few insertions next to each other: they are taken together once the
+// event loop turns (or on Flush), bottom up, in the order they came. A telegram that the
+// 1000-line rule empties away inside the same chunk is never inserted, so a harness that must
+// see every telegram keeps the memo short (KeepShort).
 class MemoWatch {
 public:
     using Telegram = std::function<void(const std::vector<std::uint8_t>&)>;
@@ -32,8 +37,21 @@ public:
     MemoWatch(const MemoWatch&) = delete;
     MemoWatch& operator=(const MemoWatch&) = delete;
 
-    long long Telegrams() const { return telegrams_; }
-    long long ErrorLines() const { return errorLines_; }
+    long long Telegrams()
+    {
+        Flush();
+        return telegrams_;
+    }
+    // Empties the memo (as its clear button does) when it holds more than `lines` lines;
+    // between ticks, so that no chunk reaches the 1000-line rule.
+    void KeepShort(int lines = 500);
+    long long ErrorLines()
+    {
+        Flush();
+        return errorLines_;
+    }
+    // Takes what went in since the last time.
+    void Flush();
 
 private:
     void Changed(int position, int removed, int added);
@@ -43,6 +61,9 @@ private:
     QMetaObject::Connection connection_;
     long long telegrams_ = 0;
     long long errorLines_ = 0;
+    QObject flushes_;      // context of the queued flush: it goes with the watch
+    int pendingFrom_ = -1; // the text inserted and not taken yet; -1: none
+    int pendingLength_ = 0;
 };
 
 // The settings file of a measuring window: `device` as COM1 at `baud`, and one telegram

@@ -4,6 +4,7 @@
 
 #include "append_exclusive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -45,7 +46,14 @@ std::string CasovaZnacka()
 
 std::string CaptureChunkLine(ByteSpan chunk, const QDateTime& when)
 {
-    return CasovaZnacka(when) + '>' + ChunkText(chunk) + "\r\n";
+    const std::string stamp = CasovaZnacka(when);
+    std::string line(stamp.size() + 1 + chunk.size() * 3 + 2, '\0');
+    char* out = std::copy(stamp.begin(), stamp.end(), line.data());
+    *out++ = '>';
+    out = WriteHexBytes(out, chunk);
+    *out++ = '\r';
+    *out = '\n';
+    return line;
 }
 
 std::string CaptureQueuedLine(const QDateTime& when)

@@ -1,25 +1,13 @@
 #include "HexText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qtr290 {
 
-namespace {
-
-constexpr char Digits[] = "0123456789ABCDEF";
-
-void AppendByte(std::string& text, std::uint8_t value)
-{
-    text += Digits[value >> 4];
-    text += Digits[value & 0x0F];
-    text += ' ';
-}
-
-} // namespace
-
 std::string HexByte(std::uint8_t value)
 {
-    return {Digits[value >> 4], Digits[value & 0x0F]};
+    return {detail::HexDigits[value >> 4], detail::HexDigits[value & 0x0F]};
 }
 
 std::string HexNumber(unsigned value)
@@ -31,21 +19,27 @@ std::string HexNumber(unsigned value)
 
 std::string TelegramText(ByteSpan bytes, int bytesPerLine)
 {
-    std::string text;
-    text.reserve(bytes.size() * 3 + (bytesPerLine > 0 ? bytes.size() / bytesPerLine * 2 : 0));
-    std::size_t position = 0;
-    for (std::uint8_t b : bytes) {
-        AppendByte(text, b);
-        ++position;
-        if (bytesPerLine > 0 && position % static_cast<std::size_t>(bytesPerLine) == 0)
-            text += "\r\n";
+    if (bytesPerLine <= 0)
+        return ChunkText(bytes);
+    const auto perLine = static_cast<std::size_t>(bytesPerLine);
+    std::string text(bytes.size() * 3 + bytes.size() / perLine * 2, '\0');
+    char* out = text.data();
+    for (std::size_t at = 0; at < bytes.size(); at += perLine) {
+        const std::size_t count = std::min(perLine, bytes.size() - at);
+        out = WriteHexBytes(out, bytes.subspan(at, count));
+        if (count == perLine) {
+            *out++ = '\r';
+            *out++ = '\n';
+        }
     }
     return text;
 }
 
 std::string ChunkText(ByteSpan bytes)
 {
-    return TelegramText(bytes, 0);
+    std::string text(bytes.size() * 3, '\0');
+    WriteHexBytes(text.data(), bytes);
+    return text;
 }
 
 } // namespace qtr290

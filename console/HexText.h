@@ -8,6 +8,22 @@
 
 namespace qtr290 {
 
+namespace detail {
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
+} // namespace detail
+
+// Writes "XX " per byte from `out` on (three characters a byte); returns the end. For the
+// hot paths that fill a buffer sized beforehand.
+template <class Char> Char* WriteHexBytes(Char* out, ByteSpan bytes)
+{
+    for (const std::uint8_t b : bytes) {
+        *out++ = static_cast<Char>(detail::HexDigits[b >> 4]);
+        *out++ = static_cast<Char>(detail::HexDigits[b & 0x0F]);
+        *out++ = static_cast<Char>(' ');
+    }
+    return out;
+}
+
 // Two upper-case hex digits.
 std::string HexByte(std::uint8_t value);
 

@@ -5,6 +5,7 @@
 #include "HexText.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
+#include "repaintthrottle.h"
 #include "settings.h"
 #include "textconv.h"
 
@@ -36,6 +37,8 @@ const QString TextPortNelzeOtevrit =
 const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
 const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
 const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
+// The port's polling period.
+constexpr int RepaintIntervalMs = 40;
 // Text of a composer field that does not say the byte the link will send.
 const QColor WarningTextColor(0xC0, 0x40, 0x00);
 
@@ -69,6 +72,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     UpdateStatus();
     ConnectEvents();
     setFixedSize(sizeHint());
+    // At most one paint per polling tick, however fast the chunks come.
+    new RepaintThrottle(this, RepaintIntervalMs);
 }
 
 TForm1::~TForm1()

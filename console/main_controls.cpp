@@ -58,7 +58,10 @@ void TForm1::VytvorOvladace()
     };
 
     // Traffic display: three memos, each with its clear button beside it.
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Hex digits and blanks in a fixed-pitch font look the same unshaped, and shaping was
+    // most of the cost of showing a busy bus.
+    fixed.setStyleStrategy(QFont::PreferNoShaping);
     const QFontMetrics fixedMetrics(fixed);
     auto* memos = new QGridLayout;
     memos->setHorizontalSpacing(6);

@@ -4,8 +4,11 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <algorithm>
 
 namespace qtr290 {
 
@@ -106,22 +109,229 @@ void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop
         RemoveEdgeParagraph(memo, newestOnTop);
 }
 
+namespace {
+
+// "XX " per byte: one memo line.
+QString HexLine(ByteSpan bytes)
+{
+    QString line(qsizetype(bytes.size() * 3), Qt::Uninitialized);
+    WriteHexBytes(reinterpret_cast<char16_t*>(line.data()), bytes);
+    return line;
+}
+
+// The lines a telegram's text makes in a memo: a new line after every bytesPerLine bytes, so
+// bytes that fill their last line leave an empty line after it.
+void AppendTelegramLines(std::vector<QString>& lines, ByteSpan bytes, int bytesPerLine)
+{
+    if (bytesPerLine <= 0) {
+        lines.push_back(HexLine(bytes));
+        return;
+    }
+    const auto perLine = static_cast<std::size_t>(bytesPerLine);
+    for (std::size_t at = 0;; at += perLine) {
+        const std::size_t count = std::min(perLine, bytes.size() - at);
+        lines.push_back(HexLine(bytes.subspan(at, count)));
+        if (count < perLine)
+            break;
+    }
+}
+
+// One memo's entries of a chunk, laid out in one edit. The memo's rules are followed entry by
+// entry on a model of the document (its line count, the lines added and how many of its old
+// lines are left), and only the result touches the document.
+class MemoBatch {
+public:
+    MemoBatch(QPlainTextEdit* memo, bool newestOnTop)
+        : FMemo(memo), FTop(newestOnTop), FLineCount(memo->blockCount()),
+          FEmpty(memo->document()->isEmpty()), FOldCount(FLineCount), FOldKept(FLineCount)
+    {
+    }
+
+    void Add(const std::vector<QString>& lines, bool telegram)
+    {
+        if (telegram && FLineCount > MemoLineLimit) {
+            FCleared = true;
+            FFresh.clear();
+            FOldKept = 0;
+            FLineCount = 1;
+            FEmpty = true;
+        }
+        const int added = int(lines.size());
+        if (FEmpty) {
+            // The text takes the place of the empty document's one empty line.
+            FOldKept = 0;
+            FLineCount = added;
+        } else {
+            FLineCount += added;
+        }
+        FEmpty = false;
+        if (FTop)
+            FFresh.insert(FFresh.begin(), lines.begin(), lines.end());
+        else
+            FFresh.insert(FFresh.end(), lines.begin(), lines.end());
+        if (telegram) {
+            FTelegramShown = true;
+            FLinesAfterTelegram = 0;
+        } else {
+            FLinesAfterTelegram += added;
+            if (FLineCount > ErrorLineLimit)
+                DropOldestLine();
+        }
+    }
+
+    void Apply()
+    {
+        if (FFresh.empty() && !FCleared && FOldKept == FOldCount)
+            return;
+        if (FCleared)
+            FMemo->clear();
+        QTextCursor cursor(FMemo->document());
+        cursor.beginEditBlock();
+        if (!FCleared)
+            DropOldLines(cursor);
+        if (FTop) {
+            // Lines added after the chunk's last telegram lie above it, and the caret, put at
+            // the start for that telegram, moved down with them.
+            const auto split = FTelegramShown ? FFresh.begin() + FLinesAfterTelegram : FFresh.end();
+            if (FTelegramShown)
+                InsertAboveCaretAtTop(cursor, split, FFresh.end());
+            else
+                InsertLinesAtTop(cursor, split, FFresh.end());
+            cursor.endEditBlock();
+            if (split != FFresh.begin()) {
+                QTextCursor top(FMemo->document());
+                top.beginEditBlock();
+                InsertLinesAtTop(top, FFresh.begin(), split);
+                top.endEditBlock();
+            }
+        } else {
+            cursor.movePosition(QTextCursor::End);
+            if (!FMemo->document()->isEmpty() && !FFresh.empty())
+                cursor.insertBlock();
+            cursor.insertText(Joined(FFresh.begin(), FFresh.end()));
+            cursor.endEditBlock();
+        }
+    }
+
+private:
+    using Lines = std::vector<QString>;
+
+    // Inserts the lines at the top with the caret at the very start and the memo scrolled to
+    // it, as after showing a telegram. Text inserted where the caret stands pushes it down,
+    // and putting it back makes the memo find where it was, laying out every line between:
+    // so only the first character goes in ahead of the caret, which then goes back over it,
+    // and the rest goes in behind the caret.
+    void InsertAboveCaretAtTop(QTextCursor& cursor, Lines::const_iterator from,
+                               Lines::const_iterator to) const
+    {
+        const QString text = Joined(from, to);
+        const bool empty = FMemo->document()->isEmpty();
+        cursor.setPosition(0);
+        cursor.insertText(text.left(1));
+        cursor.endEditBlock();
+        FMemo->setTextCursor(QTextCursor(FMemo->document()));
+        FMemo->ensureCursorVisible();
+        cursor.beginEditBlock();
+        cursor.setPosition(1);
+        cursor.insertText(text.mid(1));
+        if (!empty)
+            cursor.insertBlock();
+    }
+
+    void DropOldestLine()
+    {
+        --FLineCount;
+        if (FOldKept > 0)
+            --FOldKept;
+        else if (FTop)
+            FFresh.pop_back();
+        else
+            FFresh.erase(FFresh.begin());
+    }
+
+    // The old lines the error-line cap took: at the far end from where lines go in.
+    void DropOldLines(QTextCursor& cursor) const
+    {
+        const int dropped = FOldCount - FOldKept;
+        if (dropped <= 0 || FOldKept <= 0) {
+            if (dropped > 0) { // all of them: the document is made anew
+                cursor.select(QTextCursor::Document);
+                cursor.removeSelectedText();
+            }
+            return;
+        }
+        QTextDocument* document = FMemo->document();
+        if (FTop) {
+            cursor.setPosition(document->findBlockByNumber(FOldKept - 1).position() +
+                               document->findBlockByNumber(FOldKept - 1).length() - 1);
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        } else {
+            cursor.setPosition(0);
+            cursor.setPosition(document->findBlockByNumber(dropped).position(),
+                               QTextCursor::KeepAnchor);
+        }
+        cursor.removeSelectedText();
+    }
+
+    void InsertLinesAtTop(QTextCursor& cursor, Lines::const_iterator from,
+                          Lines::const_iterator to) const
+    {
+        if (from == to)
+            return;
+        const bool empty = FMemo->document()->isEmpty();
+        cursor.setPosition(0);
+        cursor.insertText(Joined(from, to));
+        if (!empty)
+            cursor.insertBlock();
+    }
+
+    static QString Joined(Lines::const_iterator from, Lines::const_iterator to)
+    {
+        qsizetype length = 0;
+        for (auto line = from; line != to; ++line)
+            length += line->size() + 1;
+        QString text;
+        text.reserve(length);
+        for (auto line = from; line != to; ++line) {
+            if (line != from)
+                text += QLatin1Char('\n');
+            text += *line;
+        }
+        return text;
+    }
+
+    QPlainTextEdit* FMemo;
+    bool FTop;
+    int FLineCount; // lines the memo holds by now
+    bool FEmpty;    // the memo holds no text by now
+    int FOldCount;  // lines it held before the chunk
+    int FOldKept;   // of those, the lines still there
+    bool FCleared = false;
+    Lines FFresh; // the lines added and still there, in document order
+    bool FTelegramShown = false;
+    int FLinesAfterTelegram = 0; // lines added after the last telegram (error lines)
+};
+
+} // namespace
+
 void ChunkEntries::LayOut(QPlainTextEdit* received, QPlainTextEdit* sent,
                           const MemoLayout& layout) const
 {
+    MemoBatch receivedBatch(received, layout.newestOnTop);
+    MemoBatch sentBatch(sent, layout.newestOnTop);
+    std::vector<QString> lines;
     for (const Entry& entry : FEntries) {
-        switch (entry.kind) {
-        case Kind::Received:
-            ShowTelegram(received, entry.bytes, layout);
-            break;
-        case Kind::ErrorLine:
-            ShowErrorLine(received, entry.line, layout.newestOnTop);
-            break;
-        case Kind::Sent:
-            ShowTelegram(sent, entry.bytes, layout);
-            break;
+        lines.clear();
+        if (entry.kind == Kind::ErrorLine) {
+            lines.push_back(QString::fromLatin1(entry.line.data(), qsizetype(entry.line.size())));
+            receivedBatch.Add(lines, false);
+            continue;
         }
+        AppendTelegramLines(lines, entry.bytes, layout.bytesPerLine);
+        (entry.kind == Kind::Received ? receivedBatch : sentBatch).Add(lines, true);
     }
+    receivedBatch.Apply();
+    sentBatch.Apply();
 }
 
 } // namespace qtr290

@@ -72,7 +72,10 @@ public:
     const std::vector<Entry>& Entries() const { return FEntries; }
     bool Empty() const { return FEntries.empty(); }
 
-    // Received telegrams and error lines into `received`, sent ones into `sent`.
+    // Received telegrams and error lines into `received`, sent ones into `sent`: each memo in
+    // one document edit, holding afterwards exactly what ShowTelegram and ShowErrorLine, entry
+    // by entry, would have left (lines, order, the 1000-line rule per telegram, the error-line
+    // cap, the caret and the scroll position).
     void LayOut(QPlainTextEdit* received, QPlainTextEdit* sent, const MemoLayout& layout) const;
 
 private:

@@ -1,4 +1,4 @@
-// Byte streams like those on a busy bus, made up deterministically for benchmarks.
+// Byte streams like those on a busy bus, made up deterministically for tests and benchmarks.
 #pragma once
 
 #include "telegram.h"
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace qtr290::bench {
+namespace qtr290::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -32,4 +32,4 @@ struct MixedStream {
 // telegrams with a damaged header or block; bursts of noise without sync bytes.
 MixedStream MakeMixedStream(std::size_t minBytes, std::uint32_t seed = 1);
 
-} // namespace qtr290::bench
+} // namespace qtr290::test

@@ -1,8 +1,8 @@
-#include "traffic.h"
+#include "mixed_stream.h"
 
 #include <random>
 
-namespace qtr290::bench {
+namespace qtr290::test {
 
 Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, ByteSpan block)
 {
@@ -137,4 +137,4 @@ bool Intact(ByteSpan telegram)
            KontrolniSoucet(telegram.subspan(lengths->header)) == 0;
 }
 
-} // namespace qtr290::bench
+} // namespace qtr290::test
