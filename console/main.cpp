@@ -3,6 +3,7 @@
 #include "CaptureFile.h"
 #include "Composer.h"
 #include "HexText.h"
+#include "append_exclusive.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
 #include "textconv.h"
@@ -480,7 +481,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 QString TForm1::CestaNastaveni() const
 {
-    return AdresarProgramu + QStringLiteral("/nastaveni.ini");
+    return FUmisteni.settingsFile;
 }
 
 void TForm1::FormCreate()
@@ -488,6 +489,9 @@ void TForm1::FormCreate()
     AdresarProgramu =
         QDir::cleanPath(FOptions.adresarProgramu.isEmpty() ? QCoreApplication::applicationDirPath()
                                                            : FOptions.adresarProgramu);
+    FUmisteni = LocateFiles(FOptions.slozky ? FOptions.slozky(AdresarProgramu)
+                                            : SystemFolders(AdresarProgramu));
+    FStatusPanel->setToolTip(DescribeLocations(FUmisteni));
 
     Cmb_ComPort->clear();
     for (int number = 1; number <= PocetPortu; ++number)
@@ -590,8 +594,7 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
             // pass is over. The capture line is written however the pass ends.
             const auto zachytit = [&] {
                 if (Chk_VystupDoSouboru->isChecked())
-                    PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                                    CaptureChunkLine(Data, prijato));
+                    PripisDoSouboru(FUmisteni.captureFile, CaptureChunkLine(Data, prijato));
             };
             // What the chunk puts into the memos, in the order it happened.
             struct Vypis {
@@ -851,8 +854,7 @@ bool TForm1::ZaradZComposeru()
         return false;
     }
     if (Chk_VystupDoSouboru->isChecked())
-        PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                        CaptureQueuedLine(QDateTime::currentDateTime()));
+        PripisDoSouboru(FUmisteni.captureFile, CaptureQueuedLine(QDateTime::currentDateTime()));
     return true;
 }
 
@@ -896,6 +898,7 @@ void TForm1::FormClose()
     Chranene([this] {
         IniProfile ini(CestaNastaveni());
         ini.Load();
+        EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
         ini.WriteString(SekcePort, KlicPort, std::to_string(Cmb_ComPort->currentIndex() + 1));
         ini.WriteString(SekcePort, KlicBaudRate, Utf8(Edt_BaudRate->text()));
         ini.WriteString(SekceFiltr, KlicZapnuto, Chk_Filtr->isChecked() ? "1" : "0");

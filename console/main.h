@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Komunikace.h"
+#include "filelocations.h"
 #include "portstatus.h"
 
 #include <QMainWindow>
@@ -32,8 +33,10 @@ class TRadioGroup;
 enum class MessageKind { Warning, Error };
 
 struct TForm1Options {
-    // Where "nastaveni.ini" lies; empty: the directory of the executable.
+    // The program directory; empty: the directory of the executable.
     QString adresarProgramu;
+    // Whether that directory is writable, and the user's own folders; empty: this machine's.
+    std::function<FileFolders(const QString&)> slozky;
     // The serial platform of the link; empty: the system's serial ports.
     std::function<std::unique_ptr<SerialPlatform>()> platform;
     // Shows a message to the operator; empty: a modal message box. Tests capture here.
@@ -190,6 +193,7 @@ private:
 
     TForm1Options FOptions;
     QLabel* FStatusPanel = nullptr;
+    FileLocations FUmisteni; // of "nastaveni.ini" and "incoming.txt"
     StavPortu FStavPortu = StavPortu::Zavreny;
     PortFailure FDuvodSelhani = PortFailure::Busy;
     bool FZavreno = false;
