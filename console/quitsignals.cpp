@@ -20,7 +20,7 @@ void TQuitSignals::Attach(QWidget& window)
 {
     FWindow = &window;
     if (FRequested)
-        QTimer::singleShot(0, [this] { Close(); });
+        QTimer::singleShot(0, &window, [this] { Close(); });
 }
 
 void TQuitSignals::Close()
