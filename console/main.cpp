@@ -3,6 +3,7 @@
 #include "CaptureFile.h"
 #include "Composer.h"
 #include "HexText.h"
+#include "append_exclusive.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
@@ -155,7 +156,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 QString TForm1::SettingsPath() const
 {
-    return AdresarProgramu + QLatin1Char('/') + QLatin1String(SettingsFileName);
+    return FLocations.settingsFile;
 }
 
 // ---- Start-up, the port switch and shutdown ----
@@ -165,6 +166,9 @@ void TForm1::FormCreate()
     AdresarProgramu =
         QDir::cleanPath(FOptions.adresarProgramu.isEmpty() ? QCoreApplication::applicationDirPath()
                                                            : FOptions.adresarProgramu);
+    FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
+                                              : SystemFolders(AdresarProgramu));
+    FStatusPanel->setToolTip(DescribeLocations(FLocations));
 
     Cmb_ComPort->clear();
     for (int number = 1; number <= PocetPortu; ++number)
@@ -250,6 +254,7 @@ void TForm1::FormClose()
     Guarded([this] {
         IniProfile ini(SettingsPath());
         ini.Load();
+        EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
         Settings settings;
         settings.port = Cmb_ComPort->currentIndex() + 1;
         settings.baudRate = Edt_BaudRate->text();
@@ -293,8 +298,7 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
             // pass is over. The capture line is written however the pass ends.
             const auto capture = [&] {
                 if (Chk_VystupDoSouboru->isChecked())
-                    PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                                    CaptureChunkLine(Data, received));
+                    PripisDoSouboru(FLocations.captureFile, CaptureChunkLine(Data, received));
             };
             ChunkEntries entries;
             try {
@@ -497,8 +501,7 @@ bool TForm1::QueueFromComposer()
     }
     Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
     if (Chk_VystupDoSouboru->isChecked())
-        PripisDoSouboru(CaptureFilePath(AdresarProgramu),
-                        CaptureQueuedLine(QDateTime::currentDateTime()));
+        PripisDoSouboru(FLocations.captureFile, CaptureQueuedLine(QDateTime::currentDateTime()));
     // What was staged now fills the positions a longer Count reaches next time.
     MarkFieldsThatDifferFromTelegram();
     return true;

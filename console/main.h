@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Komunikace.h"
+#include "filelocations.h"
 #include "portstatus.h"
 #include "trafficdisplay.h"
 
@@ -35,8 +36,10 @@ class TRadioGroup;
 enum class MessageKind { Warning, Error };
 
 struct TForm1Options {
-    // Where "nastaveni.ini" lies; empty: the directory of the executable.
+    // The program directory; empty: the directory of the executable.
     QString adresarProgramu;
+    // Whether that directory is writable, and the user's own folders; empty: this machine's.
+    std::function<FileFolders(const QString&)> folders;
     // The serial platform of the link; empty: the system's serial ports, COM names resolved
     // through the settings' [Porty] section.
     std::function<std::unique_ptr<SerialPlatform>()> platform;
@@ -182,7 +185,8 @@ private:
     void MarkFieldsThatDifferFromTelegram();
 
     TForm1Options FOptions;
-    ComPortNames FPortNames; // [Porty], as read at start
+    ComPortNames FPortNames;  // [Porty], as read at start
+    FileLocations FLocations; // of "nastaveni.ini" and "incoming.txt"
     QLabel* FStatusPanel = nullptr;
     PortState FPortState = PortState::Closed;
     bool FClosed = false;

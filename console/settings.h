@@ -4,13 +4,12 @@
 #pragma once
 
 #include "com_names.h"
+#include "filelocations.h"
 #include "iniprofile.h"
 
 #include <QString>
 
 namespace qtr290 {
-
-inline constexpr char SettingsFileName[] = "nastaveni.ini";
 
 struct Settings {
     int port = 1; // "Port": 1-based Cmb_ComPort item; outside 1 to 256 selects nothing

@@ -3,21 +3,56 @@
 # pseudo-terminal and points the utility's port at it; with a device (say /dev/ttyUSB0)
 # it uses that. The utility runs from its own directory (RUN_DIR, default build/run), whose
 # nastaveni.ini keeps the operator's settings between runs; the script sets only
-# [Seriovy port] Port=1 and [Porty] COM1=<device> in it.
-# Usage: scripts/run-utility.sh [device]
+# [Seriovy port] Port=1 and [Porty] COM1=<device> in it, through the utility's own
+# settings code (build/tools/qtr290-ini).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build"}
 run_dir=${RUN_DIR:-"$build_dir/run"}
+
+usage() {
+  cat <<'TEXT'
+Usage: scripts/run.sh [DEVICE]
+Builds the utility (installing missing Debian packages first) and starts it.
+  without DEVICE  the bundled bus simulator plays the bus on a pseudo-terminal
+  DEVICE          a serial device such as /dev/ttyUSB0; the utility's COM1 is pointed at it
+                  (one that does not exist is handed over anyway: the window warns and its
+                  status bar says that the device is missing)
+The utility runs from build/run/, whose nastaveni.ini keeps its settings; the script sets
+only [Seriovy port] Port=1 and [Porty] COM1=DEVICE there. Ctrl-C closes the utility as its
+window would, so the settings are kept.
+Environment: BUILD_DIR (default build), RUN_DIR (default BUILD_DIR/run), QT_QPA_PLATFORM.
+TEXT
+}
+
+case "${1:-}" in
+-h | --help)
+  usage
+  exit 0
+  ;;
+-*)
+  echo "run-utility: unknown option '$1'" >&2
+  usage >&2
+  exit 2
+  ;;
+esac
+if [ $# -gt 1 ]; then
+  echo "run-utility: one device at most" >&2
+  usage >&2
+  exit 2
+fi
 device=${1:-}
 
 app="$build_dir/app/qtr290"
 sim="$build_dir/tools/qtr290-sim"
+ini="$build_dir/tools/qtr290-ini"
 
-if [ ! -x "$app" ]; then
-  echo "run-utility: $app is not built (scripts/run.sh builds it)" >&2
-  exit 1
-fi
+for tool in "$app" "$ini"; do
+  if [ ! -x "$tool" ]; then
+    echo "run-utility: $tool is not built (scripts/run.sh builds it)" >&2
+    exit 1
+  fi
+done
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   cat >&2 <<'TEXT'
@@ -31,33 +66,6 @@ TEXT
   exit 1
 fi
 
-# ini_set FILE SECTION KEY VALUE: the private-profile write the utility itself reads back:
-# names match case-insensitively, the key goes first into the first section of that name
-# (other entries of the key there are dropped), every other line stays as it was.
-ini_set() {
-  local file=$1 section=$2 key=$3 value=$4 tmp
-  tmp=$(mktemp "$file.XXXXXX")
-  [ -f "$file" ] || : >"$file"
-  awk -v section="$section" -v key="$key" -v value="$value" '
-    function trim(s) { gsub(/^[ \t]+|[ \t]+$/, "", s); return s }
-    {
-      line = $0; sub(/\r$/, "", line); t = trim(line)
-      if (t ~ /^\[/) {
-        name = substr(t, 2); sub(/\].*/, "", name)
-        inside = !done && tolower(trim(name)) == tolower(section)
-        print
-        if (inside) { print key "=" value "\r"; done = 1 }
-        next
-      }
-      if (inside && index(t, "=") > 0 && tolower(trim(substr(t, 1, index(t, "=") - 1))) == tolower(key))
-        next
-      print
-    }
-    END { if (!done) printf "%s[%s]\r\n%s=%s\r\n", (NR > 0 ? "\r\n" : ""), section, key, value }
-  ' "$file" >"$tmp"
-  mv "$tmp" "$file"
-}
-
 mkdir -p "$run_dir"
 # A copy: the settings file lies beside the executable, and this one belongs to the run.
 install -m 755 "$app" "$run_dir/qtr290"
@@ -66,7 +74,8 @@ settings="$run_dir/nastaveni.ini"
 sim_pid=
 app_pid=
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  # The utility closes its window on SIGTERM and writes its settings: wait for that.
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null || true
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null || true
 }
@@ -78,11 +87,7 @@ if [ -z "$device" ]; then
     echo "run-utility: $sim is not built (scripts/run.sh builds it)" >&2
     exit 1
   fi
-  baud=$(awk '
-    { line = $0; sub(/\r$/, "", line); gsub(/^[ \t]+|[ \t]+$/, "", line) }
-    line ~ /^\[/ { s = tolower(line); sub(/^\[[ \t]*/, "", s); sub(/[ \t]*\].*/, "", s); inside = (s == "seriovy port"); next }
-    inside && tolower(line) ~ /^baud rate[ \t]*=/ { v = line; sub(/^[^=]*=[ \t]*/, "", v); print v; exit }
-  ' "$settings" 2>/dev/null || true)
+  baud=$("$ini" "$settings" get "Seriovy port" "Baud rate" 4800 2>/dev/null || true)
   [[ "$baud" =~ ^[0-9]+$ ]] && [ "$baud" -ge 50 ] && [ "$baud" -le 4000000 ] || baud=4800
 
   : >"$run_dir/qtr290-sim.out"
@@ -105,12 +110,10 @@ if [ -z "$device" ]; then
   device=$(head -n1 "$run_dir/qtr290-sim.out")
   echo "Bus simulator on $device ($baud baud), its log in $run_dir/qtr290-sim.log"
 elif [ ! -e "$device" ]; then
-  echo "run-utility: $device does not exist" >&2
-  exit 1
+  echo "run-utility: $device does not exist; the utility starts anyway and says so" >&2
 fi
 
-ini_set "$settings" "Seriovy port" "Port" "1"
-ini_set "$settings" "Porty" "COM1" "$device"
+"$ini" "$settings" set "Seriovy port" Port 1 Porty COM1 "$device"
 echo "Starting the utility: COM1 = $device, settings in $settings"
 
 "$run_dir/qtr290" &

@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
+  help2man
 )
 
 "$here/scripts/install-packages.sh" "${packages[@]}"

@@ -66,6 +66,8 @@ private slots:
     void badSettingsFiles_data();
     void badSettingsFiles();
     void failedSettingsWriteKeepsTheOldFile();
+    void filesFollowTheProgramDirectory_data();
+    void filesFollowTheProgramDirectory();
     void uncaughtErrorIsShownAndTheLoopRunsOn();
 };
 
@@ -501,6 +503,74 @@ void WindowTest::failedSettingsWriteKeepsTheOldFile()
              qPrintable(w.messages.back().text));
     QCOMPARE(QDir(w.dir.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("nastaveni.ini")});
+}
+
+void WindowTest::filesFollowTheProgramDirectory_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("writable: beside the program") << true;
+    QTest::newRow("read-only: the user's folders") << false;
+}
+
+// A save and a reload, and a capture line, through the real window.
+void WindowTest::filesFollowTheProgramDirectory()
+{
+    QFETCH(bool, writable);
+    QTemporaryDir root;
+    const QString program = root.filePath(QStringLiteral("bin"));
+    const QString config = root.filePath(QStringLiteral("config"));
+    const QString data = root.filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(program));
+    const QString settings = writable ? program + QStringLiteral("/nastaveni.ini")
+                                      : config + QStringLiteral("/qtr290/nastaveni.ini");
+    const QString capture = writable ? program + QStringLiteral("/incoming.txt")
+                                     : data + QStringLiteral("/qtr290/incoming.txt");
+
+    auto line = std::make_shared<test::FakeLine>();
+    line->autoAdvance = 1;
+    std::vector<Message> messages;
+    const auto start = [&] {
+        TForm1Options options;
+        options.adresarProgramu = program;
+        options.folders = [&](const QString& dir) {
+            return FileFolders{dir, writable, config, data};
+        };
+        options.platform = [line] { return std::make_unique<test::FakePlatform>(line); };
+        options.zprava = [&](MessageKind kind, const QString& text) {
+            messages.push_back({kind, text});
+        };
+        auto form = std::make_unique<TForm1>(options);
+        form->show();
+        return form;
+    };
+
+    auto first = start();
+    QCOMPARE(first->AdresarProgramu, QDir::cleanPath(program));
+    const QString tip = first->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->toolTip();
+    QVERIFY2(tip.contains(QDir::toNativeSeparators(settings)), qPrintable(tip));
+    first->Edt_BaudRate->setText(QStringLiteral("9600"));
+    first->Chk_VystupDoSouboru->setChecked(true);
+    line->deliver(test::ReadRequest);
+    line->tick();
+    first->close();
+
+    QFile written(capture);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QVERIFY(written.readAll().endsWith(">" + test::ReadRequestText.toLatin1() + "\r\n"));
+    // Nothing lands in the other place: the user's folders appear only when used.
+    const QStringList beside = {QStringLiteral("incoming.txt"), QStringLiteral("nastaveni.ini")};
+    QCOMPARE(QDir(program).entryList(QDir::Files | QDir::Hidden),
+             writable ? beside : QStringList());
+    QCOMPARE(QFile::exists(config), !writable);
+    QCOMPARE(QFile::exists(data), !writable);
+
+    auto second = start();
+    QCOMPARE(second->Edt_BaudRate->text(), QStringLiteral("9600"));
+    second->close();
+    IniProfile ini(settings);
+    QVERIFY(ini.Load());
+    QCOMPARE(ini.ReadString("Seriovy port", "Baud rate", "<missing>"), std::string("9600"));
+    QVERIFY(messages.empty());
 }
 
 namespace {

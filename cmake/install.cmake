@@ -1,0 +1,61 @@
+# Installation (cmake --install): the utility and the bus simulator, the documents, and on
+# Linux desktops the menu entry, its icon, AppStream metadata and the manual pages. Only the
+# Debian package (cmake/package.cmake) carries the "debian" component: copyright and
+# changelog in Debian's formats, which stand in for LICENSE there.
+include(GNUInstallDirs)
+foreach(program qtr290 qtr290-sim)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+# README's links (docs/...) keep working from the documentation folder.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/ARCHITECTURE.md docs/PERFORMANCE.md docs/window.png
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
+
+if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
+  set(pack ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+  install(FILES ${pack}/qtr290.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${pack}/cz.qtr290.utility.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${pack}/icons/qtr290.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  foreach(size 16 24 32 48 64 128 256)
+    install(FILES ${pack}/icons/qtr290-${size}.png RENAME qtr290.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+
+  # Manual pages and the Debian changelog, compressed as Debian installs them (gzip -n:
+  # the same bytes at every build). The simulator's page is made from its --help.
+  find_program(QTR290_GZIP gzip REQUIRED)
+  find_program(QTR290_HELP2MAN help2man)
+  function(qtr290_gzip source name)
+    add_custom_command(OUTPUT ${out}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${out}/gzip/${name}
+      COMMAND ${QTR290_GZIP} -9nf ${out}/gzip/${name}
+      COMMAND ${CMAKE_COMMAND} -E rename ${out}/gzip/${name}.gz ${out}/${name}.gz
+      DEPENDS ${source} VERBATIM)
+  endfunction()
+  qtr290_gzip(${pack}/man/qtr290.1 qtr290.1)
+  qtr290_gzip(${pack}/debian/changelog changelog)
+  set(compressed ${out}/qtr290.1.gz ${out}/changelog.gz)
+  install(FILES ${out}/qtr290.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(TARGET qtr290-sim AND NOT QTR290_HELP2MAN)
+    message(WARNING "help2man is missing (Debian package help2man): no manual page for qtr290-sim")
+  elseif(TARGET qtr290-sim)
+    add_custom_command(OUTPUT ${out}/qtr290-sim.1
+      COMMAND ${QTR290_HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
+              --include=${pack}/man/qtr290-sim.h2m --output=${out}/qtr290-sim.1
+              $<TARGET_FILE:qtr290-sim>
+      DEPENDS qtr290-sim ${pack}/man/qtr290-sim.h2m VERBATIM)
+    qtr290_gzip(${out}/qtr290-sim.1 qtr290-sim.1)
+    list(APPEND compressed ${out}/qtr290-sim.1.gz)
+    install(FILES ${out}/qtr290-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  add_custom_target(qtr290_compressed ALL DEPENDS ${compressed})
+  install(FILES ${pack}/debian/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT debian EXCLUDE_FROM_ALL)
+  include(cmake/package.cmake)
+endif()

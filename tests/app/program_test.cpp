@@ -1,0 +1,167 @@
+// The built program in a writable directory of its own, offscreen: a request to end it
+// (a kill, Ctrl-C, a closed terminal) closes the window as the operator would, whether
+// start-up waits in its port warning or the port is open, and the settings file is written
+// beside the program, with nothing in the user's home.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whether the process has a handler for the signal (the SigCgt mask of /proc).
+bool Catches(pid_t pid, int signal)
+{
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+class Pty {
+public:
+    Pty()
+    {
+        FMaster = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (FMaster >= 0 && grantpt(FMaster) == 0 && unlockpt(FMaster) == 0)
+            FPath = ptsname(FMaster);
+    }
+    ~Pty()
+    {
+        if (FMaster >= 0)
+            ::close(FMaster);
+    }
+    const std::string& path() const { return FPath; }
+
+private:
+    int FMaster = -1;
+    std::string FPath;
+};
+
+struct QuitCase {
+    const char* what;
+    int signal;
+    bool portOpens;                   // false: start-up shows its port warning
+    std::chrono::milliseconds settle; // after the handler is there: into the warning's loop
+};
+
+class ProgramTest : public ::testing::TestWithParam<QuitCase> {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/qtr290-program-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        root = name;
+        fs::create_directories(root / "bin");
+        fs::create_directories(root / "home");
+        fs::copy_file(QTR290_PATH, root / "bin" / "qtr290");
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    pid_t Start()
+    {
+        const std::string home = "HOME=" + (root / "home").string();
+        std::vector<std::string> env = {home, "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin"};
+        for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* value = std::getenv(keep))
+                env.push_back(std::string(keep) + "=" + value);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string program = (root / "bin" / "qtr290").string();
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return error == 0 ? pid : -1;
+    }
+
+    // The exit status, or -1 when it did not end in time (it is then killed).
+    static int WaitForExit(pid_t pid, std::chrono::seconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    fs::path root;
+};
+
+TEST_P(ProgramTest, EndsOnRequestAndWritesItsSettingsBesideItself)
+{
+    const QuitCase& c = GetParam();
+    Pty pty;
+    ASSERT_FALSE(pty.path().empty());
+    const std::string device = c.portOpens ? pty.path() : (root / "no-such-device").string();
+    const std::string before = "[Porty]\r\nCOM1=" + device + "\r\n";
+    std::ofstream(root / "bin" / "nastaveni.ini", std::ios::binary) << before;
+
+    const pid_t pid = Start();
+    ASSERT_GT(pid, 0);
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (!Catches(pid, c.signal) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Catches(pid, c.signal)) << c.what << ": the program never got ready";
+    std::this_thread::sleep_for(c.settle);
+    kill(pid, c.signal);
+    ASSERT_EQ(WaitForExit(pid, 60s), 0) << c.what;
+
+    const std::string after = ReadFile(root / "bin" / "nastaveni.ini");
+    EXPECT_EQ(after.rfind(before, 0), 0u) << c.what << ": the [Porty] section stays first\n"
+                                          << after;
+    for (const char* key : {"Port=1\r\n", "Baud rate=4800\r\n", "Zapnuto=0\r\n", "Zarizeni=00\r\n",
+                            "Adresat=3f\r\n", "Pocet bytu na radku=32"})
+        EXPECT_NE(after.find(key), std::string::npos) << c.what << ": " << key << " in\n" << after;
+    EXPECT_TRUE(fs::is_empty(root / "home")) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, ProgramTest,
+                         ::testing::Values(QuitCase{"SigtermWhileThePortWarningWaits", SIGTERM,
+                                                    false, 500ms},
+                                           QuitCase{"SigintDuringStartUp", SIGINT, false, 0ms},
+                                           QuitCase{"SighupWithThePortOpen", SIGHUP, true, 500ms}),
+                         [](const auto& p) { return std::string(p.param.what); });
+
+} // namespace
