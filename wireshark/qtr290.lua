@@ -25,10 +25,6 @@ local area_short = {
     [0x00] = "RAM", [0x10] = "FRAM", [0x20] = "RTC", [0x30] = "FLASH",
     [0x40] = "ROM", [0x50] = "FLROM", [0x60] = "RAMBIT", [0x70] = "area 0x70",
 }
--- Value strings of masked fields take the value after the shift.
-local area_by_code = {}
-for code, name in pairs(area_names) do area_by_code[code / 16] = name end
-
 local f = {
     sync = ProtoField.uint8("qtr290.sync", "Sync", base.HEX,
         { [SYNC_LONG] = "long telegram", [SYNC_SHORT] = "short telegram" }),
@@ -36,7 +32,8 @@ local f = {
     from = ProtoField.uint8("qtr290.from", "From", base.HEX),
     device = ProtoField.uint8("qtr290.device", "Device", base.HEX),
     rw = ProtoField.uint8("qtr290.rw", "Read/write", base.DEC, { [0] = "Read", [1] = "Write" }, 0x80),
-    area = ProtoField.uint8("qtr290.area", "Memory area", base.DEC, area_by_code, 0x70),
+    -- The area code as the Device byte holds it (bits 4 to 6): 0x10 is FRAM290.
+    area = ProtoField.uint8("qtr290.area", "Memory area", base.HEX, area_names),
     func = ProtoField.uint8("qtr290.function", "Function", base.DEC, { [0] = "poll" }, 0x07),
     kind = ProtoField.uint8("qtr290.kind", "Kind", base.DEC, { [4] = "poll" }, 0xE0),
     length = ProtoField.uint8("qtr290.length", "Block length L", base.DEC),
@@ -118,8 +115,10 @@ local function telegram(tvb, tree, at, damaged)
     local L
     if long then
         local dev = tree:add(f.device, tvb(at + 3, 1))
-        dev:add(f.rw, tvb(at + 3, 1))
-        dev:add(f.area, tvb(at + 3, 1))
+        if bit.band(b3, 0x07) ~= 0 then
+            dev:add(f.rw, tvb(at + 3, 1))
+            dev:add(f.area, tvb(at + 3, 1), bit.band(b3, 0x70))
+        end
         dev:add(f.func, tvb(at + 3, 1))
         L = tvb(at + 4, 1):uint()
         tree:add(f.length, tvb(at + 4, 1))
