@@ -92,6 +92,20 @@ void BusCapture::Transmitted(ByteSpan lineBytes, std::int64_t timeUs)
 
 void BusCapture::Finish(std::int64_t timeUs)
 {
+    // A damaged telegram whose end the framer still holds gets it, as far as it claims.
+    std::size_t absorbed = 0;
+    while (FRunKind == RunKind::Damaged && absorbed < FAccumulator.size()) {
+        const std::size_t want = FRunClaimed != 0 ? FRunClaimed : (FRun[0] == SyncLong ? 5 : 4);
+        if (FRun.size() >= want)
+            break;
+        FRun.push_back(FAccumulator[absorbed++]);
+        FRunTime = timeUs;
+        if (FRunClaimed == 0)
+            if (const auto lengths = DelkaTelegramu(FRun))
+                FRunClaimed = lengths->total();
+    }
+    FAccumulator.erase(FAccumulator.begin(),
+                       FAccumulator.begin() + static_cast<std::ptrdiff_t>(absorbed));
     CloseRun();
     FDamageReported = false;
     if (FAccumulator.empty())
