@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
+  tshark python3 # tshark asks whether non-root users may capture: the
+  # non-interactive install keeps the default answer, no
 )
 
 "$here/scripts/install-packages.sh" "${packages[@]}"
