@@ -34,7 +34,9 @@ local f = {
     rw = ProtoField.uint8("qtr290.rw", "Read/write", base.DEC, { [0] = "Read", [1] = "Write" }, 0x80),
     -- The area code as the Device byte holds it (bits 4 to 6): 0x10 is FRAM290.
     area = ProtoField.uint8("qtr290.area", "Memory area", base.HEX, area_names),
-    func = ProtoField.uint8("qtr290.function", "Function", base.DEC, { [0] = "poll" }, 0x07),
+    -- 2: the requests the utility builds; 3 and 4: the simulator's read and status replies.
+    func = ProtoField.uint8("qtr290.function", "Function", base.DEC,
+        { [0] = "poll", [2] = "request", [3] = "read reply", [4] = "status reply" }, 0x07),
     kind = ProtoField.uint8("qtr290.kind", "Kind", base.DEC, { [4] = "poll" }, 0xE0),
     length = ProtoField.uint8("qtr290.length", "Block length L", base.DEC),
     hdr_checksum = ProtoField.uint8("qtr290.hdr_checksum", "Header checksum", base.HEX),
@@ -159,15 +161,15 @@ local function telegram(tvb, tree, at, damaged)
             tvb(b + 1, 3):le_uint(), count)
         -- A write request, and a read reply (function 0xB), carry Count data bytes and a CRC8.
         local with_crc = (is_request and is_write) or bit.band(b3, 0x0F) == 0x0B
-        local data_at, data_end = b + 4, b + have - 1
-        if have == blen and with_crc and L == count + 4 then
-            local c = tree:add(f.crc8, tvb(b + blen - 2, 1))
-            if crc8(tvb, b, count + 4) ~= tvb(b + blen - 2, 1):uint() then
-                problems[#problems + 1] = bad(tree, c, tvb(b + blen - 2, 1), "CRC8")
-            end
-            data_end = b + blen - 2
-        end
+        local crc_present = have == blen and with_crc and L == count + 4
+        local data_at, data_end = b + 4, b + have - (crc_present and 2 or 1)
         if data_end > data_at then tree:add(f.data, tvb(data_at, data_end - data_at)) end
+        if crc_present then
+            local c = tree:add(f.crc8, tvb(data_end, 1))
+            if crc8(tvb, b, count + 4) ~= tvb(data_end, 1):uint() then
+                problems[#problems + 1] = bad(tree, c, tvb(data_end, 1), "CRC8")
+            end
+        end
     elseif have > 1 then
         tree:add(f.data, tvb(b, have - 1))
     end

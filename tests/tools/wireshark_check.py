@@ -2,6 +2,7 @@
 """Checks qtr290-pcap's output against the bus simulator's log, telegram by telegram.
 
 Usage: wireshark_check.py SIM_LOG CAPTURE_FILE PCAPNG FIELDS_TSV FILTER_COUNT SUMMARY
+       wireshark_check.py --write-transmitted PCAPNG   (a transmitted telegram, for the lead byte)
 
 The simulator logs every telegram and noise burst it put on the line; the capture file
 holds what a listener received from some moment on. Checked: the packets hold exactly the
@@ -208,5 +209,22 @@ def main(log_path, capture_path, pcap_path, fields_path, filter_count_path, summ
     return 1 if failures else 0
 
 
+def write_transmitted(path):
+    """A pcapng file with one telegram as the utility transmits it: outbound, 0xFF first."""
+    def block(kind, body):
+        body += b"\0" * (-len(body) % 4)
+        return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
+    line = bytes.fromhex("FF A6 00 F0 1A 03 4D 01 57 01 00 A7")
+    epb = struct.pack("<IIIII", 0, 0, 0, len(line), len(line)) + line + b"\0" * (-len(line) % 4)
+    epb += struct.pack("<HHI", 2, 4, 2) + struct.pack("<I", 0)  # epb_flags: outbound
+    with open(path, "wb") as out:
+        out.write(block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)))
+        out.write(block(1, struct.pack("<HHI", 147, 0, 0)))
+        out.write(block(6, epb))
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--write-transmitted":
+        write_transmitted(sys.argv[2])
+        sys.exit(0)
     sys.exit(main(*sys.argv[1:]))

@@ -78,6 +78,11 @@ convert)
   grep -F -q 'Read FRAM 0x000157 ×1 00→F0' "$work/fields.tsv" || fail "no 'Read FRAM 0x000157 ×1 00→F0'"
   grep -F -q 'Write FRAM 0x000157 ×2 00→F0' "$work/fields.tsv" || fail "no 'Write FRAM 0x000157 ×2 00→F0'"
   grep -F -q 'Reply FRAM 0x000157 ×1 F0→00' "$work/fields.tsv" || fail "no 'Reply FRAM 0x000157 ×1 F0→00'"
+  # A telegram as the utility transmits it: outbound, after the 0xFF lead byte.
+  python3 "$source/tests/tools/wireshark_check.py" --write-transmitted "$work/sent.pcapng"
+  sent=$(tshark_ -r "$work/sent.pcapng" -T fields -E separator=, -e qtr290.lead -e qtr290.sent \
+    -e qtr290.sync -e qtr290.count -e _ws.col.Info)
+  [ "$sent" = "1,1,0xa6,1,Sent: Read FRAM 0x000157 ×1 00→F0" ] || fail "transmitted telegram: $sent"
   python3 "$source/tests/tools/wireshark_check.py" "$work/sim.log" "$work/incoming.txt" \
     "$work/out.pcapng" "$work/fields.tsv" "$work/filter.txt" "$work/summary.txt"
   ;;
