@@ -67,6 +67,20 @@ convert)
   sim_pid=
 
   "$build/tools/qtr290-pcap" "$work/incoming.txt" "$work/out.pcapng" | tee "$work/summary.txt"
+
+  # A malformed line: stopped with its number and nothing written, or skipped on request.
+  { head -n 3 "$work/incoming.txt"; echo "garbage"; tail -n +4 "$work/incoming.txt"; } >"$work/bad.txt"
+  status=0
+  "$build/tools/qtr290-pcap" "$work/bad.txt" "$work/bad.pcapng" 2>"$work/bad.err" || status=$?
+  [ "$status" -eq 1 ] && [ ! -e "$work/bad.pcapng" ] && [ ! -e "$work/bad.pcapng.part" ] ||
+    fail "a malformed line gave status $status or left a file"
+  grep -q 'bad.txt:4: column 1: expected the time stamp' "$work/bad.err" || fail "message: $(cat "$work/bad.err")"
+  status=0
+  "$build/tools/qtr290-pcap" --keep-going --quiet "$work/bad.txt" "$work/bad.pcapng" 2>/dev/null || status=$?
+  [ "$status" -eq 3 ] && [ -s "$work/bad.pcapng" ] || fail "--keep-going gave status $status"
+  status=0
+  "$build/tools/qtr290-pcap" --keep-going "$work/bad.pcapng" 2>/dev/null >&2 || status=$?
+  [ "$status" -eq 1 ] && [ -s "$work/bad.pcapng" ] || fail "the input was replaced by its own conversion"
   fields=(frame.number frame.packet_flags qtr290.sync qtr290.to qtr290.from qtr290.device
     qtr290.kind qtr290.length qtr290.hdr_checksum qtr290.rw qtr290.area qtr290.count
     qtr290.address qtr290.data qtr290.crc8 qtr290.block_checksum qtr290.poll qtr290.lead

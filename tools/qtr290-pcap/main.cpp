@@ -71,6 +71,9 @@ int main(int argc, char** argv)
     std::ifstream in(input, std::ios::binary);
     if (!in)
         return Fail("cannot open " + input);
+    std::error_code same;
+    if (output != "-" && fs::equivalent(input, output, same))
+        return Fail(output + " is the input itself: name another output file");
 
     // A file is written beside its final name and renamed at the end: a failed run leaves
     // nothing half-written behind.
