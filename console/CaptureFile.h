@@ -2,6 +2,7 @@
 // queued requests, appended one line per call.
 #pragma once
 
+#include "filelocations.h"
 #include "telegram.h"
 
 #include <QDateTime>
@@ -11,8 +12,6 @@
 #include <string_view>
 
 namespace qtr290 {
-
-inline constexpr char CaptureFileName[] = "incoming.txt";
 
 // AdresarProgramu joined with "incoming.txt".
 QString CaptureFilePath(const QString& adresarProgramu);

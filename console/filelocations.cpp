@@ -1,7 +1,5 @@
 #include "filelocations.h"
 
-#include "CaptureFile.h"
-
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringList>

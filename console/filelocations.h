@@ -9,6 +9,7 @@
 namespace qtr290 {
 
 inline constexpr char SettingsFileName[] = "nastaveni.ini";
+inline constexpr char CaptureFileName[] = "incoming.txt";
 // The subfolder of the user's folders that holds the program's files.
 inline constexpr char UserFolderName[] = "qtr290";
 

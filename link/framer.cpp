@@ -16,6 +16,14 @@ void DropFront(std::vector<std::uint8_t>& buf, std::size_t count)
     buf.erase(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(std::min(count, buf.size())));
 }
 
+// Reports the bytes [begin, end) of the accumulator as discarded, if anyone listens.
+void Discarded(const FramerHandlers& handlers, const std::vector<std::uint8_t>& buf,
+               std::size_t begin, std::size_t end)
+{
+    if (handlers.onDiscard && end > begin)
+        handlers.onDiscard(ByteSpan(buf.data() + begin, end - begin));
+}
+
 } // namespace
 
 void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers)
@@ -31,6 +39,7 @@ void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& h
         const std::size_t pos = static_cast<std::size_t>(sync - prijemBuf.begin());
 
         if (prijemBuf.size() - pos < 6) {
+            Discarded(handlers, prijemBuf, 0, pos);
             DropFront(prijemBuf, pos);
             return;
         }
@@ -40,22 +49,27 @@ void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& h
         if (!lengths)
             return; // unreachable: a sync byte with at least six bytes always has a length
         if (KontrolniSoucet(from.first(lengths->header)) != 0) {
+            Discarded(handlers, prijemBuf, 0, pos);
             if (handlers.onError)
                 handlers.onError(FramerError::HeaderChecksum);
+            Discarded(handlers, prijemBuf, pos, pos + 1);
             DropFront(prijemBuf, pos + 1);
             continue;
         }
         if (from.size() < lengths->total())
             return;
         if (KontrolniSoucet(from.subspan(lengths->header, lengths->block)) != 0) {
+            Discarded(handlers, prijemBuf, 0, pos);
             if (handlers.onError)
                 handlers.onError(FramerError::BlockChecksum);
+            Discarded(handlers, prijemBuf, pos, pos + 1);
             DropFront(prijemBuf, pos + 1);
             continue;
         }
 
         const std::size_t length = lengths->total();
         std::copy_n(from.begin(), length, frame.begin());
+        Discarded(handlers, prijemBuf, 0, pos);
         DropFront(prijemBuf, pos + length);
         if (handlers.onTelegram)
             handlers.onTelegram(ByteSpan(frame.data(), length));

@@ -20,6 +20,12 @@ struct FramerHandlers {
     // Each intact telegram, whole (7 to 263 bytes); valid during the call only.
     std::function<void(ByteSpan telegram)> onTelegram;
     std::function<void(FramerError error)> onError;
+    // Optional: every byte the framer deletes without handing it on in a telegram, in
+    // stream order, before the report of the same step. Bytes before a sync byte (or all but
+    // the last when there is none) come as one span; after onError, the sync byte at which
+    // the damaged telegram began comes alone. With onTelegram it accounts for every byte.
+    // (Its initialiser keeps two-handler braces free of missing-initialiser warnings.)
+    std::function<void(ByteSpan discarded)> onDiscard = nullptr;
 };
 
 // Frames the accumulator: removes every intact or damaged telegram it can decide on,

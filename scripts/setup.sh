@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
   help2man
+  tshark python3 # tshark asks whether non-root users may capture: the
+  # non-interactive install keeps the default answer, no
 )
 
 "$here/scripts/install-packages.sh" "${packages[@]}"

@@ -215,3 +215,73 @@ TEST(Framer, TelegramIsRecognisedOnlyWhenItsLastByteArrives)
         EXPECT_EQ(rec.events.size(), i + 1 == read.size() ? 1u : 0u) << "after byte " << i;
     }
 }
+
+// The optional discard report changes nothing else, and with the telegrams it accounts for
+// every byte of the stream, in order: "D:" spans, a lone sync byte after each error line.
+TEST(Framer, DiscardedBytesAndTelegramsAreTheWholeStream)
+{
+    const Bytes read = BuildReadRequest({0xF0, 0x00, 0x00, 0x157}, 1);
+    Bytes badHeader = read;
+    badHeader[5] ^= 0x01;
+    Bytes badBlock = read;
+    badBlock[10] ^= 0x10; // not 0x01: A7 would become a sync byte
+    const Bytes stream = Concat({{0x13, 0xFF, 0x37},
+                                 badHeader,
+                                 {LeadByte},
+                                 read,
+                                 badBlock,
+                                 ShortPoll(0x3F),
+                                 {0xA6, 0x99},
+                                 read,
+                                 {0x01, 0x02, 0x03, 0xA5}});
+
+    for (const std::size_t chunk : {stream.size(), std::size_t{1}, std::size_t{5}}) {
+        SCOPED_TRACE("chunks of " + std::to_string(chunk));
+        Recorder plain;
+        Recorder withDiscard;
+        Bytes accounted;
+        bool afterError = false;
+        FramerHandlers handlers = withDiscard.handlers();
+        const auto onTelegram = handlers.onTelegram;
+        const auto onError = handlers.onError;
+        handlers.onTelegram = [&](ByteSpan t) {
+            EXPECT_FALSE(afterError);
+            accounted.insert(accounted.end(), t.begin(), t.end());
+            onTelegram(t);
+        };
+        handlers.onError = [&](FramerError e) {
+            afterError = true;
+            onError(e);
+        };
+        handlers.onDiscard = [&](ByteSpan d) {
+            ASSERT_FALSE(d.empty());
+            if (afterError) {
+                EXPECT_EQ(d.size(), 1u);
+                EXPECT_TRUE(IsSync(d[0]));
+                afterError = false;
+            } else {
+                for (auto b : d)
+                    EXPECT_FALSE(IsSync(b)) << "a skipped run never holds a sync byte";
+            }
+            accounted.insert(accounted.end(), d.begin(), d.end());
+        };
+
+        Bytes acc;
+        Bytes accPlain;
+        for (std::size_t at = 0; at < stream.size(); at += chunk) {
+            const auto end =
+                stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), at + chunk));
+            acc.insert(acc.end(), stream.begin() + static_cast<std::ptrdiff_t>(at), end);
+            accPlain.insert(accPlain.end(), stream.begin() + static_cast<std::ptrdiff_t>(at), end);
+            ZpracujPrijem(acc, handlers);
+            ZpracujPrijem(accPlain, plain.handlers());
+            EXPECT_EQ(acc, accPlain);
+        }
+        EXPECT_EQ(withDiscard.events, plain.events);
+        EXPECT_EQ(withDiscard.events,
+                  (std::vector<std::string>{HeaderError, T(read), BlockError, T(ShortPoll(0x3F)),
+                                            HeaderError, T(read)}));
+        accounted.insert(accounted.end(), acc.begin(), acc.end());
+        EXPECT_EQ(accounted, stream);
+    }
+}

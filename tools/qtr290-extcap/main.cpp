@@ -1,0 +1,248 @@
+// qtr290-extcap: live capture of the QTR290 bus for Wireshark (its extcap interface).
+// Lists the serial ports as interfaces, opens the chosen one with the project's driver at
+// the bus's line settings, frames what arrives and streams pcapng to Wireshark's fifo until
+// stopped. It only listens: it never transmits and never raises DTR.
+#include "SerialDrv.h"
+#include "bus_capture.h"
+#include "pcapng.h"
+#include "settings.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace qtr290;
+
+constexpr std::string_view InterfacePrefix = "qtr290-COM";
+constexpr int HighestComNumber = 96;
+constexpr unsigned DefaultBaud = 4800;
+constexpr unsigned LowestBaud = 50;
+constexpr unsigned HighestBaud = 4000000;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnStopSignal(int)
+{
+    g_stop = 1;
+}
+
+// The COM names of the utility's settings file (its [Porty] section, COM1=/dev/ttyUSB0): the
+// file named by QTR290_SETTINGS, else the one the installed utility uses.
+ComPortNames PortNames()
+{
+    QString path = qEnvironmentVariable("QTR290_SETTINGS");
+    if (path.isEmpty())
+        path = LocateFiles(SystemFolders(QStringLiteral(QTR290_PROGRAM_DIR))).settingsFile;
+    IniProfile ini(path);
+    ini.Load();
+    return ReadSettings(ini).ports;
+}
+
+// COM numbers whose device is present.
+std::map<int, std::string> PresentPorts(const ComPortNames& names)
+{
+    std::map<int, std::string> ports;
+    auto consider = [&](int number) {
+        const std::string device = names.Device(number);
+        std::error_code error;
+        if (!device.empty() && std::filesystem::exists(device, error))
+            ports.emplace(number, device);
+    };
+    for (int number = 1; number <= HighestComNumber; ++number)
+        consider(number);
+    for (const auto& [number, device] : names.Overrides())
+        consider(number);
+    return ports;
+}
+
+std::optional<int> InterfaceComNumber(std::string_view name)
+{
+    if (name.substr(0, InterfacePrefix.size()) != InterfacePrefix)
+        return std::nullopt;
+    return ComPortNumber("\\\\.\\COM" + std::string(name.substr(InterfacePrefix.size())));
+}
+
+struct Arguments {
+    bool interfaces = false, dlts = false, config = false, capture = false;
+    std::string interface, fifo;
+    unsigned baud = DefaultBaud;
+    std::string error;
+};
+
+Arguments Parse(int argc, char** argv)
+{
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 < argc)
+                return argv[++i];
+            a.error = arg + " needs a value";
+            return {};
+        };
+        if (arg == "--extcap-interfaces")
+            a.interfaces = true;
+        else if (arg == "--extcap-dlts")
+            a.dlts = true;
+        else if (arg == "--extcap-config")
+            a.config = true;
+        else if (arg == "--capture")
+            a.capture = true;
+        else if (arg == "--extcap-interface")
+            a.interface = value();
+        else if (arg == "--fifo")
+            a.fifo = value();
+        else if (arg == "--baud") {
+            const std::string text = value();
+            char* end = nullptr;
+            const unsigned long baud = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || baud < LowestBaud || baud > HighestBaud)
+                a.error = "--baud takes a whole number from 50 to 4000000, not '" + text + "'";
+            else
+                a.baud = static_cast<unsigned>(baud);
+        } else if (arg == "--extcap-version" || arg == "--extcap-capture-filter" ||
+                   arg == "--extcap-control-in" || arg == "--extcap-control-out" ||
+                   arg == "--log-level" || arg == "--log-file") {
+            if (!inlineValue && i + 1 < argc && argv[i + 1][0] != '-')
+                ++i; // Wireshark's own options: nothing to do with them
+        } else if (arg == "--debug") {
+        } else {
+            a.error = "unknown option " + arg;
+        }
+        if (!a.error.empty())
+            break;
+    }
+    return a;
+}
+
+int Capture(const Arguments& a, const ComPortNames& names, int number, const std::string& device)
+{
+    std::signal(SIGPIPE, SIG_IGN); // a closed fifo shows as a failed write
+    std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGINT, OnStopSignal);
+
+    // The line settings of the link; DTR stays low, so the listener never keys the line.
+    TSerialPortDriver port(MakeSystemPlatform(names));
+    port.SetPortName("\\\\.\\COM" + std::to_string(number));
+    port.SetBaudRate(brCustom);
+    port.SetBaudRateValue(a.baud);
+    port.SetDataBits(db8BITS);
+    port.SetParity(ptNONE);
+    port.SetStopBits(sb1BITS);
+    port.SetHwFlow(hfNONERTSON);
+    port.SetSwFlow(sfNONE);
+    port.SetEnableDTROnOpen(false);
+    port.SetInBufSize(2048);
+    port.SetPollingDelay(40);
+    if (!port.Connect()) {
+        std::cerr << "qtr290-extcap: cannot open COM" << number << " (" << device
+                  << "): missing, in use by another program, or not a serial port\n";
+        return 1;
+    }
+
+    std::FILE* fifo = std::fopen(a.fifo.c_str(), "wb");
+    if (!fifo) {
+        std::cerr << "qtr290-extcap: cannot open the fifo " << a.fifo << '\n';
+        return 1;
+    }
+    pcap::PcapngWriter writer(
+        [fifo](ByteSpan bytes) {
+            return std::fwrite(bytes.data(), 1, bytes.size(), fifo) == bytes.size() &&
+                   std::fflush(fifo) == 0;
+        },
+        "qtr290-extcap",
+        {"COM" + std::to_string(number), device + " at " + std::to_string(a.baud) + " Bd"});
+    pcap::BusCapture capture([&](const pcap::Packet& packet) { writer.Write(packet); });
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    port.SetOnReceiveData([&](TSerialPortDriver&, std::span<const std::uint8_t> data) {
+        capture.Received(data, now());
+    });
+    writer.WriteHeader();
+
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (g_stop || !writer.Ok())
+            QCoreApplication::quit();
+    });
+    watch.start(100);
+    QCoreApplication::exec();
+
+    port.Disconnect();
+    capture.Finish(now());
+    std::fclose(fifo);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const Arguments a = Parse(argc, argv);
+    if (!a.error.empty()) {
+        std::cerr << "qtr290-extcap: " << a.error << '\n';
+        return 2;
+    }
+    const ComPortNames names = PortNames();
+
+    if (a.interfaces) {
+        std::cout << "extcap {version=" << QTR290_VERSION << "}\n";
+        for (const auto& [number, device] : PresentPorts(names))
+            std::cout << "interface {value=" << InterfacePrefix << number
+                      << "}{display=QTR290 bus COM" << number << " (" << device << ")}\n";
+        return 0;
+    }
+
+    const auto number = InterfaceComNumber(a.interface);
+    const auto ports = PresentPorts(names);
+    const auto port = number ? ports.find(*number) : ports.end();
+    if (port == ports.end()) {
+        std::cerr << "qtr290-extcap: no such interface '"
+                  << a.interface << "' (--extcap-interfaces lists them)\n";
+        return 2;
+    }
+    if (a.dlts) {
+        std::cout << "dlt {number=" << pcap::LinkTypeUser0
+                  << "}{name=USER0}{display=QTR290 bus telegrams}\n";
+        return 0;
+    }
+    if (a.config) {
+        std::cout << "arg {number=0}{call=--baud}{display=Baud rate}{type=integer}{range="
+                  << LowestBaud << ',' << HighestBaud << "}{default=" << DefaultBaud
+                  << "}{tooltip=Rate of the bus line (8 data bits, no parity, 1 stop bit)}\n";
+        return 0;
+    }
+    if (a.capture) {
+        if (a.fifo.empty()) {
+            std::cerr << "qtr290-extcap: --capture needs --fifo\n";
+            return 2;
+        }
+        return Capture(a, names, port->first, port->second);
+    }
+    std::cerr << "qtr290-extcap: nothing to do (--extcap-interfaces, --extcap-dlts, "
+                 "--extcap-config or --capture)\n";
+    return 2;
+}
