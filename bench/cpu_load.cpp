@@ -6,7 +6,7 @@
 // time.
 //
 // Usage: cpu_load [--seconds N] [--warmup N] [--baud N] [--poll-interval MS] [--sim PATH]
-//                 [--share-cpus] [--no-answers]
+//                 [--share-cpus] [--no-answers] [--idle]
 // Every answer to a poll costs two guard waits of more than 2 ms each, which spin on the clock
 // by design; --no-answers leaves the queue empty to tell the receive path's share apart.
 #include "main.h"
@@ -36,6 +36,7 @@ struct Options {
     QString sim = QStringLiteral(QTR290_SIM_PATH);
     bool shareCpus = false;
     bool answer = true; // off: no request pending, so no poll is answered
+    bool idle = false;  // a quiet line: the port open on a pseudo-terminal nobody writes to
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -58,6 +59,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.shareCpus = true;
         else if (a == "--no-answers")
             o.answer = false;
+        else if (a == "--idle")
+            o.idle = true;
         else
             return false;
         if (!ok)
@@ -89,22 +92,26 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
-        std::fprintf(stderr, "usage: cpu_load [--seconds N] [--warmup N] [--baud N] "
-                             "[--poll-interval MS] [--sim PATH] [--share-cpus] [--no-answers]\n");
+        std::fprintf(stderr,
+                     "usage: cpu_load [--seconds N] [--warmup N] [--baud N] "
+                     "[--poll-interval MS] [--sim PATH] [--share-cpus] [--no-answers] [--idle]\n");
         return 2;
     }
 
     bench::SimProcess sim(o.sim);
+    test::Pty quiet;
     const double total = o.warmup + o.seconds + 1;
     const QString device =
-        sim.Start({"--baud", QString::number(o.baud), "--saturate", "--poll-interval",
-                   QString::number(o.pollInterval), "--duration", QString::number(total)});
+        o.idle ? QString::fromStdString(quiet.path())
+               : sim.Start({"--baud", QString::number(o.baud), "--saturate", "--poll-interval",
+                            QString::number(o.pollInterval), "--duration", QString::number(total)});
     if (device.isEmpty()) {
         std::fprintf(stderr, "cpu_load: %s\n", qPrintable(sim.Error()));
         return 1;
     }
-    const QString cpus =
-        o.shareCpus ? QStringLiteral("shared by the simulator and the window") : sim.KeepApart();
+    const QString cpus = o.idle        ? QStringLiteral("no simulator")
+                         : o.shareCpus ? QStringLiteral("shared by the simulator and the window")
+                                       : sim.KeepApart();
 
     // The window's own defaults (32 bytes a line), the port and rate of the run.
     const std::string settings = "[Seriovy port]\r\nPort=1\r\nBaud rate=" + std::to_string(o.baud) +
@@ -134,6 +141,13 @@ int main(int argc, char** argv)
     const double cpu = CpuSeconds() - cpu0;
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     topUp.stop();
+    if (o.idle) {
+        std::printf("utility CPU with the port open on a quiet line\n");
+        std::printf("  measured              %.1f s after a %.0f s warm-up\n", seconds, o.warmup);
+        std::printf("  CPU                   %.3f s = %.2f %% of one core\n", cpu,
+                    100.0 * cpu / seconds);
+        return 0;
+    }
     sim.RunUntilFinished(15000);
 
     const auto stats = sim.Stats();

@@ -9,7 +9,7 @@
 // whole path: every intact telegram shown, every byte captured in order.
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
-//                    [--without-capture]
+//                    [--without-capture] [--pcapng]
 #include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
@@ -36,6 +36,7 @@ struct Options {
     unsigned seed = 1;
     bool display = true; // off: only for telling the display's share from the rest
     bool capture = true;
+    bool pcapng = false; // the capture also as pcapng ([Wireshark] Pcapng=1)
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -54,6 +55,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.display = false;
         else if (a == "--without-capture")
             o.capture = false;
+        else if (a == "--pcapng")
+            o.pcapng = true;
         else
             return false;
         if (!ok)
@@ -75,7 +78,8 @@ struct Pass {
 Pass Run(const test::Bytes& stream, const Options& o, bool watch)
 {
     test::WindowFixture window(
-        bench::MeasuringSettings(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200),
+        bench::MeasuringSettings(QStringLiteral("/nonexistent/qtr290-bench-port"), 115200) +
+            (o.pcapng ? "[Wireshark]\r\nPcapng=1\r\n" : ""),
         test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
@@ -122,7 +126,7 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
         std::fprintf(stderr, "usage: window_path [--mib N] [--chunk BYTES] [--seed N] "
-                             "[--without-display] [--without-capture]\n");
+                             "[--without-display] [--without-capture] [--pcapng]\n");
         return 2;
     }
     const auto stream =
@@ -133,8 +137,9 @@ int main(int argc, char** argv)
 
     const double bytes = static_cast<double>(stream.bytes.size());
     const double telegrams = static_cast<double>(stream.intact);
-    std::printf("window receive path, offscreen, display %s, capture file %s, %d-byte chunks\n",
-                o.display ? "on" : "off", o.capture ? "on" : "off", o.chunk);
+    std::printf("window receive path, offscreen, display %s, capture file %s%s, %d-byte chunks\n",
+                o.display ? "on" : "off", o.capture ? "on" : "off", o.pcapng ? " (and pcapng)" : "",
+                o.chunk);
     std::printf(
         "  stream                %.0f bytes: %zu intact telegrams (%zu polls), %zu damaged, "
         "%zu noise bytes\n",

@@ -132,6 +132,20 @@ bool FieldShowsByte(QStringView text, std::uint8_t value)
     return HexNaByte(text) == value;
 }
 
+std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
+                                          bool zapis, ByteSpan dataTLG,
+                                          const std::function<std::uint8_t(int)>& staged)
+{
+    if (!zapis)
+        return BuildReadRequest(target, count);
+    if (count > MaxZapisDat)
+        return {};
+    std::vector<std::uint8_t> data(count);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = i < dataTLG.size() ? dataTLG[i] : staged(int(i + 1));
+    return BuildWriteRequest(target, data);
+}
+
 bool DataLineAccepts(QStringView keyText)
 {
     for (const QChar c : keyText) {

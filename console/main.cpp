@@ -1,6 +1,5 @@
 #include "main.h"
 
-#include "CaptureFile.h"
 #include "Composer.h"
 #include "HexText.h"
 #include "append_exclusive.h"
@@ -187,6 +186,9 @@ void TForm1::FormCreate()
         Edt_PocetBytu->setText(settings.bytesPerLine);
         FPortNames = settings.ports;
         Edt_PocetBytuExit();
+        const int number = LinkPortNumber(Cmb_ComPort->currentIndex() + 1);
+        FCapture.Configure(FLocations.captureFile, settings.pcapng, "COM" + std::to_string(number),
+                           FPortNames.Device(number));
     }
     DescribePorts();
 
@@ -268,6 +270,7 @@ void TForm1::FormClose()
             ShowError(QStringLiteral("Nastavení nelze uložit do souboru %1")
                           .arg(QDir::toNativeSeparators(ini.Path())));
     });
+    FCapture.Finish(QDateTime::currentDateTime());
     Komunikace.reset();
     FPortState = PortState::Closed;
     std::vector<std::uint8_t>().swap(PrijemBuf);
@@ -295,12 +298,12 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
             const QDateTime received = QDateTime::currentDateTime();
             PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
             // The answer to a poll goes out first; the disk and the memos can wait until the
-            // pass is over. The capture line is written however the pass ends.
+            // pass is over. The capture is written however the pass ends.
+            ChunkEntries entries;
             const auto capture = [&] {
                 if (Chk_VystupDoSouboru->isChecked())
-                    PripisDoSouboru(FLocations.captureFile, CaptureChunkLine(Data, received));
+                    FCapture.Chunk(Data, received, entries);
             };
-            ChunkEntries entries;
             try {
                 if (Komunikace)
                     Komunikace->ZpracujPrijem(
@@ -443,19 +446,13 @@ void TForm1::PrepocitejData()
 
 std::vector<std::uint8_t> TForm1::TelegramToQueue() const
 {
+    if (!Komunikace)
+        return {};
     const RequestTarget target{
         HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
         AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
-    const std::uint8_t count = HexNaByte(Edt_DataLen->text());
-    if (!IsWrite())
-        return BuildReadRequest(target, count);
-    if (count > MaxZapisDat || !Komunikace)
-        return {};
-    // Positions beyond the data line carry what the link has staged there before.
-    std::vector<std::uint8_t> staged(count);
-    for (std::size_t i = 0; i < staged.size(); ++i)
-        staged[i] = i < DataTLG.size() ? DataTLG[i] : Komunikace->StagedDataByte(int(i + 1));
-    return BuildWriteRequest(target, staged);
+    return RequestAsQueued(target, HexNaByte(Edt_DataLen->text()), IsWrite(), DataTLG,
+                           [this](int position) { return Komunikace->StagedDataByte(position); });
 }
 
 void TForm1::MarkFieldsThatDifferFromTelegram()
@@ -501,7 +498,7 @@ bool TForm1::QueueFromComposer()
     }
     Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
     if (Chk_VystupDoSouboru->isChecked())
-        PripisDoSouboru(FLocations.captureFile, CaptureQueuedLine(QDateTime::currentDateTime()));
+        FCapture.Queued(QDateTime::currentDateTime());
     // What was staged now fills the positions a longer Count reaches next time.
     MarkFieldsThatDifferFromTelegram();
     return true;
@@ -519,6 +516,8 @@ void TForm1::Button4Click()
     if (Komunikace)
         Komunikace->PosliCekajici();
     VypisOdeslany();
+    if (Komunikace && Komunikace->DelkaPosledni() != 0 && Chk_VystupDoSouboru->isChecked())
+        FCapture.Sent(Komunikace->PosledniTLG(), QDateTime::currentDateTime());
 }
 
 void TForm1::Btn_TestKomunikaceClick()

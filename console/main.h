@@ -8,6 +8,7 @@
 #include "Komunikace.h"
 #include "filelocations.h"
 #include "portstatus.h"
+#include "trafficcapture.h"
 #include "trafficdisplay.h"
 
 #include <QMainWindow>
@@ -187,6 +188,7 @@ private:
     TForm1Options FOptions;
     ComPortNames FPortNames;  // [Porty], as read at start
     FileLocations FLocations; // of "nastaveni.ini" and "incoming.txt"
+    TrafficCapture FCapture;  // what "Výstup do souboru" writes
     QLabel* FStatusPanel = nullptr;
     PortState FPortState = PortState::Closed;
     bool FClosed = false;

@@ -8,6 +8,7 @@ constexpr char SectionPort[] = "Seriovy port";
 constexpr char SectionFilter[] = "Filtruj prichozi";
 constexpr char SectionProgram[] = "Program";
 constexpr char SectionPorts[] = "Porty";
+constexpr char SectionWireshark[] = "Wireshark";
 
 constexpr char KeyPort[] = "Port";
 constexpr char KeyBaudRate[] = "Baud rate";
@@ -15,6 +16,7 @@ constexpr char KeyFilterOn[] = "Zapnuto";
 constexpr char KeyFilterFrom[] = "Zarizeni";
 constexpr char KeyFilterTo[] = "Adresat";
 constexpr char KeyBytesPerLine[] = "Pocet bytu na radku";
+constexpr char KeyPcapng[] = "Pcapng";
 
 QString Read(const IniProfile& ini, const char* section, const char* key, const QString& fallback)
 {
@@ -34,6 +36,7 @@ Settings ReadSettings(const IniProfile& ini)
     settings.filterTo = Read(ini, SectionFilter, KeyFilterTo, defaults.filterTo);
     settings.bytesPerLine = Read(ini, SectionProgram, KeyBytesPerLine, defaults.bytesPerLine);
     settings.ports = ComPortNames::FromEntries(ini.ReadSection(SectionPorts));
+    settings.pcapng = ini.ReadInteger(SectionWireshark, KeyPcapng, 0) != 0;
     return settings;
 }
 

@@ -18,7 +18,8 @@ struct Settings {
     QString filterFrom = QStringLiteral("00");
     QString filterTo = QStringLiteral("3f");
     QString bytesPerLine = QStringLiteral("32");
-    ComPortNames ports; // [Porty]
+    ComPortNames ports;  // [Porty]
+    bool pcapng = false; // [Wireshark] Pcapng: the capture also as pcapng; read, never written
 };
 
 // Missing keys, and "Port" or "Zapnuto" values that are no integer, give the defaults above.

@@ -66,6 +66,8 @@ private slots:
     void receiveErrorIsReportedAfterTheTickOnce();
     void pollInAChunkIsAnsweredBeforeTheChunkIsShown_data();
     void pollInAChunkIsAnsweredBeforeTheChunkIsShown();
+    void pcapngBesideTheCaptureFileWhenAsked_data();
+    void pcapngBesideTheCaptureFileWhenAsked();
 };
 
 void DisplayTest::goodTelegramInChunks_data()
@@ -523,6 +525,89 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
     QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
     QCOMPARE(w.CaptureLines().back().right(qsizetype(HexText(chunk).size() + 1)),
              QByteArray(HexText(chunk).toLatin1() + '\r'));
+}
+
+namespace {
+struct PcapngPacket {
+    std::uint32_t flags = 0;
+    Bytes bytes;
+};
+
+// The Enhanced Packet Blocks of a pcapng file (little-endian, as written here).
+std::vector<PcapngPacket> PcapngPackets(const QByteArray& file)
+{
+    const auto u32 = [&](qsizetype at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | std::uint8_t(file[at + i]);
+        return v;
+    };
+    std::vector<PcapngPacket> packets;
+    for (qsizetype at = 0; at + 12 <= file.size();) {
+        const std::uint32_t type = u32(at);
+        const std::uint32_t length = u32(at + 4);
+        if (length < 12 || at + length > file.size())
+            break;
+        if (type == 6) {
+            const std::uint32_t captured = u32(at + 20);
+            PcapngPacket packet;
+            packet.bytes.assign(file.begin() + at + 28, file.begin() + at + 28 + captured);
+            // The flags option (code 2) follows the padded data.
+            const qsizetype options = at + 28 + ((captured + 3) & ~3u);
+            if (options + 8 <= at + length && (u32(options) & 0xFFFF) == 2)
+                packet.flags = u32(options + 4);
+            packets.push_back(packet);
+        }
+        at += length;
+    }
+    return packets;
+}
+} // namespace
+
+void DisplayTest::pcapngBesideTheCaptureFileWhenAsked_data()
+{
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("asked in the settings file") << true;
+    QTest::newRow("not asked") << false;
+}
+
+// The traffic also goes into incoming-live.pcapng when the settings file asks for it and the
+// capture is on: received telegrams inbound, transmissions (lead byte kept) outbound, in the order
+// they happened. The capture file's lines are the same either way.
+void DisplayTest::pcapngBesideTheCaptureFileWhenAsked()
+{
+    QFETCH(bool, asked);
+    WindowFixture w(asked ? "[Wireshark]\r\nPcapng=1\r\n" : "");
+    TForm1& f = *w.form;
+    f.Chk_VystupDoSouboru->setChecked(true);
+    w.Click(f.Btn_TestKomunikace);
+    w.Receive(Poll);
+    w.Receive(Bytes(ReadRequest.begin(), ReadRequest.begin() + 4));
+    w.Receive(Bytes(ReadRequest.begin() + 4, ReadRequest.end()));
+    w.Click(f.Btn_TestKomunikace);
+    w.Click(f.Button4);
+    f.close();
+
+    QCOMPARE(w.CaptureLines().size(), 6); // three queued lines, three chunks
+    const QString pcapng = w.dir.filePath(QStringLiteral("incoming-live.pcapng"));
+    QCOMPARE(QFile::exists(pcapng), asked);
+    if (!asked)
+        return;
+    QFile file(pcapng);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith(QByteArray::fromHex("0a0d0d0a")));
+    Bytes sent = ReadRequest;
+    sent.insert(sent.begin(), 0xFF);
+    const std::vector<PcapngPacket> packets = PcapngPackets(bytes);
+    QCOMPARE(packets.size(), size_t(4));
+    QCOMPARE(packets[0].bytes, Poll);
+    QCOMPARE(packets[0].flags & 3u, 1u); // inbound
+    QCOMPARE(packets[1].bytes, sent);
+    QCOMPARE(packets[1].flags & 3u, 2u); // outbound
+    QCOMPARE(packets[2].bytes, ReadRequest);
+    QCOMPARE(packets[3].bytes, sent);
+    QCOMPARE(packets[3].flags & 3u, 2u);
 }
 
 int main(int argc, char** argv)

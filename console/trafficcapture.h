@@ -1,0 +1,50 @@
+// What the capture check box turns on: the capture file's lines ("incoming.txt") and, when the
+// settings file asks for it ([Wireshark] Pcapng=1), the same traffic as pcapng beside it
+// ("incoming-live.pcapng"), one telegram per packet, for Wireshark.
+#pragma once
+
+#include "bus_capture.h"
+#include "pcapng.h"
+#include "telegram.h"
+#include "trafficdisplay.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+#include <memory>
+#include <string>
+
+namespace qtr290 {
+
+inline constexpr char PcapngFileName[] = "incoming-live.pcapng";
+
+class TrafficCapture {
+public:
+    // The capture file's path; the pcapng file goes beside it when `pcapng` is set. The
+    // interface's name and description ("COM1", "/dev/ttyUSB0") label the pcapng packets.
+    void Configure(const QString& captureFile, bool pcapng, const std::string& interfaceName,
+                   const std::string& interfaceDescription);
+
+    // A received chunk, and the transmissions the link made while it was framed.
+    void Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries);
+    // A request was queued ("Cteni dat").
+    void Queued(const QDateTime& when);
+    // The link put these bytes (0xFF and a telegram) on the line outside a chunk.
+    void Sent(ByteSpan lineBytes, const QDateTime& when);
+    // The session ends: the pcapng file gets what the framer still holds.
+    void Finish(const QDateTime& when);
+
+    QString PcapngPath() const { return FPcapngFile.fileName(); }
+
+private:
+    bool PcapngOpen();
+
+    QString FCaptureFile;
+    bool FPcapngWanted = false;
+    QFile FPcapngFile;
+    std::unique_ptr<pcap::PcapngWriter> FWriter;
+    std::unique_ptr<pcap::BusCapture> FBus;
+};
+
+} // namespace qtr290
