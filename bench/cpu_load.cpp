@@ -69,13 +69,6 @@ bool ParseArgs(const QStringList& args, Options& o)
     return o.seconds > 0 && o.warmup >= 0 && o.baud > 0 && o.pollInterval > 0;
 }
 
-void RunEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 double CpuSeconds()
 {
     rusage usage{};
@@ -133,11 +126,11 @@ int main(int argc, char** argv)
     if (o.answer)
         topUp.start(100);
 
-    RunEventLoop(int(o.warmup * 1000));
+    bench::RunEventLoop(int(o.warmup * 1000));
     const double cpu0 = CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    RunEventLoop(int(o.seconds * 1000));
+    bench::RunEventLoop(int(o.seconds * 1000));
     const double cpu = CpuSeconds() - cpu0;
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     topUp.stop();

@@ -86,13 +86,6 @@ bool ParseArgs(const QStringList& args, Options& o)
            o.pollInterval > 0;
 }
 
-void RunEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 double LoadAverage()
 {
     double load = -1;
@@ -219,14 +212,14 @@ int main(int argc, char** argv)
 
     std::fprintf(stderr, "soak: %s, %.0f s (warm-up %.0f s)\n", qPrintable(device), o.seconds,
                  o.warmup);
-    RunEventLoop(static_cast<int>(o.warmup * 1000));
+    bench::RunEventLoop(static_cast<int>(o.warmup * 1000));
     const bench::Memory atStart = bench::ResidentMemory();
     const long long shownAtStart = shown.count;
     const bool finished =
         sim.RunUntilFinished(static_cast<int>((o.seconds - o.warmup) * 1000) + 15000);
     topUp.stop();
     // What the simulator wrote last is read at the next tick or two.
-    RunEventLoop(500);
+    bench::RunEventLoop(500);
     watch.stop();
     const bench::Memory atEnd = bench::ResidentMemory();
     const double loadAtEnd = LoadAverage();

@@ -3,6 +3,7 @@
 #include "radiogroup.h"
 
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -106,6 +107,13 @@ void MemoWatch::KeepShort(int lines)
     Flush();
     if (memo_->blockCount() > lines)
         memo_->clear();
+}
+
+void RunEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 std::string MeasuringSettings(const QString& device, int baud)

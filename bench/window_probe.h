@@ -79,6 +79,9 @@ std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long 
 // Hexadecimal pairs of a display line as bytes; anything else between them is skipped.
 std::vector<std::uint8_t> HexBytes(const QString& text);
 
+// Runs the event loop for `ms` milliseconds.
+void RunEventLoop(int ms);
+
 struct Memory {
     long long peakKiB = -1;     // VmHWM
     long long residentKiB = -1; // VmRSS

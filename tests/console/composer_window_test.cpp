@@ -392,29 +392,17 @@ void ComposerWindowTest::sendNowAlwaysSendsTheOldestOnAPseudoTerminal()
     WindowFixture w(pty.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
     QVERIFY(f.Komunikace->SeriovyPort().Connected());
-    const auto lineReceives = [&](const Bytes& expected) {
-        Bytes line;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                const Bytes more = pty.receive();
-                line.insert(line.end(), more.begin(), more.end());
-                return line.size() >= expected.size();
-            }(),
-            3000);
-        QCOMPARE(line, expected);
-    };
-
     w.Click(f.Btn_TestKomunikace);
     w.Select(f.Rgp_druhTLG, 1);
     f.Cmb_Data->setEditText(QString(2 * 244, QLatin1Char('a')));
     w.Click(f.Button4);
     QCOMPARE(w.messages.size(), size_t(1));
-    lineReceives(WithLead(ReadRequest));
+    QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
 
     TypeData(f, QStringLiteral("12 34"));
     w.Click(f.Button4);
     QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
-    lineReceives(WithLead(ReadRequest));
+    QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
     QCOMPARE(Lines(f.Memo3),
              (QStringList{HexText(WithLead(ReadRequest)), HexText(WithLead(ReadRequest))}));
     QCOMPARE(w.messages.size(), size_t(1));
@@ -441,16 +429,8 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     QVERIFY(pty.receive().empty()); // nothing goes out before a poll
 
     QVERIFY(pty.send(Poll));
-    Bytes line;
     const Bytes expected = WithLead(FramWrite);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            const Bytes more = pty.receive();
-            line.insert(line.end(), more.begin(), more.end());
-            return line.size() >= expected.size();
-        }(),
-        3000);
-    QCOMPARE(line, expected);
+    QCOMPARE(ReceiveWhileRunning(pty, expected.size()), expected);
     QCOMPARE(Lines(f.Memo3), QStringList{HexText(expected)});
     QCOMPARE(Lines(f.Memo1), QStringList{PollText});
 }

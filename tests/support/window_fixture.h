@@ -11,6 +11,7 @@
 #include "radiogroup.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -156,6 +157,21 @@ inline QStringList Lines(const QPlainTextEdit* memo)
     for (QTextBlock block = memo->document()->begin(); block.isValid(); block = block.next())
         lines << block.text();
     return lines;
+}
+
+// What the device side of the pseudo-terminal has written, waiting up to `ms` for `count`
+// bytes with the event loop running (the window answers from its polling tick).
+inline Bytes ReceiveWhileRunning(const Pty& pty, std::size_t count, int ms = 3000)
+{
+    Bytes line;
+    QElapsedTimer waited;
+    waited.start();
+    while (line.size() < count && waited.elapsed() < ms) {
+        QTest::qWait(5);
+        const Bytes more = pty.receive();
+        line.insert(line.end(), more.begin(), more.end());
+    }
+    return line;
 }
 
 inline QString HexText(const Bytes& bytes)
