@@ -42,18 +42,24 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
   qtr290_gzip(${pack}/debian/changelog changelog)
   set(compressed ${out}/qtr290.1.gz ${out}/changelog.gz)
   install(FILES ${out}/qtr290.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  if(TARGET qtr290-sim AND NOT QTR290_HELP2MAN)
-    message(WARNING "help2man is missing (Debian package help2man): no manual page for qtr290-sim")
-  elseif(TARGET qtr290-sim)
-    add_custom_command(OUTPUT ${out}/qtr290-sim.1
+  # The command-line programs' pages are made from their --help.
+  foreach(program qtr290-sim qtr290-pcap)
+    if(NOT TARGET ${program})
+      continue()
+    endif()
+    if(NOT QTR290_HELP2MAN)
+      message(WARNING "help2man is missing (Debian package help2man): no manual page for ${program}")
+      continue()
+    endif()
+    add_custom_command(OUTPUT ${out}/${program}.1
       COMMAND ${QTR290_HELP2MAN} --no-info --version-string=${PROJECT_VERSION}
-              --include=${pack}/man/qtr290-sim.h2m --output=${out}/qtr290-sim.1
-              $<TARGET_FILE:qtr290-sim>
-      DEPENDS qtr290-sim ${pack}/man/qtr290-sim.h2m VERBATIM)
-    qtr290_gzip(${out}/qtr290-sim.1 qtr290-sim.1)
-    list(APPEND compressed ${out}/qtr290-sim.1.gz)
-    install(FILES ${out}/qtr290-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+              --include=${pack}/man/${program}.h2m --output=${out}/${program}.1
+              $<TARGET_FILE:${program}>
+      DEPENDS ${program} ${pack}/man/${program}.h2m VERBATIM)
+    qtr290_gzip(${out}/${program}.1 ${program}.1)
+    list(APPEND compressed ${out}/${program}.1.gz)
+    install(FILES ${out}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
   add_custom_target(qtr290_compressed ALL DEPENDS ${compressed})
   install(FILES ${pack}/debian/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT debian EXCLUDE_FROM_ALL)

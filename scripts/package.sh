@@ -18,7 +18,10 @@ packages=(
 
 # Debian's own compiler and linker flags, all hardening on.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+# Prefix /usr: GNUInstallDirs then gives Debian's multiarch library folder, where Wireshark
+# looks for extcap programs and Lua plugins.
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DBUILD_TESTING=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" ${CMAKE_EXTRA_ARGS:-}
 cmake --build "$build_dir" -j2
