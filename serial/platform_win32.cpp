@@ -50,12 +50,11 @@ std::uint32_t DCBFlagsWord(const DCB& dcb)
 bool DeviceGoneError(DWORD error)
 {
     switch (error) {
-    case ERROR_ACCESS_DENIED: // FTDI's driver, once the adapter is pulled
-    case ERROR_NOT_READY:     // Wine, for EIO from the tty
-    case ERROR_BAD_COMMAND:   // usbser.sys
-    case ERROR_GEN_FAILURE:   // Prolific and others
-    case ERROR_DEV_NOT_EXIST: // the device is no longer available
-    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_ACCESS_DENIED:     // FTDI's driver, once the adapter is pulled
+    case ERROR_NOT_READY:         // Wine, for EIO from the tty
+    case ERROR_BAD_COMMAND:       // usbser.sys
+    case ERROR_GEN_FAILURE:       // Prolific and others
+    case ERROR_DEV_NOT_EXIST:     // the device is no longer available
     case ERROR_OPERATION_ABORTED: // I/O ended by the removal
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
