@@ -35,10 +35,12 @@ DeviceIdentity IdentifyDevice(const std::string& path, const std::string& byIdDi
         identity.node.clear();
         return identity;
     }
-    for (const auto& entry : fs::directory_iterator(byIdDir, error)) {
+    // No exceptions: this runs from a timer of the event loop.
+    for (fs::directory_iterator entry(byIdDir, error), end; !error && entry != end;
+         entry.increment(error)) {
         std::error_code linkError;
-        if (fs::canonical(entry.path(), linkError).string() == identity.node && !linkError)
-            identity.byId.push_back(entry.path().filename().string());
+        if (fs::canonical(entry->path(), linkError).string() == identity.node && !linkError)
+            identity.byId.push_back(entry->path().filename().string());
     }
     std::sort(identity.byId.begin(), identity.byId.end());
     return identity;
