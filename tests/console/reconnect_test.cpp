@@ -79,7 +79,6 @@ private slots:
     void watchChecksOnlyWhileWaitingAndReopensOnce();
     void portListMarksDevicesAndFollowsTheirComingAndGoing();
     void lostDeviceIsClosedAwaitedAndReopened();
-    void refusedReopeningKeepsWaitingWithTheQueue();
 };
 
 void ReconnectTest::identityByIdLinksAndLinksToPseudoTerminals()
@@ -321,43 +320,6 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
     w.Select(f.Rgp_Stav, 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
-    QVERIFY(w.messages.empty());
-}
-
-void ReconnectTest::refusedReopeningKeepsWaitingWithTheQueue()
-{
-    // A scripted line, and a probe that says the device's node is there whenever the test
-    // says so; checks run by hand instead of by the timer.
-    bool nodeThere = true;
-    PortProbe probe;
-    probe.devices = [] { return std::vector<SerialDevice>{}; };
-    probe.identify = [&](const std::string& path) {
-        return DeviceIdentity{path, nodeThere ? path : std::string(), {}};
-    };
-    Window w({}, Window::ScriptedLine, probe);
-    TForm1& f = *w.form;
-    auto* watch = f.findChild<PortWatch*>();
-    w.Click(f.Btn_PosliTLG);
-
-    w.line->gone = true;
-    nodeThere = false;
-    QVERIFY(w.line->tick());  // the step that finds it gone
-    QVERIFY(!w.line->tick()); // and no more steps
-    QVERIFY(!w.Port().Connected());
-    QVERIFY(watch->Waiting());
-    QCOMPARE(w.line->closes, 1);
-
-    // The node is back before the device can be opened (udev still at its permissions).
-    nodeThere = true;
-    watch->Check();
-    QVERIFY(watch->Waiting());
-    QVERIFY(w.Status().endsWith(QStringLiteral("zařízení odpojeno, čekám na jeho návrat")));
-    w.line->gone = false;
-    watch->Check();
-    QVERIFY(!watch->Waiting());
-    QVERIFY(w.Port().Connected());
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
-    QCOMPARE(w.Opened().size(), size_t(3));
     QVERIFY(w.messages.empty());
 }
 

@@ -472,26 +472,5 @@ TEST(SerialDriverOnPty, TimerDeliversThroughTheEventLoop)
     EXPECT_EQ(calls, 1);
 }
 
-// The polling timer finds the loss by itself, says so once and stops.
-TEST(SerialDriverOnPty, LossStopsThePollingTimer)
-{
-    DriverOnPty rig;
-    int lost = 0;
-    rig.port.SetOnDeviceLost([&](TSerialPortDriver&) { ++lost; });
-    ASSERT_TRUE(rig.port.Connect());
-    rig.pty.closeMaster();
-    QElapsedTimer clock;
-    clock.start();
-    while (lost == 0 && clock.elapsed() < 3000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_EQ(lost, 1);
-    EXPECT_LT(clock.elapsed(), 500) << "within a few polling periods (10 ms)";
-    EXPECT_TRUE(rig.port.DeviceLost());
-    clock.restart();
-    while (clock.elapsed() < 200)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(lost, 1);
-}
-
 } // namespace
 } // namespace qtr290
