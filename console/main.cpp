@@ -47,12 +47,6 @@ std::string Utf8(const QString& text)
     return text.toUtf8().toStdString();
 }
 
-// What the link does with an item's number: its port number is one byte wide.
-int LinkPortNumber(int itemNumber)
-{
-    return static_cast<std::uint8_t>(itemNumber);
-}
-
 } // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
@@ -64,6 +58,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     VytvorOvladace();
+    FPortWatch = new PortWatch(FOptions.portProbe, this);
     // The composer's handlers are attached before start-up, so that the fields start-up
     // sets pull their derived fields along.
     ConnectComposer();
@@ -115,6 +110,10 @@ void TForm1::ConnectEvents()
         UpdateStatus();
     });
     connect(Cmb_ComPort, &QComboBox::currentIndexChanged, this, [this] { UpdateStatus(); });
+    connect(FPortWatch, &PortWatch::DevicesChanged, this, [this] {
+        DescribePorts();
+        UpdateStatus();
+    });
     Edt_PocetBytu->installEventFilter(this);
     Cmb_Data->installEventFilter(this);
     if (Cmb_Data->lineEdit())
@@ -201,35 +200,10 @@ void TForm1::FormCreate()
                                                                  : MakeSystemPlatform(FPortNames));
     Komunikace->NastavVychozi();
     Komunikace->NastavPort(static_cast<std::uint8_t>(Cmb_ComPort->currentIndex() + 1));
+    Komunikace->SeriovyPort().SetOnDeviceLost([this](TSerialPortDriver&) { PortLost(); });
 
     if (!OpenPort())
         ShowMessage(MessageKind::Warning, TextPortNelzeOtevrit);
-}
-
-void TForm1::DescribePorts()
-{
-    for (int i = 0; i < Cmb_ComPort->count(); ++i) {
-        const int number = LinkPortNumber(i + 1);
-        Cmb_ComPort->setItemData(i, ComPortDescription(number, FPortNames.Device(number)),
-                                 Qt::ToolTipRole);
-    }
-}
-
-bool TForm1::OpenPort()
-{
-    const int baudRate = StrToInt(Utf8(Edt_BaudRate->text()));
-    if (!Komunikace->Otevri(baudRate)) {
-        FPortState = PortState::Failed;
-        return false;
-    }
-    Komunikace->NastavDTR(false);
-    // Attached at every opening: an operator who reconnects expects to see traffic.
-    Komunikace->NastavPrijem(
-        [this](TSerialPortDriver& sender, std::span<const std::uint8_t> bytes) {
-            PrijmiData(sender, bytes);
-        });
-    FPortState = PortState::Open;
-    return true;
 }
 
 void TForm1::Edt_PocetBytuExit()
@@ -243,6 +217,7 @@ void TForm1::Rgp_StavClick()
 {
     if (!Komunikace)
         return;
+    FPortWatch->Stop(); // the operator's choice ends a wait for a lost device
     if (Rgp_Stav->ItemIndex() == 1) {
         Komunikace->Zavri();
         FPortState = PortState::Closed;
@@ -271,6 +246,7 @@ void TForm1::FormClose()
                           .arg(QDir::toNativeSeparators(ini.Path())));
     });
     FCapture.Finish(QDateTime::currentDateTime());
+    FPortWatch->Stop();
     Komunikace.reset();
     FPortState = PortState::Closed;
     std::vector<std::uint8_t>().swap(PrijemBuf);
@@ -541,26 +517,7 @@ void TForm1::Btn_VymazBufferClick()
         Komunikace->VymazFrontu();
 }
 
-// ---- Status line and messages ----
-
-QString TForm1::StatusText() const
-{
-    if (!Komunikace)
-        return {};
-    PortStatus status;
-    status.portName = Komunikace->SeriovyPort().PortName();
-    status.device = FPortNames.Resolve(status.portName);
-    status.state = FPortState;
-    status.failure = Komunikace->SeriovyPort().LastOpenFailure();
-    status.chosenNumber = LinkPortNumber(Cmb_ComPort->currentIndex() + 1);
-    status.chosenDevice = FPortNames.Device(status.chosenNumber);
-    return PortStatusText(status);
-}
-
-void TForm1::UpdateStatus()
-{
-    FStatusPanel->setText(StatusText());
-}
+// ---- Messages ----
 
 void TForm1::ShowError(const QString& text)
 {

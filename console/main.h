@@ -2,12 +2,14 @@
 // reading as its steps. The work lives in units beside it: the controls' layout
 // (main_controls.cpp), the settings file (settings.h), the traffic display
 // (trafficdisplay.h), the capture file (CaptureFile.h), the composer's arithmetic
-// (Composer.h) and the status line (portstatus.h).
+// (Composer.h), the status line (portstatus.h) and the watch over the serial devices
+// (reconnect.h). The port's handlers are in main_port.cpp.
 #pragma once
 
 #include "Komunikace.h"
 #include "filelocations.h"
 #include "portstatus.h"
+#include "reconnect.h"
 #include "trafficcapture.h"
 #include "trafficdisplay.h"
 
@@ -46,6 +48,8 @@ struct TForm1Options {
     std::function<std::unique_ptr<SerialPlatform>()> platform;
     // Shows a message to the operator; empty: a modal message box. Tests capture here.
     std::function<void(MessageKind, const QString&)> zprava;
+    // How the serial devices are listed and recognised; empty: the system's.
+    PortProbe portProbe;
 };
 
 class TForm1 : public QMainWindow {
@@ -171,6 +175,12 @@ private:
     void DescribePorts();
     // Opens the port at the baud rate in Edt_BaudRate; true when it is open.
     bool OpenPort();
+    void PortOpened();
+    // The port's device has gone (from inside its polling step): close, wait for it.
+    void PortLost();
+    // The lost device is back: opens it as it was while "Připojeno" is selected.
+    bool ReopenLostPort();
+    std::string PortDevice() const; // the device the link's port name stands for
     void UpdateStatus();
     void ShowMessage(MessageKind kind, const QString& text);
     void Report(const QString& text, ReportMode mode);
@@ -189,6 +199,7 @@ private:
     ComPortNames FPortNames;  // [Porty], as read at start
     FileLocations FLocations; // of "nastaveni.ini" and "incoming.txt"
     TrafficCapture FCapture;  // what "Výstup do souboru" writes
+    PortWatch* FPortWatch = nullptr;
     QLabel* FStatusPanel = nullptr;
     PortState FPortState = PortState::Closed;
     bool FClosed = false;

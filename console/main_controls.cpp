@@ -98,6 +98,8 @@ void TForm1::VytvorOvladace()
         Cmb_ComPort = Named(new QComboBox(central), "Cmb_ComPort");
         Cmb_ComPort->setMaxVisibleItems(16);
         Cmb_ComPort->setMinimumContentsLength(6);
+        // Room for the marker of an existing device, which may come after the first show.
+        Cmb_ComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         Edt_BaudRate = Named(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
         Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
         port->addWidget(labelFor(QStringLiteral("Port"), Cmb_ComPort), 0, 0);

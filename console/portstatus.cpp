@@ -38,6 +38,8 @@ QString PortStatusText(const PortStatus& status)
         number ? QStringLiteral("COM%1").arg(*number) : QString::fromStdString(status.portName);
     if (!status.device.empty() && status.device != status.portName)
         text += QStringLiteral(" = ") + QString::fromStdString(status.device);
+    if (!status.adapter.isEmpty())
+        text += QStringLiteral(" (") + status.adapter + QLatin1Char(')');
     text += QStringLiteral(": ");
 
     switch (status.state) {
@@ -49,6 +51,9 @@ QString PortStatusText(const PortStatus& status)
         break;
     case PortState::Failed:
         text += FailureText(status.failure);
+        break;
+    case PortState::Lost:
+        text += QStringLiteral("zařízení odpojeno, čekám na jeho návrat");
         break;
     }
 

@@ -3,12 +3,15 @@
 # display (Xvfb), with live traffic. The window runs in tests/console/qtr290-windowshot, which
 # is the program's window plus the operator's part (START, then a FRAM write of 12 34), so
 # that Memo1 shows polls and the device's answers and Memo3 the transmitted telegrams.
-# Usage: scripts/screenshot.sh [output.png]   (BUILD_DIR: the build directory, default build;
-# SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5)
+# With "ports" the utility talks on COM3 and the picture shows the port list opened as well,
+# where COM1 is marked when /dev/ttyS0 exists.
+# Usage: scripts/screenshot.sh [output.png [ports]]   (BUILD_DIR: the build directory, default
+# build; SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build"}
 output=${1:-"$here/docs/window.png"}
+mode=${2:-}
 settle=${SETTLE_SECONDS:-5}
 
 shot="$build_dir/tests/console/qtr290-windowshot"
@@ -55,10 +58,13 @@ device=$(head -n1 "$work/sim.out")
 
 # A fresh program directory: the operator's settings stay out of the picture.
 mkdir -p "$work/run"
-printf '[Seriovy port]\r\nPort=1\r\n\r\n[Porty]\r\nCOM1=%s\r\n' "$device" >"$work/run/nastaveni.ini"
+port=1
+[ "$mode" = ports ] && port=3
+printf '[Seriovy port]\r\nPort=%s\r\n\r\n[Porty]\r\nCOM%s=%s\r\n' "$port" "$port" "$device" \
+  >"$work/run/nastaveni.ini"
 
 mkdir -p "$(dirname "$output")"
-if ! "$shot" "$work/run" "$output" "$settle" >"$work/shot.log" 2>&1; then
+if ! "$shot" "$work/run" "$output" "$settle" $mode >"$work/shot.log" 2>&1; then
   echo "screenshot: the window did not finish:" >&2
   cat "$work/shot.log" >&2
   exit 1

@@ -8,7 +8,7 @@ build_type=${BUILD_TYPE:-RelWithDebInfo}
 
 packages=(
   g++ cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
   help2man

@@ -193,6 +193,7 @@ bool TSerialPortDriver::Connect()
         return false;
     }
     ++FEpoch;
+    FDeviceLost = false;
     if (!ApplySettings()) {
         FLastOpenFailure = OpenFailure::Settings;
         Disconnect();
@@ -217,6 +218,7 @@ void TSerialPortDriver::Disconnect()
     FPlatform->stopTimer();
     FPlatform->close();
     ++FEpoch;
+    FDeviceLost = false;
 }
 
 bool TSerialPortDriver::ApplySettings()
@@ -360,25 +362,44 @@ bool TSerialPortDriver::ReadInto(std::size_t count, std::size_t& got)
     // Callers keep count within the buffer; the clamps keep a faulty backend inside it too.
     count = std::min(count, FReadBuffer.size());
     const auto result = FPlatform->read(std::span(FReadBuffer).first(count));
-    if (!result)
+    if (!result) {
+        CheckDeviceLost(); // callers end the step on a failed read
         return false;
+    }
     got = std::min(*result, count);
     return true;
+}
+
+void TSerialPortDriver::CheckDeviceLost()
+{
+    if (FDeviceLost || !FPlatform->deviceLost())
+        return;
+    // Nothing will come from it again: polling on would only spin through failing calls.
+    FDeviceLost = true;
+    FPlatform->stopTimer();
+    FPacketStartTick.reset();
+    ++FEpoch;
+    if (FOnDeviceLost) {
+        const TNotifyEvent handler = FOnDeviceLost;
+        handler(*this);
+    }
 }
 
 void TSerialPortDriver::TimerWndProc()
 {
     // A handler that runs a nested event loop would otherwise re-enter and overwrite the
     // buffer that the outer handler is still reading.
-    if (FInStep || !Connected())
+    if (FInStep || !Connected() || FDeviceLost)
         return;
     StepGuard guard(FInStep);
     const std::uint32_t epoch = FEpoch;
 
     std::uint32_t inQueue = 0;
     std::uint32_t outQueue = 0;
-    if (!FPlatform->queueCounts(inQueue, outQueue))
+    if (!FPlatform->queueCounts(inQueue, outQueue)) {
+        CheckDeviceLost();
         return;
+    }
     std::size_t queued = inQueue;
     std::size_t got = 0;
 

@@ -98,6 +98,7 @@ public:
         std::function<void(TSerialPortDriver& Sender, std::span<const std::uint8_t> Data)>;
     using TReceivePacketEvent =
         std::function<void(TSerialPortDriver& Sender, std::span<const std::uint8_t> Packet)>;
+    using TNotifyEvent = std::function<void(TSerialPortDriver& Sender)>;
 
     static constexpr std::uint32_t MinBufSize = 128;
     static constexpr std::uint32_t MaxBufSize = 8192;
@@ -132,6 +133,7 @@ public:
     bool CheckLineStatus() const { return FCheckLineStatus; }
     const TReceiveDataEvent& OnReceiveData() const { return FOnReceiveData; }
     const TReceivePacketEvent& OnReceivePacket() const { return FOnReceivePacket; }
+    const TNotifyEvent& OnDeviceLost() const { return FOnDeviceLost; }
 
     // Ignored while open, and for values outside their enumeration.
     void SetPort(TPortNumber Value);
@@ -159,12 +161,18 @@ public:
     void SetCheckLineStatus(bool Value) { FCheckLineStatus = Value; }
     void SetOnReceiveData(TReceiveDataEvent Handler) { FOnReceiveData = std::move(Handler); }
     void SetOnReceivePacket(TReceivePacketEvent Handler) { FOnReceivePacket = std::move(Handler); }
+    // Raised once, from the polling step, when the open device has gone; polling has stopped
+    // by then. The handler may Disconnect.
+    void SetOnDeviceLost(TNotifyEvent Handler) { FOnDeviceLost = std::move(Handler); }
 
     bool Connect();
     // Why the last Connect() failed; None after a successful one.
     OpenFailure LastOpenFailure() const { return FLastOpenFailure; }
     void Disconnect();
     bool Connected() const { return FPlatform->isOpen(); }
+    // The open device has gone: the polling step found it so and stopped polling. The port
+    // stays open (every call on it fails) until Disconnect; Connect and Disconnect clear it.
+    bool DeviceLost() const { return FDeviceLost; }
     bool ApplySettings();
     bool FlushBuffers(bool InBuffer, bool OutBuffer);
     // 65535 while closed; 0 when the output queue cannot be read or holds OutBufSize or more.
@@ -177,12 +185,14 @@ public:
     // (0 when BaudRateValue is 0).
     std::uint32_t BytesTransmitTime(std::uint32_t Count) const;
 
-    // The polling step; the platform timer runs it while open. Does nothing while closed
-    // or when entered again from inside one of its own events.
+    // The polling step; the platform timer runs it while open. Does nothing while closed,
+    // once the device is lost, or when entered again from inside one of its own events.
     void TimerWndProc();
 
 private:
     bool ReadInto(std::size_t count, std::size_t& got);
+    // After a failed call in the polling step: if the device has gone, stop polling and say so.
+    void CheckDeviceLost();
 
     std::unique_ptr<SerialPlatform> FPlatform; // first: outlives everything that uses it
     TPortNumber FPort = pnCOM2;
@@ -206,11 +216,13 @@ private:
     bool FCheckLineStatus = false;
     TReceiveDataEvent FOnReceiveData;
     TReceivePacketEvent FOnReceivePacket;
+    TNotifyEvent FOnDeviceLost;
 
     std::vector<std::uint8_t> FReadBuffer;         // InBufSize bytes, resized only while closed
     std::optional<std::uint32_t> FPacketStartTick; // none: no packet in progress
     std::uint32_t FEpoch = 0; // bumped by open, close and purge: a running step must stop
     bool FInStep = false;
+    bool FDeviceLost = false;
     OpenFailure FLastOpenFailure = OpenFailure::None;
 };
 

@@ -1,6 +1,7 @@
 // The operations the serial port driver needs from the operating system, and nothing more.
-// Backends turn system-call failures into plain success/failure, counts and one closed set
-// of opening failures: no errno above this header. The POSIX backend is platform_posix.cpp.
+// Backends turn system-call failures into plain success/failure, counts, one closed set of
+// opening failures and the loss of the device: no errno above this header. The POSIX
+// backend is platform_posix.cpp.
 #pragma once
 
 #include "com_names.h"
@@ -98,6 +99,10 @@ public:
     virtual bool setTimeouts(const CommTimeouts& timeouts) = 0;
     // Bytes waiting in the input queue and in the output queue.
     virtual bool queueCounts(std::uint32_t& inQueue, std::uint32_t& outQueue) = 0;
+    // Whether the open device has gone (adapter unplugged, its driver removed, the far end of
+    // a pseudo-terminal hung up), as opposed to a call that merely failed. Worth asking after
+    // a failed call; false while closed. Cleared by open and close.
+    virtual bool deviceLost() = 0;
 
     // Never wait. The count is what was transferred (0: nothing could be); nullopt: failure.
     virtual std::optional<std::size_t> read(std::span<std::uint8_t> into) = 0;

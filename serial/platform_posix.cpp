@@ -11,8 +11,10 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,6 +45,12 @@ std::optional<speed_t> StandardSpeed(std::uint32_t rate)
 bool NothingDone(int error)
 {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// What a tty answers once its device has gone: a USB adapter pulled, a hung-up pty.
+bool DeviceGoneError(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 } // namespace
@@ -135,6 +143,7 @@ public:
     bool open(const std::string& deviceName) override
     {
         close();
+        FLost = false;
         FLastOpenFailure = OpenDevice(FNames.Resolve(deviceName));
         return FLastOpenFailure == OpenFailure::None;
     }
@@ -148,6 +157,7 @@ public:
         ::ioctl(FFd, TIOCNXCL); // fails harmlessly on a device that has gone
         ::close(FFd);           // also releases the flock
         FFd = -1;
+        FLost = false;
     }
 
     bool isOpen() const override { return FFd >= 0; }
@@ -185,7 +195,8 @@ public:
         const bool tx = mask & (PurgeTxAbort | PurgeTxClear);
         if (!rx && !tx)
             return true;
-        return ::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0;
+        return ::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) == 0 ||
+               Failed(errno);
     }
 
     // The descriptor is non-blocking: reads and writes never wait.
@@ -195,8 +206,10 @@ public:
     {
         int in = 0;
         int out = 0;
-        if (FFd < 0 || ::ioctl(FFd, FIONREAD, &in) != 0 || ::ioctl(FFd, TIOCOUTQ, &out) != 0)
+        if (FFd < 0)
             return false;
+        if (::ioctl(FFd, FIONREAD, &in) != 0 || ::ioctl(FFd, TIOCOUTQ, &out) != 0)
+            return Failed(errno);
         inQueue = in > 0 ? static_cast<std::uint32_t>(in) : 0;
         outQueue = out > 0 ? static_cast<std::uint32_t>(out) : 0;
         return true;
@@ -213,6 +226,7 @@ public:
             return static_cast<std::size_t>(n);
         if (NothingDone(errno))
             return 0;
+        Failed(errno);
         return std::nullopt;
     }
 
@@ -227,16 +241,36 @@ public:
             return static_cast<std::size_t>(n);
         if (NothingDone(errno))
             return 0;
+        Failed(errno);
         return std::nullopt;
     }
 
-    bool escapeDTR(bool raise) override { return FFd >= 0 && SetModemLine(TIOCM_DTR, raise); }
+    bool deviceLost() override
+    {
+        if (FFd < 0)
+            return false;
+        if (FLost)
+            return true;
+        // A hang-up, or a node that was removed while open, also mean the device is gone.
+        pollfd state{FFd, POLLIN, 0};
+        struct stat node {};
+        FLost = (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) ||
+                (::fstat(FFd, &node) == 0 && node.st_nlink == 0);
+        return FLost;
+    }
+
+    bool escapeDTR(bool raise) override
+    {
+        return FFd >= 0 && (SetModemLine(TIOCM_DTR, raise) || Failed(errno));
+    }
 
     bool modemStatus(std::uint32_t& bits) override
     {
         int lines = 0;
-        if (FFd < 0 || ::ioctl(FFd, TIOCMGET, &lines) != 0)
+        if (FFd < 0)
             return false;
+        if (::ioctl(FFd, TIOCMGET, &lines) != 0)
+            return Failed(errno);
         bits = ((lines & TIOCM_CTS) ? MsCtsOn : 0u) | ((lines & TIOCM_DSR) ? MsDsrOn : 0u) |
                ((lines & TIOCM_RNG) ? MsRingOn : 0u) | ((lines & TIOCM_CAR) ? MsRlsdOn : 0u);
         return true;
@@ -275,6 +309,14 @@ private:
         return OpenFailure::None;
     }
 
+    // Notes a failed call's error; false, for returning it.
+    bool Failed(int error)
+    {
+        if (DeviceGoneError(error))
+            FLost = true;
+        return false;
+    }
+
     bool SetModemLine(int line, bool raise)
     {
         return ::ioctl(FFd, raise ? TIOCMBIS : TIOCMBIC, &line) == 0;
@@ -291,6 +333,7 @@ private:
 
     ComPortNames FNames;
     int FFd = -1;
+    bool FLost = false; // a call failed as on a device that has gone
     OpenFailure FLastOpenFailure = OpenFailure::None;
     PollTimer FTimer;
 };

@@ -47,6 +47,23 @@ std::uint32_t DCBFlagsWord(const DCB& dcb)
     return flags;
 }
 
+bool DeviceGoneError(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:     // FTDI's driver, once the adapter is pulled
+    case ERROR_NOT_READY:         // Wine, for EIO from the tty
+    case ERROR_BAD_COMMAND:       // usbser.sys
+    case ERROR_GEN_FAILURE:       // Prolific and others
+    case ERROR_DEV_NOT_EXIST:     // the device is no longer available
+    case ERROR_OPERATION_ABORTED: // I/O ended by the removal
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace win32
 
 namespace {
@@ -114,6 +131,7 @@ public:
     bool open(const std::string& deviceName) override
     {
         close();
+        FLost = false;
         const std::string name = FNames.Resolve(deviceName);
         if (name.empty()) {
             FLastOpenFailure = OpenFailure::NoDevice;
@@ -142,6 +160,7 @@ public:
             return;
         ::CloseHandle(FHandle);
         FHandle = INVALID_HANDLE_VALUE;
+        FLost = false;
     }
 
     bool isOpen() const override { return FHandle != INVALID_HANDLE_VALUE; }
@@ -152,15 +171,18 @@ public:
         if (!isOpen())
             return false;
         DCB dcb = win32::ToWin32DCB(settings);
-        return ::SetCommState(FHandle, &dcb) != 0;
+        return Succeeded(::SetCommState(FHandle, &dcb));
     }
 
     bool setupQueues(std::uint32_t inQueue, std::uint32_t outQueue) override
     {
-        return isOpen() && ::SetupComm(FHandle, inQueue, outQueue) != 0;
+        return isOpen() && Succeeded(::SetupComm(FHandle, inQueue, outQueue));
     }
 
-    bool purge(std::uint32_t mask) override { return isOpen() && ::PurgeComm(FHandle, mask) != 0; }
+    bool purge(std::uint32_t mask) override
+    {
+        return isOpen() && Succeeded(::PurgeComm(FHandle, mask));
+    }
 
     bool setTimeouts(const CommTimeouts& timeouts) override
     {
@@ -179,7 +201,7 @@ public:
     {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!isOpen() || !::ClearCommError(FHandle, &errors, &status))
+        if (!isOpen() || !Succeeded(::ClearCommError(FHandle, &errors, &status)))
             return false;
         inQueue = status.cbInQue;
         outQueue = status.cbOutQue;
@@ -192,7 +214,7 @@ public:
             return std::nullopt;
         DWORD got = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(into.size(), MAXDWORD));
-        if (count > 0 && !::ReadFile(FHandle, into.data(), count, &got, nullptr))
+        if (count > 0 && !Succeeded(::ReadFile(FHandle, into.data(), count, &got, nullptr)))
             return std::nullopt;
         return got;
     }
@@ -204,20 +226,22 @@ public:
         DWORD written = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(from.size(), MAXDWORD));
         // A write that runs into the time-out succeeds with fewer bytes: that is progress.
-        if (count > 0 && !::WriteFile(FHandle, from.data(), count, &written, nullptr))
+        if (count > 0 && !Succeeded(::WriteFile(FHandle, from.data(), count, &written, nullptr)))
             return std::nullopt;
         return written;
     }
 
+    bool deviceLost() override { return isOpen() && FLost; }
+
     bool escapeDTR(bool raise) override
     {
-        return isOpen() && ::EscapeCommFunction(FHandle, raise ? SETDTR : CLRDTR) != 0;
+        return isOpen() && Succeeded(::EscapeCommFunction(FHandle, raise ? SETDTR : CLRDTR));
     }
 
     bool modemStatus(std::uint32_t& bits) override
     {
         DWORD status = 0;
-        if (!isOpen() || !::GetCommModemStatus(FHandle, &status))
+        if (!isOpen() || !Succeeded(::GetCommModemStatus(FHandle, &status)))
             return false;
         bits = status & (MsCtsOn | MsDsrOn | MsRingOn | MsRlsdOn);
         return true;
@@ -256,6 +280,14 @@ public:
     }
 
 private:
+    // A comm call's result; a failure that says the device was removed is kept.
+    bool Succeeded(BOOL result)
+    {
+        if (!result && win32::DeviceGoneError(::GetLastError()))
+            FLost = true;
+        return result != 0;
+    }
+
     bool CreateNotifyWindow()
     {
         if (!RegisterNotifyClass())
@@ -270,6 +302,7 @@ private:
 
     ComPortNames FNames;
     HANDLE FHandle = INVALID_HANDLE_VALUE;
+    bool FLost = false; // a comm call failed as on a removed device
     OpenFailure FLastOpenFailure = OpenFailure::None;
     HWND FNotifyWindow = nullptr;
     std::function<void()> FOnTick;

@@ -1,4 +1,5 @@
-// The driver's line settings as the Win32 DCB that SetCommState takes (Windows builds only).
+// The driver's line settings as the Win32 DCB that SetCommState takes, and the errors that
+// mean a port's device has gone (Windows builds only).
 #pragma once
 
 #include "platform.h"
@@ -20,5 +21,8 @@ DCB ToWin32DCB(const SerialDCB& settings);
 
 // The DCB's packed flags word (the bit fields after BaudRate), as one number.
 std::uint32_t DCBFlagsWord(const DCB& dcb);
+
+// Whether a comm call that failed with this GetLastError() code found its device removed.
+bool DeviceGoneError(DWORD error);
 
 } // namespace qtr290::win32

@@ -1,15 +1,19 @@
 // Not a test: the documentation's screenshot (scripts/screenshot.sh). Runs the main window
 // as the program does, over a program directory whose nastaveni.ini names the port, plays
 // the operator's part (START, then a FRAM write) while the traffic runs, and saves the window.
-// Usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS]
+// With "ports" it opens the port list at the end (as a short drop-down) and saves the screen
+// around the window and the list (an X display is needed for that).
+// Usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS [ports]]
 #include "application.h"
 #include "main.h"
 #include "radiogroup.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
@@ -20,12 +24,13 @@ int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS]\n");
+        std::fprintf(stderr, "usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS [ports]]\n");
         return 2;
     }
     const QString output = QString::fromLocal8Bit(argv[2]);
     const double seconds = argc > 3 ? QString::fromLocal8Bit(argv[3]).toDouble() : 4.0;
     const int total = std::max(2000, int(seconds * 1000));
+    const bool ports = argc > 4 && QString::fromLocal8Bit(argv[4]) == QStringLiteral("ports");
 
     TForm1Options options;
     options.adresarProgramu = QString::fromLocal8Bit(argv[1]);
@@ -42,6 +47,29 @@ int main(int argc, char** argv)
     });
 
     int status = 0;
+    const auto save = [&](const QPixmap& picture) {
+        if (!picture.save(output)) {
+            std::fprintf(stderr, "qtr290-windowshot: cannot write %s\n", argv[2]);
+            status = 1;
+        }
+        form.close();
+    };
+    if (ports) {
+        QTimer::singleShot(total, &form, [&] {
+            // A drop-down of eight items instead of the style's full-height list, so that
+            // the status bar stays in view.
+            form.Cmb_ComPort->setMaxVisibleItems(8);
+            form.Cmb_ComPort->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+            form.Cmb_ComPort->showPopup();
+        });
+        QTimer::singleShot(total + 500, &form, [&] {
+            const QRect area =
+                form.frameGeometry().united(form.Cmb_ComPort->view()->window()->frameGeometry());
+            save(form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()));
+        });
+        const int loop = application.exec();
+        return status != 0 ? status : loop;
+    }
     QTimer::singleShot(total, &form, [&] {
         // The window's widgets painted as they stand, without depending on the X server.
         if (!form.grab().save(output)) {

@@ -831,6 +831,94 @@ TEST(SerialDriver, CheckLineStatusHoldsTheSend)
     EXPECT_EQ(rig.port.SendData(Sequence(10)), 10u);
 }
 
+TEST(SerialDriver, LossOfTheDeviceStopsPollingAndIsSaidOnce)
+{
+    // How the step finds out: a failed queue count or read, on a backend that says the
+    // device has gone; with packets off and on.
+    const struct {
+        const char* what;
+        std::int16_t packetSize;
+        std::function<void(FakeLine&)> vanish;
+    } rows[] = {
+        {"queue count fails", -1, [](FakeLine& l) { l.gone = true; }},
+        {"queue count fails, packets", 4, [](FakeLine& l) { l.gone = true; }},
+        {"read fails", -1,
+         [](FakeLine& l) {
+             l.deliver({1, 2});
+             l.fail.read = true;
+             l.reportsLoss = true;
+         }},
+        {"packet read fails", 4,
+         [](FakeLine& l) {
+             l.deliver(Sequence(8));
+             l.fail.read = true;
+             l.reportsLoss = true;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Rig rig;
+        rig.port.SetPacketSize(row.packetSize);
+        int lost = 0;
+        rig.port.SetOnDeviceLost([&](TSerialPortDriver& sender) {
+            ++lost;
+            EXPECT_EQ(&sender, &rig.port);
+            EXPECT_FALSE(rig.line->timerRunning) << "polling has stopped when it is said";
+        });
+        rig.open();
+        rig.line->deliver(Sequence(8));
+        ASSERT_TRUE(rig.line->tick());
+        EXPECT_EQ(rig.line->lossChecks, 0) << "a healthy step does not ask";
+
+        row.vanish(*rig.line);
+        ASSERT_TRUE(rig.line->tick());
+        EXPECT_EQ(lost, 1);
+        EXPECT_TRUE(rig.port.DeviceLost());
+        EXPECT_TRUE(rig.port.Connected()) << "closing is the owner's decision";
+
+        // No busy loop: neither the timer nor a direct step touches the device again.
+        EXPECT_FALSE(rig.line->tick());
+        const int calls = rig.line->portCalls;
+        for (int i = 0; i < 100; ++i)
+            rig.port.TimerWndProc();
+        EXPECT_EQ(rig.line->portCalls, calls);
+        EXPECT_EQ(lost, 1);
+
+        // Closing clears it; once the device is back the port opens and polls again.
+        rig.port.Disconnect();
+        EXPECT_FALSE(rig.port.DeviceLost());
+        *rig.line = FakeLine{};
+        rig.open();
+        rig.line->deliver({9, 9, 9, 9});
+        ASSERT_TRUE(rig.line->tick());
+        EXPECT_EQ(row.packetSize > 0 ? rig.packets.back() : rig.data.back(), (Bytes{9, 9, 9, 9}));
+    }
+}
+
+TEST(SerialDriver, PlainFailuresAreNoLossAndAHandlerMayCloseThePort)
+{
+    Rig rig;
+    rig.open();
+    rig.line->fail.queueCounts = true; // failing, but the device is there
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(rig.line->tick());
+    EXPECT_EQ(rig.line->lossChecks, 3);
+    EXPECT_FALSE(rig.port.DeviceLost());
+    rig.line->fail.queueCounts = false;
+    rig.line->deliver({5});
+    ASSERT_TRUE(rig.line->tick());
+    EXPECT_EQ(rig.data, std::vector<Bytes>{{5}});
+
+    // The owner closes the port from inside the event: the step ends there.
+    rig.port.SetOnDeviceLost([](TSerialPortDriver& sender) { sender.Disconnect(); });
+    rig.line->gone = true;
+    ASSERT_TRUE(rig.line->tick());
+    EXPECT_FALSE(rig.port.Connected());
+    EXPECT_FALSE(rig.port.DeviceLost());
+    EXPECT_EQ(rig.line->closes, 1);
+    EXPECT_EQ(rig.line->callsWhileClosed, 0);
+}
+
 TEST(SerialDriver, DestructorClosesThePort)
 {
     auto line = std::make_shared<FakeLine>();

@@ -246,6 +246,37 @@ TEST(PosixPlatform, ExclusiveOpenHoldsAgainstASecondOpener)
     EXPECT_TRUE(second->open(pty.path()));
 }
 
+TEST(PosixPlatform, TellsALostDeviceFromAFailedCall)
+{
+    // Which call finds the hang-up first does not matter: the failing ioctl's EIO, or the
+    // hang-up and the removed node that deviceLost() itself asks about.
+    for (const bool failedCallFirst : {true, false}) {
+        SCOPED_TRACE(failedCallFirst ? "after a failed call" : "asked first");
+        Pty pty;
+        const auto platform = MakeSystemPlatform();
+        EXPECT_FALSE(platform->deviceLost()) << "closed";
+        ASSERT_TRUE(platform->open(pty.path()));
+        std::uint32_t bits = 0;
+        EXPECT_FALSE(platform->modemStatus(bits)) << "a pty has no modem lines";
+        EXPECT_FALSE(platform->deviceLost()) << "a failed call alone is no loss";
+
+        pty.closeMaster();
+        std::uint32_t in = 0;
+        std::uint32_t out = 0;
+        if (failedCallFirst) {
+            EXPECT_FALSE(platform->queueCounts(in, out));
+        }
+        EXPECT_TRUE(platform->deviceLost());
+        EXPECT_FALSE(std::filesystem::exists(pty.path())) << "its node went with it";
+
+        platform->close();
+        EXPECT_FALSE(platform->deviceLost());
+        Pty back;
+        ASSERT_TRUE(platform->open(back.path()));
+        EXPECT_FALSE(platform->deviceLost());
+    }
+}
+
 TEST(PosixPlatform, QueuesReadWriteAndModemLines)
 {
     Pty pty;
@@ -379,6 +410,7 @@ TEST(SerialDriverOnPty, VanishingDeviceStaysHarmlessAndCanBeReopened)
     EXPECT_LT(clock.elapsed(), 200) << "polling steps do not spin";
     EXPECT_TRUE(rig->data.empty());
     EXPECT_TRUE(rig->port.Connected()) << "the port stays open until it is closed";
+    EXPECT_TRUE(rig->port.DeviceLost());
 
     clock.restart();
     EXPECT_EQ(rig->port.SendData(Sequence(10)), 0u);
@@ -390,6 +422,7 @@ TEST(SerialDriverOnPty, VanishingDeviceStaysHarmlessAndCanBeReopened)
 
     rig->port.Disconnect();
     EXPECT_FALSE(rig->port.Connected());
+    EXPECT_FALSE(rig->port.DeviceLost());
     EXPECT_EQ(OpenDescriptors(), before + 1) << "only the test's own slave descriptor remains";
 
     Pty back; // the device is back (under whatever name the system gives it)

@@ -281,16 +281,25 @@ TEST_F(Win32PortTest, SurvivesTheFarEndHangingUp)
     bus.Write(Sequence(10));
     ASSERT_TRUE(PumpUntil([&] { return received.size() == 10; }, 3000));
 
+    int lost = 0;
+    port().SetOnDeviceLost([&](TSerialPortDriver&) { ++lost; });
     bus.HangUp();
     PumpFor(300); // polling steps on a line that has gone: quiet
     EXPECT_EQ(events, 1);
     EXPECT_TRUE(port().Connected());
+    std::uint32_t in = 0;
+    std::uint32_t out = 0;
+    const bool counted = port().Platform().queueCounts(in, out);
+    EXPECT_TRUE(port().DeviceLost()) << "ClearCommError " << (counted ? "succeeds" : "fails")
+                                     << ", last error " << ::GetLastError();
+    EXPECT_EQ(lost, 1) << "said once; the polling step has stopped";
     const DWORD start = ::GetTickCount();
     EXPECT_EQ(port().SendData(Sequence(16)), 0u);
     EXPECT_LT(::GetTickCount() - start, 2000u) << "a send that cannot go ends with its time-out";
 
     link.Zavri();
     EXPECT_FALSE(port().Connected());
+    EXPECT_FALSE(port().DeviceLost());
     bus.Plug();
     ASSERT_TRUE(link.Otevri(4800)) << "the port opens again once the device is back";
     bus.Write(Sequence(20));

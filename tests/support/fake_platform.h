@@ -40,12 +40,16 @@ struct FakeLine {
     Failures fail;
 
     // The device.
-    bool present = true;                             // false: missing or in use elsewhere
+    bool present = true;      // false: missing or in use elsewhere
+    bool gone = false;        // it vanished: every port call fails as on a removed device, open too
+    bool reportsLoss = false; // deviceLost() says so, whichever calls fail (fail.* above)
     OpenFailure openFailure = OpenFailure::NotFound; // what a failed open reports
     bool open = false;
     std::vector<std::string> openAttempts; // every name open was called with
     int closes = 0;
     int callsWhileClosed = 0; // port operations issued while closed (clock and timer excluded)
+    int portCalls = 0;        // port operations issued while open (clock and timer excluded)
+    int lossChecks = 0;       // deviceLost() calls
 
     // What the driver applied.
     std::vector<SerialDCB> configured;
@@ -122,7 +126,7 @@ public:
     bool open(const std::string& deviceName) override
     {
         FLine->openAttempts.push_back(deviceName);
-        if (FLine->open || FLine->fail.open || !FLine->present) {
+        if (FLine->open || FLine->fail.open || !FLine->present || FLine->gone) {
             FFailure = FLine->open ? OpenFailure::Busy : FLine->openFailure;
             return false;
         }
@@ -188,6 +192,12 @@ public:
         return true;
     }
 
+    bool deviceLost() override
+    {
+        ++FLine->lossChecks;
+        return FLine->open && (FLine->gone || FLine->reportsLoss);
+    }
+
     std::optional<std::size_t> read(std::span<std::uint8_t> into) override
     {
         ++FLine->reads;
@@ -249,14 +259,16 @@ public:
     }
 
 private:
-    // A port operation may proceed: the port is open and the call is not switched to fail.
+    // A port operation may proceed: the port is open, its device there, and the call is not
+    // switched to fail.
     bool Usable(bool failing)
     {
         if (!FLine->open) {
             ++FLine->callsWhileClosed;
             return false;
         }
-        return !failing;
+        ++FLine->portCalls;
+        return !failing && !FLine->gone;
     }
 
     std::uint32_t ReadClock()

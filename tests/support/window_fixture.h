@@ -52,8 +52,11 @@ public:
         System,       // the system's serial ports, named through the settings file
     };
 
-    // `settings`: the bytes of nastaveni.ini; empty: no file.
-    explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine)
+    // `settings`: the bytes of nastaveni.ini; empty: no file. `probe`: how the window lists
+    // and recognises serial devices; empty: the system's.
+    explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine,
+                           PortProbe portProbe = {})
+        : probe(std::move(portProbe))
     {
         if (!settings.empty())
             WriteSettings(settings);
@@ -77,6 +80,7 @@ public:
         options.zprava = [this](MessageKind kind, const QString& text) {
             messages.push_back({kind, text});
         };
+        options.portProbe = probe;
         if (platform != System)
             options.platform = [this] { return std::make_unique<FakePlatform>(line); };
         form = std::make_unique<TForm1>(options);
@@ -144,6 +148,7 @@ public:
     }
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
+    PortProbe probe;
     QTemporaryDir dir;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::vector<Message> messages;
