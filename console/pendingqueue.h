@@ -1,0 +1,77 @@
+// The link's pending queue as the operator sees it: each pending telegram with how many times
+// it went out and when last, and a log of why each one left the queue (a reply after how
+// long, the once-only rule, a clear). Mirrors the queue from the link's reports; widget-free.
+#pragma once
+
+#include "Komunikace.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace qtr290 {
+
+class PendingQueue final : public LinkObserver {
+public:
+    using Clock = std::function<QDateTime()>;
+
+    struct Item {
+        std::uint64_t id = 0; // increasing in queue order
+        std::vector<std::uint8_t> telegram;
+        int sends = 0;
+        QDateTime lastSent; // invalid until sent
+    };
+    struct Departure {
+        Item item;
+        Removal why = Removal::Reply;
+        QDateTime when;
+        // From the last transmission to the telegram that removed it; -1 if never sent.
+        qint64 replyMs() const
+        {
+            return item.lastSent.isValid() ? std::max<qint64>(0, item.lastSent.msecsTo(when)) : -1;
+        }
+    };
+
+    // Departures kept for the log: the newest ones.
+    static constexpr std::size_t LogLimit = 200;
+
+    // `now`: the time of each report; empty: the local time.
+    explicit PendingQueue(Clock now = {});
+
+    const std::deque<Item>& Pending() const { return FPending; }
+    const std::deque<Departure>& Log() const { return FLog; } // oldest first
+    std::uint64_t Departures() const { return FDepartures; }  // all, the dropped ones included
+
+    void Queued(ByteSpan telegram) override;
+    void Sent(ByteSpan telegram, bool answeringPoll) override;
+    void Removed(Removal why) override;
+
+private:
+    QDateTime Now() const;
+
+    Clock FNow;
+    std::deque<Item> FPending;
+    std::deque<Departure> FLog;
+    std::uint64_t FNextId = 1;
+    std::uint64_t FDepartures = 0;
+};
+
+// "Zápis FRAM290 0x000157 ×2 → 00": kind, area, address, Count and addressee of a request;
+// "TLG → 00" for anything else.
+QString DescribeRequest(ByteSpan telegram);
+
+// The telegram in hex, cut after `maxBytes` bytes with " …".
+QString ShortHex(ByteSpan telegram, std::size_t maxBytes);
+
+// A pending telegram: decoded, how often and when last sent; then its bytes.
+QString PendingText(const PendingQueue::Item& item);
+
+// "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00: odebrán odpovědí po 12 ms (odesláno 2×)"
+QString DepartureText(const PendingQueue::Departure& departure);
+
+} // namespace qtr290
