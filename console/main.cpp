@@ -1,16 +1,14 @@
 #include "main.h"
 
 #include "CaptureFile.h"
-#include "Composer.h"
-#include "HexText.h"
 #include "append_exclusive.h"
+#include "buspanel.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
 #include "settings.h"
 #include "textconv.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,6 +17,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -67,7 +66,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     Guarded([this] { MarkFieldsThatDifferFromTelegram(); });
     UpdateStatus();
     ConnectEvents();
-    setFixedSize(sizeHint());
+    // Shows or hides the overview as the settings say, and fixes the window's size.
+    Chk_PrehledClick();
     // At most one paint per polling tick, however fast the chunks come.
     new RepaintThrottle(this, RepaintIntervalMs);
 }
@@ -90,9 +90,12 @@ void TForm1::ConnectEvents()
     if (Cmb_Data->lineEdit())
         Cmb_Data->lineEdit()->installEventFilter(this);
 
+    // What a button changed in the link or the counters shows in the overview.
     const auto button = [this](QPushButton* pushButton, void (TForm1::*handler)()) {
-        connect(pushButton, &QPushButton::clicked, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(pushButton, &QPushButton::clicked, this, [this, handler] {
+            Guarded([this, handler] { (this->*handler)(); });
+            Pnl_Prehled->RequestRefresh();
+        });
     };
     button(Button1, &TForm1::Button1Click);
     button(Button2, &TForm1::Button2Click);
@@ -101,6 +104,11 @@ void TForm1::ConnectEvents()
     button(Button4, &TForm1::Button4Click);
     button(Btn_VymazBuffer, &TForm1::Btn_VymazBufferClick);
     button(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
+    button(Pnl_Prehled->Btn_StatVynulovat, &TForm1::Btn_StatVynulovatClick);
+    connect(Chk_Prehled, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { Chk_PrehledClick(); }); });
+    // Stamps turned on anew measure no gap to a telegram from before.
+    connect(Chk_CasoveZnacky, &QCheckBox::toggled, this, [this] { FStamps = EntryStamps(); });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -138,6 +146,8 @@ void TForm1::FormCreate()
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
     FStatusPanel->setToolTip(DescribeLocations(FLocations));
+    Chk_VystupDoSouboru->setToolTip(QDir::toNativeSeparators(FLocations.captureFile));
+    Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
 
     Cmb_ComPort->clear();
     for (int number = 1; number <= PocetPortu; ++number)
@@ -145,8 +155,14 @@ void TForm1::FormCreate()
 
     {
         IniProfile ini(SettingsPath());
-        ini.Load();
+        // An unreadable file gives the defaults and is left as it is, also at close.
+        FSettingsUnreadable = !ini.Load();
+        if (FSettingsUnreadable)
+            Pnl_Prehled->SetSettingsUnreadable(ini.Path());
         const Settings settings = ReadSettings(ini);
+        const OverviewSettings overview = ReadOverviewSettings(ini);
+        Chk_Prehled->setChecked(overview.panelShown);
+        Chk_CasoveZnacky->setChecked(overview.timeStamps);
         Cmb_ComPort->setCurrentIndex(
             settings.port >= 1 && settings.port <= PocetPortu ? settings.port - 1 : -1);
         Edt_BaudRate->setText(settings.baudRate);
@@ -166,6 +182,8 @@ void TForm1::FormCreate()
 
     Komunikace = std::make_unique<TKomunikace>(FOptions.platform ? FOptions.platform()
                                                                  : MakeSystemPlatform(FPortNames));
+    Komunikace->AddObserver(&FStatistics);
+    Komunikace->AddObserver(&FQueue);
     Komunikace->NastavVychozi();
     Komunikace->NastavPort(static_cast<std::uint8_t>(Cmb_ComPort->currentIndex() + 1));
 
@@ -221,6 +239,8 @@ void TForm1::Rgp_StavClick()
 void TForm1::FormClose()
 {
     Guarded([this] {
+        if (FSettingsUnreadable)
+            return;
         IniProfile ini(SettingsPath());
         ini.Load();
         EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
@@ -232,6 +252,7 @@ void TForm1::FormClose()
         settings.filterTo = Edt_FiltrPro->text();
         settings.bytesPerLine = Edt_PocetBytu->text();
         WriteSettings(ini, settings);
+        WriteOverviewSettings(ini, {Chk_Prehled->isChecked(), Chk_CasoveZnacky->isChecked()});
         // The window closes anyway: an operator who cannot save must still be able to quit.
         if (!ini.Save())
             ShowError(QStringLiteral("Nastavení nelze uložit do souboru %1")
@@ -262,14 +283,16 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
     Guarded(
         [&] {
             const QDateTime received = QDateTime::currentDateTime();
+            FStatistics.AddBytes(Data.size());
             PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
             // The answer to a poll goes out first; the disk and the memos can wait until the
             // pass is over. The capture line is written however the pass ends.
             const auto capture = [&] {
                 if (Chk_VystupDoSouboru->isChecked())
-                    PripisDoSouboru(FLocations.captureFile, CaptureChunkLine(Data, received));
+                    Capture(CaptureChunkLine(Data, received));
             };
-            ChunkEntries entries;
+            ChunkEntries entries =
+                Chk_CasoveZnacky->isChecked() ? ChunkEntries(&FStamps, received) : ChunkEntries();
             try {
                 if (Komunikace)
                     Komunikace->ZpracujPrijem(
@@ -288,6 +311,7 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
             entries.LayOut(Memo1, Memo3, Layout());
         },
         ReportMode::Later);
+    Pnl_Prehled->RequestRefresh();
 }
 
 bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
@@ -310,7 +334,19 @@ MemoLayout TForm1::Layout() const
 
 void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo)
 {
-    ShowTelegram(Memo, Data, Layout());
+    ShowTelegram(Memo, Data, Layout(), StampNow());
+}
+
+std::string TForm1::StampNow()
+{
+    return Chk_CasoveZnacky->isChecked() ? FStamps.Time(QDateTime::currentDateTime())
+                                         : std::string();
+}
+
+void TForm1::Capture(std::string_view line)
+{
+    if (!PripisDoSouboru(FLocations.captureFile, line))
+        FStatistics.CaptureLineLost();
 }
 
 void TForm1::VypisOdeslany()
@@ -333,6 +369,21 @@ void TForm1::Button2Click()
 void TForm1::Button3Click()
 {
     Memo3->clear();
+}
+
+// ---- Overview of the bus and the queue ----
+
+void TForm1::Chk_PrehledClick()
+{
+    Pnl_Prehled->setVisible(Chk_Prehled->isChecked());
+    // The window keeps a fixed size: it grows and shrinks with the panel.
+    centralWidget()->layout()->activate();
+    setFixedSize(sizeHint());
+}
+
+void TForm1::Btn_StatVynulovatClick()
+{
+    FStatistics.Reset();
 }
 
 // ---- Status line and messages ----

@@ -1,12 +1,15 @@
 // The main window TForm1: every control of the operator console and every handler, each
 // reading as its steps. The work lives in units beside it: the controls' layout
-// (main_controls.cpp), the settings file (settings.h), the traffic display
-// (trafficdisplay.h), the capture file (CaptureFile.h), the composer's arithmetic
-// (Composer.h) and the status line (portstatus.h).
+// (main_controls.cpp), the composer's handlers (main_composer.cpp) and arithmetic
+// (Composer.h), the settings file (settings.h), the traffic display (trafficdisplay.h), the
+// capture file (CaptureFile.h), the status line (portstatus.h) and the overview of the bus
+// and the queue (buspanel.h over busstatistics.h and pendingqueue.h).
 #pragma once
 
 #include "Komunikace.h"
+#include "busstatistics.h"
 #include "filelocations.h"
+#include "pendingqueue.h"
 #include "portstatus.h"
 #include "trafficdisplay.h"
 
@@ -17,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +35,7 @@ class QStatusBar;
 
 namespace qtr290 {
 
+class BusPanel;
 class TRadioGroup;
 
 enum class MessageKind { Warning, Error };
@@ -84,6 +89,10 @@ public:
     void Button2Click();
     void Button3Click();
 
+    // Overview of the bus and the queue.
+    void Chk_PrehledClick();
+    void Btn_StatVynulovatClick();
+
     // Telegram composer.
     void Edt_SyncChange();
     void Rgp_ZarizeniClick();
@@ -128,6 +137,8 @@ public:
     QLineEdit* Edt_FiltrPro;
     QCheckBox* Chk_NezobrazujVyzvy;
     QCheckBox* Chk_VystupDoSouboru;
+    QCheckBox* Chk_CasoveZnacky;
+    QCheckBox* Chk_Prehled;
     QLineEdit* Edt_Sync;
     QLineEdit* Edt_To;
     QLineEdit* Edt_From;
@@ -148,6 +159,7 @@ public:
     QPushButton* Button4;
     QPushButton* Btn_VymazBuffer;
     QPushButton* Btn_TestKomunikace;
+    BusPanel* Pnl_Prehled; // beside the controls above, full height
     QStatusBar* StatusBar1;
 
     // Window state.
@@ -175,6 +187,10 @@ private:
     void Report(const QString& text, ReportMode mode);
 
     MemoLayout Layout() const;
+    // The time stamp of an entry shown now; empty while they are off.
+    std::string StampNow();
+    // Appends a capture line; a line that cannot be written is counted.
+    void Capture(std::string_view line);
     bool IsWrite() const;
     // Queues the composer's request; false when it was refused (a write too long to queue).
     bool QueueFromComposer();
@@ -189,6 +205,10 @@ private:
     FileLocations FLocations; // of "nastaveni.ini" and "incoming.txt"
     QLabel* FStatusPanel = nullptr;
     PortState FPortState = PortState::Closed;
+    BusStatistics FStatistics;
+    PendingQueue FQueue;
+    EntryStamps FStamps;
+    bool FSettingsUnreadable = false; // then it is not written at close either
     bool FClosed = false;
     bool FReportPending = false; // a deferred error report is on its way
 };

@@ -188,7 +188,7 @@ bool TForm1::QueueFromComposer()
     }
     Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
     if (Chk_VystupDoSouboru->isChecked())
-        PripisDoSouboru(FLocations.captureFile, CaptureQueuedLine(QDateTime::currentDateTime()));
+        Capture(CaptureQueuedLine(QDateTime::currentDateTime()));
     // What was staged now fills the positions a longer Count reaches next time.
     MarkFieldsThatDifferFromTelegram();
     return true;

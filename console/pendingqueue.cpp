@@ -93,8 +93,8 @@ QString PendingText(const PendingQueue::Item& item)
                                           : QStringLiteral("odesláno %1×, naposledy %2")
                                                 .arg(item.sends)
                                                 .arg(TimeText(item.lastSent));
-    return DescribeRequest(item.telegram) + QStringLiteral(", ") + sends + QLatin1Char('\n') +
-           ShortHex(item.telegram, 16);
+    return DescribeRequest(item.telegram) + QLatin1Char('\n') + sends + QLatin1Char('\n') +
+           ShortHex(item.telegram, 12);
 }
 
 QString DepartureText(const PendingQueue::Departure& departure)
@@ -115,7 +115,7 @@ QString DepartureText(const PendingQueue::Departure& departure)
         break;
     }
     return TimeText(departure.when) + QLatin1Char(' ') + DescribeRequest(departure.item.telegram) +
-           QStringLiteral(": ") + why;
+           QLatin1Char('\n') + why;
 }
 
 } // namespace qtr290

@@ -68,10 +68,11 @@ QString DescribeRequest(ByteSpan telegram);
 // The telegram in hex, cut after `maxBytes` bytes with " …".
 QString ShortHex(ByteSpan telegram, std::size_t maxBytes);
 
-// A pending telegram: decoded, how often and when last sent; then its bytes.
+// A pending telegram in three lines: decoded; how often and when last sent; its bytes.
 QString PendingText(const PendingQueue::Item& item);
 
-// "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00: odebrán odpovědí po 12 ms (odesláno 2×)"
+// Two lines: "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00",
+// "odebrán odpovědí po 12 ms (odesláno 2×)".
 QString DepartureText(const PendingQueue::Departure& departure);
 
 } // namespace qtr290

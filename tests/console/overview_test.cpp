@@ -83,17 +83,17 @@ TEST_F(LinkWithQueue, TransitionsOfPendingTelegrams)
         const char* log;  // the newest log line after the step
     } steps[] = {
         {"queued", 0, [&] { link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x157, 1); },
-         "Čtení RAM290 0x000157 ×1 → 00, neodesláno\nA6 00 F0 0A 03 5D 01 57 01 00 A7", ""},
+         "Čtení RAM290 0x000157 ×1 → 00\nneodesláno\nA6 00 F0 0A 03 5D 01 57 01 00 A7", ""},
         {"sent at a poll", 100, [&] { Receive(LongPoll); },
-         "Čtení RAM290 0x000157 ×1 → 00, odesláno 1×, naposledy 09:05:03.100\nA6 00 F0 0A 03 5D "
+         "Čtení RAM290 0x000157 ×1 → 00\nodesláno 1×, naposledy 09:05:03.100\nA6 00 F0 0A 03 5D "
          "01 57 01 00 A7",
          ""},
         {"sent again at once", 40, [&] { link.PosliCekajici(); },
-         "Čtení RAM290 0x000157 ×1 → 00, odesláno 2×, naposledy 09:05:03.140\nA6 00 F0 0A 03 5D "
+         "Čtení RAM290 0x000157 ×1 → 00\nodesláno 2×, naposledy 09:05:03.140\nA6 00 F0 0A 03 5D "
          "01 57 01 00 A7",
          ""},
         {"removed by the reply", 12, [&] { Receive(Reply); }, "",
-         "09:05:03.152 Čtení RAM290 0x000157 ×1 → 00: odebrán odpovědí po 12 ms (odesláno 2×)"},
+         "09:05:03.152 Čtení RAM290 0x000157 ×1 → 00\nodebrán odpovědí po 12 ms (odesláno 2×)"},
         {"removed before it was sent", 5,
          [&] {
              link.ZapisDataByte(1, 0x12);
@@ -101,20 +101,20 @@ TEST_F(LinkWithQueue, TransitionsOfPendingTelegrams)
              link.ZaradTLG(0xF0, 0x00, true, 0x10, 0x157, 2);
              Receive(Reply);
          },
-         "", "09:05:03.157 Zápis FRAM290 0x000157 ×2 → 00: odebrán dřív, než byl odeslán"},
+         "", "09:05:03.157 Zápis FRAM290 0x000157 ×2 → 00\nodebrán dřív, než byl odeslán"},
         {"the once-only rule", 1,
          [&] {
              link.ZaradTLG(0x37, 0xB6, false, 0x00, 0, 1);
              Receive(LongPoll);
          },
-         "", "09:05:03.158 Čtení RAM290 0x000000 ×1 → B6: odeslán jen jednou a odebrán"},
+         "", "09:05:03.158 Čtení RAM290 0x000000 ×1 → B6\nodeslán jen jednou a odebrán"},
         {"cleared", 1,
          [&] {
              link.ZaradTLG(0xF0, 0x00, false, 0x20, 0x1, 3);
              link.ZaradTLG(0xF0, 0x00, false, 0x30, 0x2, 4);
              link.VymazFrontu();
          },
-         "", "09:05:03.159 Čtení FLASH290 0x000002 ×4 → 00: vymazán (Vymaž buffer/START)"},
+         "", "09:05:03.159 Čtení FLASH290 0x000002 ×4 → 00\nvymazán (Vymaž buffer/START)"},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -127,7 +127,7 @@ TEST_F(LinkWithQueue, TransitionsOfPendingTelegrams)
     }
     ASSERT_EQ(queue.Log().size(), 5u);
     EXPECT_EQ(Utf8(DepartureText(queue.Log()[3])),
-              "09:05:03.159 Čtení RTC290 0x000001 ×3 → 00: vymazán (Vymaž buffer/START)");
+              "09:05:03.159 Čtení RTC290 0x000001 ×3 → 00\nvymazán (Vymaž buffer/START)");
     EXPECT_EQ(queue.Log()[0].replyMs(), 12);
     EXPECT_EQ(queue.Log()[1].replyMs(), -1);
 }
