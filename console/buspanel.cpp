@@ -89,8 +89,10 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
     Lst_Fronta = list("Lst_Fronta", QStringLiteral("Fronta TLG"),
                       QStringLiteral("Čekající TLG od nejstaršího; odchází na výzvu a zůstává, "
                                      "dokud ho neodebere další neporušený TLG, který není výzva"));
-    Lst_ZaznamFronty = list("Lst_ZaznamFronty", QStringLiteral("Záznam fronty"),
-                            QStringLiteral("Proč TLG z fronty odešly, nejnovější nahoře"));
+    Lst_ZaznamFronty =
+        list("Lst_ZaznamFronty", QStringLiteral("Záznam fronty"),
+             QStringLiteral("Proč TLG z fronty odešly, nejnovější nahoře; doba "
+                            "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
 
     FNotice = Named(new QLabel, "StatusBar1Prehled");
     QPalette palette = FNotice->palette();

@@ -44,7 +44,7 @@ void TForm1::VytvorOvladace()
 {
     auto* central = new QWidget(this);
     setCentralWidget(central);
-    // The specified controls in a column; the overview beside them.
+    // The controls of the console in a column; the overview beside them.
     auto* columns = new QHBoxLayout(central);
     columns->setContentsMargins(8, 8, 8, 4);
     columns->setSpacing(10);

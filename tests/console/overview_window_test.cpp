@@ -75,7 +75,7 @@ void OverviewWindowTest::panelAndStampsAreKeptInTheirOwnSection()
     }
     QCOMPARE(Counters(f), QStringList(8, QStringLiteral("0")));
     QCOMPARE(f.Pnl_Prehled->Btn_StatVynulovat->text(), QStringLiteral("Vynulovat"));
-    // Beside the specified controls, and the window grows and shrinks with it.
+    // Beside the other controls, and the window grows and shrinks with it.
     QVERIFY(f.Pnl_Prehled->mapTo(&f, QPoint(0, 0)).x() >= f.Button1->mapTo(&f, QPoint(0, 0)).x());
     const int wide = f.width();
     w.Click(f.Chk_Prehled);
@@ -102,7 +102,7 @@ void OverviewWindowTest::panelAndStampsAreKeptInTheirOwnSection()
     QVERIFY(w.form->Chk_CasoveZnacky->isChecked());
 }
 
-// Five sends at once and a poll put six requests on the bus, as specified; the panel shows
+// Five sends at once and a poll put six requests on the bus, as the queue works; the panel shows
 // why: one pending telegram sent six times, removed by the reply. Nothing is shown in Memo1
 // (filter and hidden polls), yet everything is counted.
 void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
