@@ -57,44 +57,33 @@ private slots:
     void countersAndQueueFollowTheLinkWhateverIsShown();
     void timeStamps_data();
     void timeStamps();
-    void lostCaptureLinesAreCountedWithoutADialog();
-    void unreadableSettingsAreNamedAndLeftAlone();
+    void problemsAreNotedInTheStatusBarWithoutADialog();
 };
 
 void OverviewWindowTest::panelAndStampsAreKeptInTheirOwnSection()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    QVERIFY(f.Pnl_Prehled->isVisible());
-    QVERIFY(f.Chk_Prehled->isChecked());
-    QVERIFY(!f.Chk_CasoveZnacky->isChecked());
-    for (const char* name : CounterNames) {
-        const auto* label = f.findChild<QLabel*>(QLatin1String(name));
-        QVERIFY2(label, name);
-        QCOMPARE(label->accessibleDescription(), QLatin1String(name));
-    }
+    QVERIFY(f.Pnl_Prehled->isVisible() && !f.Chk_CasoveZnacky->isChecked());
+    for (const char* name : CounterNames)
+        QCOMPARE(f.findChild<QLabel*>(QLatin1String(name))->accessibleDescription(),
+                 QLatin1String(name));
     QCOMPARE(Counters(f), QStringList(8, QStringLiteral("0")));
-    QCOMPARE(f.Pnl_Prehled->Btn_StatVynulovat->text(), QStringLiteral("Vynulovat"));
-    // Beside the other controls, and the window grows and shrinks with it.
-    QVERIFY(f.Pnl_Prehled->mapTo(&f, QPoint(0, 0)).x() >= f.Button1->mapTo(&f, QPoint(0, 0)).x());
+    // Beside the other controls; the window shrinks without it.
+    QVERIFY(f.Pnl_Prehled->mapTo(&f, QPoint(0, 0)).x() > f.Button1->mapTo(&f, QPoint(0, 0)).x());
     const int wide = f.width();
     w.Click(f.Chk_Prehled);
-    QVERIFY(!f.Pnl_Prehled->isVisible());
-    const int narrow = f.width();
-    QVERIFY2(narrow < wide - 200, qPrintable(QString::number(narrow)));
+    QVERIFY(!f.Pnl_Prehled->isVisible() && f.width() < wide - 200);
     f.close();
     QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("0"));
     QCOMPARE(w.Written("Prehled", "Casove znacky"), std::string("<missing>"));
-    QCOMPARE(w.Written("Program", "Pocet bytu na radku"), std::string("32"));
 
     w.Open(WindowFixture::ScriptedLine);
     TForm1& again = *w.form;
     QVERIFY(!again.Pnl_Prehled->isVisible());
-    QVERIFY(!again.Chk_Prehled->isChecked());
     w.Click(again.Chk_Prehled);
     w.Click(again.Chk_CasoveZnacky);
     QVERIFY(again.Pnl_Prehled->isVisible());
-    QVERIFY(again.width() > narrow + 200);
     again.close();
     QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("1"));
     QCOMPARE(w.Written("Prehled", "Casove znacky"), std::string("1"));
@@ -123,10 +112,7 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
     w.Receive(reply);
     const int bytes = int(Poll.size() + DamagedHeader.size() + DamagedBlock.size() + reply.size());
 
-    QVERIFY(Lines(f.Memo1) == QStringList({QStringLiteral("Vadne CRC hlavicky"),
-                                           QStringLiteral("Vadne CRC dat")}) ||
-            Lines(f.Memo1) == QStringList({QStringLiteral("Vadne CRC dat"),
-                                           QStringLiteral("Vadne CRC hlavicky")}));
+    QCOMPARE(Lines(f.Memo1), (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
     QCOMPARE(Lines(f.Memo3).size(), 6);
     QTRY_COMPARE(Counters(f),
                  (QStringList{"2", "1", "1", "1", "1", "6", "4", QString::number(bytes)}));
@@ -201,9 +187,7 @@ void OverviewWindowTest::timeStamps()
     for (const auto& [lines, patterns] : {std::pair{lines1, memo1}, std::pair{lines3, memo3}}) {
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const auto match =
-                QRegularExpression(QLatin1Char('^') +
-                                   QString(patterns[i]).replace(QStringLiteral("+ ms"), "") + '$')
-                    .match(lines[i]);
+                QRegularExpression(QLatin1Char('^') + patterns[i] + '$').match(lines[i]);
             QVERIFY2(match.hasMatch(), qPrintable(lines[i] + " / " + patterns[i]));
             if (on && patterns[i].startsWith(time))
                 times << QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss.zzz"));
@@ -222,47 +206,36 @@ void OverviewWindowTest::timeStamps()
     QVERIFY(times[4] >= times[3]);
 }
 
-void OverviewWindowTest::lostCaptureLinesAreCountedWithoutADialog()
+// Capture lines lost while another program holds the file are counted, and an unreadable
+// settings file is named and left as it is; no message box either way.
+void OverviewWindowTest::problemsAreNotedInTheStatusBarWithoutADialog()
 {
     WindowFixture w;
     TForm1& f = *w.form;
     f.Chk_VystupDoSouboru->setChecked(true);
     QCOMPARE(f.Chk_VystupDoSouboru->toolTip(), QDir::toNativeSeparators(w.CapturePath()));
-    w.Receive({0x01});
-    QCOMPARE(Notice(f), QString());
-
-    LockHolder holder(w.CapturePath());
-    QVERIFY(holder.Locked());
-    w.Receive({0x02});
-    w.Click(f.Btn_PosliTLG); // its "Cteni dat" line is lost as well
-    w.Receive({0x03});
+    {
+        LockHolder holder(w.CapturePath());
+        QVERIFY(holder.Locked());
+        w.Receive({0x02});
+        w.Click(f.Btn_PosliTLG); // its "Cteni dat" line is lost as well
+        w.Receive({0x03});
+    }
+    w.Receive({0x04});
+    QCOMPARE(w.CaptureLines().size(), 1);
+    w.Click(f.Chk_Prehled); // the notice does not go with the panel
     QTRY_COMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
     QVERIFY(f.Pnl_Prehled->Notice()->toolTip().contains(QDir::toNativeSeparators(w.CapturePath())));
-    holder.Release();
-    w.Receive({0x04});
-    QCOMPARE(w.CaptureLines().size(), 2);
-    // Hidden, the panel's notice stays in the status bar.
-    w.Click(f.Chk_Prehled);
-    QCOMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
     w.Click(f.Pnl_Prehled->Btn_StatVynulovat);
     QTRY_COMPARE(Notice(f), QString());
-    QVERIFY(w.messages.empty());
-}
 
-void OverviewWindowTest::unreadableSettingsAreNamedAndLeftAlone()
-{
-    WindowFixture w({}, WindowFixture::Absent);
     QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("nastaveni.ini")));
-    w.messages.clear();
     w.Open(WindowFixture::Absent);
-    TForm1& f = *w.form;
-    QCOMPARE(Notice(f),
+    QCOMPARE(Notice(*w.form),
              QStringLiteral("Nastavení nelze přečíst: platí výchozí, soubor se nepřepíše"));
-    QCOMPARE(f.Pnl_Prehled->Notice()->toolTip(), QDir::toNativeSeparators(w.SettingsPath()));
-    // The port's own status keeps its place.
+    QCOMPARE(w.form->Pnl_Prehled->Notice()->toolTip(), QDir::toNativeSeparators(w.SettingsPath()));
     QVERIFY2(w.Status().startsWith(QStringLiteral("COM1")), qPrintable(w.Status()));
-    QCOMPARE(f.Edt_BaudRate->text(), QStringLiteral("4800"));
-    f.close();
+    w.form->close();
     QVERIFY(QFileInfo(w.SettingsPath()).isDir());
     QCOMPARE(w.Count(MessageKind::Error), 0);
 }
