@@ -80,6 +80,12 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
         view->setFocusPolicy(Qt::NoFocus);
         view->setToolTip(tip);
         view->setAlternatingRowColors(true);
+        // Every item of a list has as many lines: laying out a long queue anew then costs
+        // nothing per item.
+        view->setUniformItemSizes(true);
+        QFont font = view->font();
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        view->setFont(font);
         auto* label = new QLabel(caption, this);
         label->setBuddy(view);
         column->addWidget(label);
@@ -106,12 +112,14 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
 
 void BusPanel::RequestRefresh()
 {
-    if (!FSinceRefresh.isValid() || FSinceRefresh.elapsed() >= RefreshIntervalMs) {
+    const qint64 wait =
+        FSinceRefresh.isValid() ? RefreshIntervalMs - FSinceRefresh.elapsed() : qint64(0);
+    if (wait <= 0) {
         Refresh();
         return;
     }
-    if (!FLater.isActive())
-        FLater.start(int(RefreshIntervalMs - FSinceRefresh.elapsed()));
+    if (!FLater.isActive() || FLater.remainingTime() > wait)
+        FLater.start(int(wait));
 }
 
 void BusPanel::Refresh()
@@ -139,6 +147,12 @@ void BusPanel::Refresh()
         FShown[i] = values[i].second;
         values[i].first->setText(QString::number(values[i].second));
     }
+    // On a busy bus the lists change with every telegram; they are read at a slower pace.
+    if (FSinceLists.isValid() && FSinceLists.elapsed() < ListIntervalMs) {
+        FLater.start(int(ListIntervalMs - FSinceLists.elapsed()));
+        return;
+    }
+    FSinceLists.restart();
     RefreshQueue();
     RefreshLog();
 }
@@ -151,39 +165,52 @@ void BusPanel::showEvent(QShowEvent* event)
 
 void BusPanel::RefreshQueue()
 {
-    // Telegrams leave from the front (or all at once) and join at the back; only the rows
-    // that changed are touched.
+    // Telegrams leave from the front (or all at once) and join at the back: the rows that went
+    // and the rows that came are each one step for the list, and only the oldest telegram can
+    // have been sent since.
     const auto& pending = FQueue.Pending();
-    while (!FRows.empty() && (pending.empty() || FRows.front().first < pending.front().id)) {
-        delete Lst_Fronta->takeItem(0);
-        FRows.pop_front();
+    std::size_t gone = 0;
+    while (gone < FRows.size() && (pending.empty() || FRows[gone].first < pending.front().id))
+        ++gone;
+    if (gone > 0) {
+        Lst_Fronta->model()->removeRows(0, int(gone));
+        FRows.erase(FRows.begin(), FRows.begin() + std::ptrdiff_t(gone));
     }
-    for (std::size_t row = 0; row < pending.size(); ++row) {
-        const PendingQueue::Item& item = pending[row];
-        if (row < FRows.size()) {
-            if (FRows[row].second != item.sends) {
-                FRows[row].second = item.sends;
-                Lst_Fronta->item(int(row))->setText(PendingText(item));
-            }
-            continue;
-        }
-        auto* entry = new QListWidgetItem(PendingText(item));
-        entry->setToolTip(ShortHex(item.telegram, item.telegram.size()));
-        Lst_Fronta->addItem(entry);
-        FRows.emplace_back(item.id, item.sends);
+    if (!FRows.empty() && FRows.front().second != pending.front().sends) {
+        FRows.front().second = pending.front().sends;
+        Lst_Fronta->item(0)->setText(PendingText(pending.front()));
     }
+    const std::size_t first = FRows.size();
+    QStringList added;
+    for (std::size_t row = first; row < pending.size(); ++row) {
+        added << PendingText(pending[row]);
+        FRows.emplace_back(pending[row].id, pending[row].sends);
+    }
+    if (added.isEmpty())
+        return;
+    Lst_Fronta->addItems(added);
+    // A long write is cut in the list; its tooltip holds all of it.
+    for (std::size_t row = first; row < pending.size(); ++row)
+        if (pending[row].telegram.size() > PendingHexBytes)
+            Lst_Fronta->item(int(row))->setToolTip(
+                ShortHex(pending[row].telegram, pending[row].telegram.size()));
 }
 
 void BusPanel::RefreshLog()
 {
     const auto& log = FQueue.Log();
-    const std::uint64_t fresh =
-        std::min<std::uint64_t>(FQueue.Departures() - FDeparturesShown, log.size());
+    const std::size_t fresh =
+        std::size_t(std::min<std::uint64_t>(FQueue.Departures() - FDeparturesShown, log.size()));
     FDeparturesShown = FQueue.Departures();
-    for (std::size_t i = log.size() - fresh; i < log.size(); ++i)
-        Lst_ZaznamFronty->insertItem(0, DepartureText(log[i]));
-    while (Lst_ZaznamFronty->count() > int(PendingQueue::LogLimit))
-        delete Lst_ZaznamFronty->takeItem(Lst_ZaznamFronty->count() - 1);
+    if (fresh == 0)
+        return;
+    QStringList lines; // newest first
+    for (std::size_t i = log.size(); i-- > log.size() - fresh;)
+        lines << DepartureText(log[i]);
+    Lst_ZaznamFronty->insertItems(0, lines);
+    const int over = Lst_ZaznamFronty->count() - int(PendingQueue::LogLimit);
+    if (over > 0)
+        Lst_ZaznamFronty->model()->removeRows(int(PendingQueue::LogLimit), over);
 }
 
 void BusPanel::SetSettingsUnreadable(const QString& path)

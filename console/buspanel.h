@@ -24,11 +24,13 @@ namespace qtr290 {
 
 class BusPanel : public QGroupBox {
 public:
-    static constexpr int RefreshIntervalMs = 40;
+    static constexpr int RefreshIntervalMs = 40; // the counters: once per tick at most
+    static constexpr int ListIntervalMs = 200;   // the queue list and its log
 
     BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent);
 
-    // Refreshes now when the last refresh is an interval ago, else once at its end.
+    // Refreshes now when the last refresh is an interval ago, else once at its end; the
+    // lists at most once per ListIntervalMs.
     void RequestRefresh();
     void Refresh();
 
@@ -62,6 +64,7 @@ private:
     const PendingQueue& FQueue;
     QLabel* FNotice;
     QElapsedTimer FSinceRefresh;
+    QElapsedTimer FSinceLists;
     QTimer FLater;
     std::array<std::uint64_t, 8> FShown;             // the counters' numbers as shown
     std::deque<std::pair<std::uint64_t, int>> FRows; // Lst_Fronta: item id, sends shown

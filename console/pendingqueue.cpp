@@ -13,9 +13,11 @@ namespace {
 constexpr std::array<const char*, MemoryAreaCount> AreaNames = {
     "RAM290", "FRAM290", "RTC290", "FLASH290", "ROM290", "FLROM290", "RAMBIT290"};
 
-QString TimeText(const QDateTime& when)
+QString TimeText(qint64 msecsSinceEpoch)
 {
-    return when.time().toString(QStringLiteral("hh:mm:ss.zzz"));
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch)
+        .time()
+        .toString(QStringLiteral("hh:mm:ss.zzz"));
 }
 
 QString Hex2(std::uint8_t value)
@@ -27,14 +29,14 @@ QString Hex2(std::uint8_t value)
 
 PendingQueue::PendingQueue(Clock now) : FNow(std::move(now)) {}
 
-QDateTime PendingQueue::Now() const
+qint64 PendingQueue::Now() const
 {
-    return FNow ? FNow() : QDateTime::currentDateTime();
+    return FNow ? FNow() : QDateTime::currentMSecsSinceEpoch();
 }
 
 void PendingQueue::Queued(ByteSpan telegram)
 {
-    FPending.push_back({FNextId++, {telegram.begin(), telegram.end()}, 0, {}});
+    FPending.push_back({FNextId++, {telegram.begin(), telegram.end()}});
 }
 
 void PendingQueue::Sent(ByteSpan, bool)
@@ -94,7 +96,7 @@ QString PendingText(const PendingQueue::Item& item)
                                                 .arg(item.sends)
                                                 .arg(TimeText(item.lastSent));
     return DescribeRequest(item.telegram) + QLatin1Char('\n') + sends + QLatin1Char('\n') +
-           ShortHex(item.telegram, 12);
+           ShortHex(item.telegram, PendingHexBytes);
 }
 
 QString DepartureText(const PendingQueue::Departure& departure)

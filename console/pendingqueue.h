@@ -18,29 +18,30 @@ namespace qtr290 {
 
 class PendingQueue final : public LinkObserver {
 public:
-    using Clock = std::function<QDateTime()>;
+    // Milliseconds since the epoch (UTC): cheap to take at every report, shown as local time.
+    using Clock = std::function<qint64()>;
 
     struct Item {
         std::uint64_t id = 0; // increasing in queue order
         std::vector<std::uint8_t> telegram;
         int sends = 0;
-        QDateTime lastSent; // invalid until sent
+        qint64 lastSent = -1; // -1 until sent
     };
     struct Departure {
         Item item;
         Removal why = Removal::Reply;
-        QDateTime when;
+        qint64 when = 0;
         // From the last transmission to the telegram that removed it; -1 if never sent.
         qint64 replyMs() const
         {
-            return item.lastSent.isValid() ? std::max<qint64>(0, item.lastSent.msecsTo(when)) : -1;
+            return item.lastSent < 0 ? -1 : std::max<qint64>(0, when - item.lastSent);
         }
     };
 
     // Departures kept for the log: the newest ones.
     static constexpr std::size_t LogLimit = 200;
 
-    // `now`: the time of each report; empty: the local time.
+    // `now`: the time of each report; empty: the system clock.
     explicit PendingQueue(Clock now = {});
 
     const std::deque<Item>& Pending() const { return FPending; }
@@ -52,7 +53,7 @@ public:
     void Removed(Removal why) override;
 
 private:
-    QDateTime Now() const;
+    qint64 Now() const;
 
     Clock FNow;
     std::deque<Item> FPending;
@@ -68,7 +69,9 @@ QString DescribeRequest(ByteSpan telegram);
 // The telegram in hex, cut after `maxBytes` bytes with " …".
 QString ShortHex(ByteSpan telegram, std::size_t maxBytes);
 
-// A pending telegram in three lines: decoded; how often and when last sent; its bytes.
+// A pending telegram in three lines: decoded; how often and when last sent; its first
+// PendingHexBytes bytes.
+inline constexpr std::size_t PendingHexBytes = 12;
 QString PendingText(const PendingQueue::Item& item);
 
 // Two lines: "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00",

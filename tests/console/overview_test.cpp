@@ -27,7 +27,7 @@ std::string Utf8(const QString& text)
 struct LinkWithQueue : ::testing::Test {
     std::shared_ptr<test::FakeLine> line = std::make_shared<test::FakeLine>();
     TKomunikace link{std::make_unique<test::FakePlatform>(line)};
-    QDateTime now{QDate(2026, 12, 7), QTime(9, 5, 3, 0)};
+    qint64 now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3, 0)).toMSecsSinceEpoch();
     PendingQueue queue{[this] { return now; }};
     Bytes accumulator;
 
@@ -117,7 +117,7 @@ TEST_F(LinkWithQueue, TransitionsOfPendingTelegrams)
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
-        now = now.addMSecs(step.advanceMs);
+        now += step.advanceMs;
         step.act();
         ASSERT_EQ(queue.Pending().size(), link.PocetCekajicich());
         EXPECT_EQ(queue.Pending().empty() ? std::string() : Utf8(PendingText(queue.Pending()[0])),
