@@ -9,7 +9,7 @@
 // whole path: every intact telegram shown, every byte captured in order.
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
-//                    [--without-capture]
+//                    [--without-capture] [--without-overview]
 #include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
@@ -36,6 +36,7 @@ struct Options {
     unsigned seed = 1;
     bool display = true; // off: only for telling the display's share from the rest
     bool capture = true;
+    bool overview = true; // the overview panel, shown by default
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -54,6 +55,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.display = false;
         else if (a == "--without-capture")
             o.capture = false;
+        else if (a == "--without-overview")
+            o.overview = false;
         else
             return false;
         if (!ok)
@@ -82,6 +85,7 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     if (!o.display)
         form.Rgp_PrijataData->SetItemIndex(1);
     form.Chk_VystupDoSouboru->setChecked(o.capture);
+    form.Chk_Prehled->setChecked(o.overview);
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
@@ -122,7 +126,7 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
         std::fprintf(stderr, "usage: window_path [--mib N] [--chunk BYTES] [--seed N] "
-                             "[--without-display] [--without-capture]\n");
+                             "[--without-display] [--without-capture] [--without-overview]\n");
         return 2;
     }
     const auto stream =
@@ -133,8 +137,10 @@ int main(int argc, char** argv)
 
     const double bytes = static_cast<double>(stream.bytes.size());
     const double telegrams = static_cast<double>(stream.intact);
-    std::printf("window receive path, offscreen, display %s, capture file %s, %d-byte chunks\n",
-                o.display ? "on" : "off", o.capture ? "on" : "off", o.chunk);
+    std::printf("window receive path, offscreen, display %s, capture file %s, overview %s, "
+                "%d-byte chunks\n",
+                o.display ? "on" : "off", o.capture ? "on" : "off", o.overview ? "shown" : "hidden",
+                o.chunk);
     std::printf(
         "  stream                %.0f bytes: %zu intact telegrams (%zu polls), %zu damaged, "
         "%zu noise bytes\n",
