@@ -39,7 +39,7 @@ public:
     };
 
     // Departures kept for the log: the newest ones.
-    static constexpr std::size_t LogLimit = 200;
+    static constexpr std::size_t LogLimit = 100;
 
     // `now`: the time of each report; empty: the system clock.
     explicit PendingQueue(Clock now = {});
