@@ -6,15 +6,17 @@
 // time.
 //
 // Usage: cpu_load [--seconds N] [--warmup N] [--baud N] [--poll-interval MS] [--sim PATH]
-//                 [--share-cpus] [--no-answers] [--idle]
+//                 [--share-cpus] [--no-answers] [--idle] [--without-overview]
 // Every answer to a poll costs two guard waits of more than 2 ms each, which spin on the clock
 // by design; --no-answers leaves the queue empty to tell the receive path's share apart.
+// --without-overview hides the overview panel (shown by default) to tell its share apart.
 #include "main.h"
 #include "sim_process.h"
 #include "window_fixture.h"
 #include "window_probe.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -37,6 +39,7 @@ struct Options {
     bool shareCpus = false;
     bool answer = true; // off: no request pending, so no poll is answered
     bool idle = false;  // a quiet line: the port open on a pseudo-terminal nobody writes to
+    bool overview = true;
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -61,6 +64,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.answer = false;
         else if (a == "--idle")
             o.idle = true;
+        else if (a == "--without-overview")
+            o.overview = false;
         else
             return false;
         if (!ok)
@@ -85,9 +90,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
-        std::fprintf(stderr,
-                     "usage: cpu_load [--seconds N] [--warmup N] [--baud N] "
-                     "[--poll-interval MS] [--sim PATH] [--share-cpus] [--no-answers] [--idle]\n");
+        std::fprintf(stderr, "usage: cpu_load [--seconds N] [--warmup N] [--baud N] "
+                             "[--poll-interval MS] [--sim PATH] [--share-cpus] [--no-answers] "
+                             "[--idle] [--without-overview]\n");
         return 2;
     }
 
@@ -112,6 +117,7 @@ int main(int argc, char** argv)
     test::WindowFixture window(settings, test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
+    form.Chk_Prehled->setChecked(o.overview);
     if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
         std::fprintf(stderr, "cpu_load: the window did not open %s\n", qPrintable(device));
         return 1;
@@ -152,6 +158,7 @@ int main(int argc, char** argv)
     std::printf("utility CPU on a saturated %d-baud bus, display and capture file on, polls %s\n",
                 o.baud, o.answer ? "answered" : "not answered (nothing pending)");
     std::printf("  CPUs                  %s\n", qPrintable(cpus));
+    std::printf("  overview panel        %s\n", o.overview ? "shown" : "hidden");
     std::printf("  bus                   %lld bytes in %.1f s = %.0f %% of the line; %lld polls, "
                 "%lld requests answered\n",
                 stat("tx_bytes"), stat("elapsed_ms") / 1000.0,

@@ -9,7 +9,7 @@
 // whole path: every intact telegram shown, every byte captured in order.
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
-//                    [--without-capture] [--pcapng]
+//                    [--without-capture] [--pcapng] [--without-overview]
 #include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
@@ -36,7 +36,8 @@ struct Options {
     unsigned seed = 1;
     bool display = true; // off: only for telling the display's share from the rest
     bool capture = true;
-    bool pcapng = false; // the capture also as pcapng ([Wireshark] Pcapng=1)
+    bool pcapng = false;  // the capture also as pcapng ([Wireshark] Pcapng=1)
+    bool overview = true; // the overview panel, shown by default
 };
 
 bool ParseArgs(const QStringList& args, Options& o)
@@ -57,6 +58,8 @@ bool ParseArgs(const QStringList& args, Options& o)
             o.capture = false;
         else if (a == "--pcapng")
             o.pcapng = true;
+        else if (a == "--without-overview")
+            o.overview = false;
         else
             return false;
         if (!ok)
@@ -86,6 +89,7 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     if (!o.display)
         form.Rgp_PrijataData->SetItemIndex(1);
     form.Chk_VystupDoSouboru->setChecked(o.capture);
+    form.Chk_Prehled->setChecked(o.overview);
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
@@ -125,8 +129,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Options o;
     if (!ParseArgs(app.arguments(), o)) {
-        std::fprintf(stderr, "usage: window_path [--mib N] [--chunk BYTES] [--seed N] "
-                             "[--without-display] [--without-capture] [--pcapng]\n");
+        std::fprintf(stderr,
+                     "usage: window_path [--mib N] [--chunk BYTES] [--seed N] "
+                     "[--without-display] [--without-capture] [--pcapng] [--without-overview]\n");
         return 2;
     }
     const auto stream =
@@ -137,9 +142,10 @@ int main(int argc, char** argv)
 
     const double bytes = static_cast<double>(stream.bytes.size());
     const double telegrams = static_cast<double>(stream.intact);
-    std::printf("window receive path, offscreen, display %s, capture file %s%s, %d-byte chunks\n",
+    std::printf("window receive path, offscreen, display %s, capture file %s%s, overview %s, "
+                "%d-byte chunks\n",
                 o.display ? "on" : "off", o.capture ? "on" : "off", o.pcapng ? " (and pcapng)" : "",
-                o.chunk);
+                o.overview ? "shown" : "hidden", o.chunk);
     std::printf(
         "  stream                %.0f bytes: %zu intact telegrams (%zu polls), %zu damaged, "
         "%zu noise bytes\n",

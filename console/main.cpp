@@ -1,15 +1,13 @@
 #include "main.h"
 
-#include "Composer.h"
-#include "HexText.h"
 #include "append_exclusive.h"
+#include "buspanel.h"
 #include "iniprofile.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
 #include "settings.h"
 #include "textconv.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -18,6 +16,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -34,13 +33,8 @@ namespace {
 const QString Titulek = QStringLiteral("Komunikační utilita QTR290 v0.5");
 const QString TextPortNelzeOtevrit =
     QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
-const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
-const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
-const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
 // The port's polling period.
 constexpr int RepaintIntervalMs = 40;
-// Text of a composer field that does not say the byte the link will send.
-const QColor WarningTextColor(0xC0, 0x40, 0x00);
 
 std::string Utf8(const QString& text)
 {
@@ -66,7 +60,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent)
     Guarded([this] { MarkFieldsThatDifferFromTelegram(); });
     UpdateStatus();
     ConnectEvents();
-    setFixedSize(sizeHint());
+    // Shows or hides the overview as the settings say, and fixes the window's size.
+    Chk_PrehledClick();
     // At most one paint per polling tick, however fast the chunks come.
     new RepaintThrottle(this, RepaintIntervalMs);
 }
@@ -75,32 +70,6 @@ TForm1::~TForm1()
 {
     // The port must stop delivering to this window before the controls go.
     Komunikace.reset();
-}
-
-void TForm1::ConnectComposer()
-{
-    const auto handler = [this](void (TForm1::*step)()) {
-        return [this, step] { Guarded([this, step] { (this->*step)(); }); };
-    };
-    // textChanged also fires when the program sets a text, as the original's change events did.
-    for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW})
-        connect(edit, &QLineEdit::textChanged, this, handler(&TForm1::Edt_SyncChange));
-    for (QLineEdit* edit : {Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3})
-        connect(edit, &QLineEdit::textChanged, this, handler(&TForm1::Edt_DataLenChange));
-    connect(Cmb_Data, &QComboBox::editTextChanged, this, handler(&TForm1::Cmb_DataChange));
-    connect(Rgp_Zarizeni, &TRadioGroup::Click, this, handler(&TForm1::Rgp_ZarizeniClick));
-    connect(Rgp_druhTLG, &TRadioGroup::Click, this, handler(&TForm1::Rgp_druhTLGClick));
-    // Choosing a list entry runs the change handler even when its text is the current one.
-    connect(Cmb_Data, &QComboBox::activated, this, handler(&TForm1::Cmb_DataChange));
-
-    // Connected after the handlers above, so that it sees the fields they have derived.
-    const auto mark = handler(&TForm1::MarkFieldsThatDifferFromTelegram);
-    for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW, Edt_CRCHead, Edt_DataLen,
-                            Edt_Addr1, Edt_Addr2, Edt_Addr3, Edt_CRCWrite, Edt_CRCTLG})
-        connect(edit, &QLineEdit::textChanged, this, mark);
-    connect(Cmb_Data, &QComboBox::editTextChanged, this, mark);
-    connect(Rgp_Zarizeni, &TRadioGroup::Click, this, mark);
-    connect(Rgp_druhTLG, &TRadioGroup::Click, this, mark);
 }
 
 void TForm1::ConnectEvents()
@@ -119,9 +88,12 @@ void TForm1::ConnectEvents()
     if (Cmb_Data->lineEdit())
         Cmb_Data->lineEdit()->installEventFilter(this);
 
+    // What a button changed in the link or the counters shows in the overview.
     const auto button = [this](QPushButton* pushButton, void (TForm1::*handler)()) {
-        connect(pushButton, &QPushButton::clicked, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(pushButton, &QPushButton::clicked, this, [this, handler] {
+            Guarded([this, handler] { (this->*handler)(); });
+            Pnl_Prehled->RequestRefresh();
+        });
     };
     button(Button1, &TForm1::Button1Click);
     button(Button2, &TForm1::Button2Click);
@@ -130,6 +102,11 @@ void TForm1::ConnectEvents()
     button(Button4, &TForm1::Button4Click);
     button(Btn_VymazBuffer, &TForm1::Btn_VymazBufferClick);
     button(Btn_TestKomunikace, &TForm1::Btn_TestKomunikaceClick);
+    button(Pnl_Prehled->Btn_StatVynulovat, &TForm1::Btn_StatVynulovatClick);
+    connect(Chk_Prehled, &QCheckBox::toggled, this,
+            [this] { Guarded([this] { Chk_PrehledClick(); }); });
+    // Stamps turned on anew measure no gap to a telegram from before.
+    connect(Chk_CasoveZnacky, &QCheckBox::toggled, this, [this] { FStamps = EntryStamps(); });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -167,6 +144,8 @@ void TForm1::FormCreate()
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
     FStatusPanel->setToolTip(DescribeLocations(FLocations));
+    Chk_VystupDoSouboru->setToolTip(QDir::toNativeSeparators(FLocations.captureFile));
+    Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
 
     Cmb_ComPort->clear();
     for (int number = 1; number <= PocetPortu; ++number)
@@ -174,8 +153,14 @@ void TForm1::FormCreate()
 
     {
         IniProfile ini(SettingsPath());
-        ini.Load();
+        // An unreadable file gives the defaults and is left as it is, also at close.
+        FSettingsUnreadable = !ini.Load();
+        if (FSettingsUnreadable)
+            Pnl_Prehled->SetSettingsUnreadable(ini.Path());
         const Settings settings = ReadSettings(ini);
+        const OverviewSettings overview = ReadOverviewSettings(ini);
+        Chk_Prehled->setChecked(overview.panelShown);
+        Chk_CasoveZnacky->setChecked(overview.timeStamps);
         Cmb_ComPort->setCurrentIndex(
             settings.port >= 1 && settings.port <= PocetPortu ? settings.port - 1 : -1);
         Edt_BaudRate->setText(settings.baudRate);
@@ -198,6 +183,8 @@ void TForm1::FormCreate()
 
     Komunikace = std::make_unique<TKomunikace>(FOptions.platform ? FOptions.platform()
                                                                  : MakeSystemPlatform(FPortNames));
+    Komunikace->AddObserver(&FStatistics);
+    Komunikace->AddObserver(&FQueue);
     Komunikace->NastavVychozi();
     Komunikace->NastavPort(static_cast<std::uint8_t>(Cmb_ComPort->currentIndex() + 1));
     Komunikace->SeriovyPort().SetOnDeviceLost([this](TSerialPortDriver&) { PortLost(); });
@@ -229,6 +216,8 @@ void TForm1::Rgp_StavClick()
 void TForm1::FormClose()
 {
     Guarded([this] {
+        if (FSettingsUnreadable)
+            return;
         IniProfile ini(SettingsPath());
         ini.Load();
         EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
@@ -240,6 +229,7 @@ void TForm1::FormClose()
         settings.filterTo = Edt_FiltrPro->text();
         settings.bytesPerLine = Edt_PocetBytu->text();
         WriteSettings(ini, settings);
+        WriteOverviewSettings(ini, {Chk_Prehled->isChecked(), Chk_CasoveZnacky->isChecked()});
         // The window closes anyway: an operator who cannot save must still be able to quit.
         if (!ini.Save())
             ShowError(QStringLiteral("Nastavení nelze uložit do souboru %1")
@@ -272,13 +262,15 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
     Guarded(
         [&] {
             const QDateTime received = QDateTime::currentDateTime();
+            FStatistics.AddBytes(Data.size());
             PrijemBuf.insert(PrijemBuf.end(), Data.begin(), Data.end());
             // The answer to a poll goes out first; the disk and the memos can wait until the
             // pass is over. The capture is written however the pass ends.
-            ChunkEntries entries;
+            ChunkEntries entries =
+                Chk_CasoveZnacky->isChecked() ? ChunkEntries(&FStamps, received) : ChunkEntries();
             const auto capture = [&] {
-                if (Chk_VystupDoSouboru->isChecked())
-                    FCapture.Chunk(Data, received, entries);
+                if (Chk_VystupDoSouboru->isChecked() && !FCapture.Chunk(Data, received, entries))
+                    FStatistics.CaptureLineLost();
             };
             try {
                 if (Komunikace)
@@ -298,6 +290,7 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
             entries.LayOut(Memo1, Memo3, Layout());
         },
         ReportMode::Later);
+    Pnl_Prehled->RequestRefresh();
 }
 
 bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
@@ -320,7 +313,13 @@ MemoLayout TForm1::Layout() const
 
 void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo)
 {
-    ShowTelegram(Memo, Data, Layout());
+    ShowTelegram(Memo, Data, Layout(), StampNow());
+}
+
+std::string TForm1::StampNow()
+{
+    return Chk_CasoveZnacky->isChecked() ? FStamps.Time(QDateTime::currentDateTime())
+                                         : std::string();
 }
 
 void TForm1::VypisOdeslany()
@@ -345,176 +344,19 @@ void TForm1::Button3Click()
     Memo3->clear();
 }
 
-// ---- Telegram composer ----
+// ---- Overview of the bus and the queue ----
 
-bool TForm1::IsWrite() const
+void TForm1::Chk_PrehledClick()
 {
-    return Rgp_druhTLG->ItemIndex() == 1;
+    Pnl_Prehled->setVisible(Chk_Prehled->isChecked());
+    // The window keeps a fixed size: it grows and shrinks with the panel.
+    centralWidget()->layout()->activate();
+    setFixedSize(sizeHint());
 }
 
-void TForm1::Edt_SyncChange()
+void TForm1::Btn_StatVynulovatClick()
 {
-    PrepocitejHlavicku();
-}
-
-void TForm1::PrepocitejHlavicku()
-{
-    Edt_CRCHead->setText(qtr290::PrepocitejHlavicku(
-        Edt_Sync->text(), Edt_To->text(), Edt_From->text(), Edt_Dev->text(), Edt_RW->text()));
-}
-
-void TForm1::Rgp_ZarizeniClick()
-{
-    NastavDev();
-}
-
-void TForm1::NastavDev()
-{
-    KodOblasti = KodOblastiZIndexu(Rgp_Zarizeni->ItemIndex());
-    Edt_Dev->setText(TextDev(KodOblasti, IsWrite()));
-}
-
-void TForm1::Rgp_druhTLGClick()
-{
-    NastavDev();
-    Edt_RW->setText(TextRW(IsWrite(), DataTLG.size()));
-    Edt_CRCWrite->setEnabled(IsWrite());
-    // The block checksum of a read and of a write differ: the preview must follow.
-    Edt_DataLenChange();
-}
-
-void TForm1::Cmb_DataChange()
-{
-    DataTLG = RozeberData(Cmb_Data->currentText());
-    Lbl_PocetBytu->setText(QString::number(DataTLG.size()));
-    Edt_DataLen->setText(FieldHex(static_cast<unsigned>(DataTLG.size())));
-    Rgp_druhTLGClick();
-    Edt_DataLenChange();
-}
-
-bool TForm1::Cmb_DataKeyPress(QKeyEvent* Key)
-{
-    if (Key->key() == Qt::Key_Return || Key->key() == Qt::Key_Enter) {
-        focusNextChild();
-        return true;
-    }
-    return !DataLineAccepts(Key->text());
-}
-
-void TForm1::Cmb_DataExit()
-{
-    Cmb_Data->addItem(Cmb_Data->currentText());
-}
-
-void TForm1::Edt_DataLenChange()
-{
-    PrepocitejData();
-}
-
-void TForm1::PrepocitejData()
-{
-    const DataPreview preview =
-        qtr290::PrepocitejData(Edt_DataLen->text(), Edt_Addr1->text(), Edt_Addr2->text(),
-                               Edt_Addr3->text(), DataTLG, IsWrite());
-    Edt_CRCWrite->setText(preview.crcWrite);
-    Edt_CRCTLG->setText(preview.crcTlg);
-}
-
-std::vector<std::uint8_t> TForm1::TelegramToQueue() const
-{
-    if (!Komunikace)
-        return {};
-    const RequestTarget target{
-        HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
-        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
-    return RequestAsQueued(target, HexNaByte(Edt_DataLen->text()), IsWrite(), DataTLG,
-                           [this](int position) { return Komunikace->StagedDataByte(position); });
-}
-
-void TForm1::MarkFieldsThatDifferFromTelegram()
-{
-    const std::vector<std::uint8_t> telegram = TelegramToQueue();
-    // In ComposerField order.
-    const std::array<QLineEdit*, ComposerFieldCount> fields = {
-        Edt_Sync,    Edt_To,    Edt_From,  Edt_Dev,   Edt_RW,       Edt_CRCHead,
-        Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3, Edt_CRCWrite, Edt_CRCTLG};
-    const auto sent = FieldBytes(telegram, IsWrite());
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        QLineEdit* edit = fields[i];
-        const bool differs = sent[i] && !FieldShowsByte(edit->text(), *sent[i]);
-        edit->setToolTip(differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*sent[i])))
-                                 : QString());
-        QPalette palette = edit->palette();
-        palette.setColor(QPalette::Text, differs
-                                             ? WarningTextColor
-                                             : QApplication::palette(edit).color(QPalette::Text));
-        edit->setPalette(palette);
-    }
-}
-
-bool TForm1::QueueFromComposer()
-{
-    if (!Komunikace)
-        return false;
-    const std::uint8_t to = HexNaByte(Edt_To->text());
-    const std::uint8_t from = HexNaByte(Edt_From->text());
-    const std::uint32_t adresa =
-        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text());
-    const std::uint8_t count = HexNaByte(Edt_DataLen->text());
-    const bool zapis = IsWrite();
-
-    // A write too long for the queue's length byte would go out corrupted: it is refused.
-    if (zapis && count > MaxZapisDat) {
-        ShowMessage(MessageKind::Warning, TextPrilisDat + QLatin1Char('\n') + TextNezarazeno);
-        return false;
-    }
-    if (zapis) {
-        for (std::size_t i = 0; i < DataTLG.size(); ++i)
-            Komunikace->ZapisDataByte(static_cast<int>(i + 1), DataTLG[i]);
-    }
-    Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
-    if (Chk_VystupDoSouboru->isChecked())
-        FCapture.Queued(QDateTime::currentDateTime());
-    // What was staged now fills the positions a longer Count reaches next time.
-    MarkFieldsThatDifferFromTelegram();
-    return true;
-}
-
-void TForm1::Btn_PosliTLGClick()
-{
-    QueueFromComposer();
-}
-
-void TForm1::Button4Click()
-{
-    Btn_PosliTLGClick();
-    // The oldest pending telegram goes out, which is the new one only on an empty queue.
-    if (Komunikace)
-        Komunikace->PosliCekajici();
-    VypisOdeslany();
-    if (Komunikace && Komunikace->DelkaPosledni() != 0 && Chk_VystupDoSouboru->isChecked())
-        FCapture.Sent(Komunikace->PosledniTLG(), QDateTime::currentDateTime());
-}
-
-void TForm1::Btn_TestKomunikaceClick()
-{
-    if (!Komunikace)
-        return;
-    Komunikace->VymazFrontu();
-    Edt_To->setText(QStringLiteral("00"));
-    Edt_From->setText(QStringLiteral("F0"));
-    Edt_Addr1->setText(QStringLiteral("57"));
-    Edt_Addr2->setText(QStringLiteral("01"));
-    Edt_Addr3->setText(QStringLiteral("00"));
-    Rgp_Zarizeni->SetItemIndex(0);
-    Rgp_druhTLG->SetItemIndex(0);
-    Btn_PosliTLGClick();
-}
-
-void TForm1::Btn_VymazBufferClick()
-{
-    if (Komunikace)
-        Komunikace->VymazFrontu();
+    FStatistics.Reset();
 }
 
 // ---- Messages ----

@@ -1,13 +1,16 @@
 // The main window TForm1: every control of the operator console and every handler, each
 // reading as its steps. The work lives in units beside it: the controls' layout
-// (main_controls.cpp), the settings file (settings.h), the traffic display
-// (trafficdisplay.h), the capture file (CaptureFile.h), the composer's arithmetic
-// (Composer.h), the status line (portstatus.h) and the watch over the serial devices
-// (reconnect.h). The port's handlers are in main_port.cpp.
+// (main_controls.cpp), the composer's handlers (main_composer.cpp) and arithmetic
+// (Composer.h), the port's handlers (main_port.cpp) and the watch over the serial devices
+// (reconnect.h), the settings file (settings.h), the traffic display (trafficdisplay.h), what
+// the capture writes (trafficcapture.h), the status line (portstatus.h) and the overview of
+// the bus and the queue (buspanel.h over busstatistics.h and pendingqueue.h).
 #pragma once
 
 #include "Komunikace.h"
+#include "busstatistics.h"
 #include "filelocations.h"
+#include "pendingqueue.h"
 #include "portstatus.h"
 #include "reconnect.h"
 #include "trafficcapture.h"
@@ -20,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +38,7 @@ class QStatusBar;
 
 namespace qtr290 {
 
+class BusPanel;
 class TRadioGroup;
 
 enum class MessageKind { Warning, Error };
@@ -89,6 +94,10 @@ public:
     void Button2Click();
     void Button3Click();
 
+    // Overview of the bus and the queue.
+    void Chk_PrehledClick();
+    void Btn_StatVynulovatClick();
+
     // Telegram composer.
     void Edt_SyncChange();
     void Rgp_ZarizeniClick();
@@ -133,6 +142,8 @@ public:
     QLineEdit* Edt_FiltrPro;
     QCheckBox* Chk_NezobrazujVyzvy;
     QCheckBox* Chk_VystupDoSouboru;
+    QCheckBox* Chk_CasoveZnacky;
+    QCheckBox* Chk_Prehled;
     QLineEdit* Edt_Sync;
     QLineEdit* Edt_To;
     QLineEdit* Edt_From;
@@ -153,6 +164,7 @@ public:
     QPushButton* Button4;
     QPushButton* Btn_VymazBuffer;
     QPushButton* Btn_TestKomunikace;
+    BusPanel* Pnl_Prehled; // beside the controls above, full height
     QStatusBar* StatusBar1;
 
     // Window state.
@@ -186,6 +198,8 @@ private:
     void Report(const QString& text, ReportMode mode);
 
     MemoLayout Layout() const;
+    // The time stamp of an entry shown now; empty while they are off.
+    std::string StampNow();
     bool IsWrite() const;
     // Queues the composer's request; false when it was refused (a write too long to queue).
     bool QueueFromComposer();
@@ -202,6 +216,10 @@ private:
     PortWatch* FPortWatch = nullptr;
     QLabel* FStatusPanel = nullptr;
     PortState FPortState = PortState::Closed;
+    BusStatistics FStatistics;
+    PendingQueue FQueue;
+    EntryStamps FStamps;
+    bool FSettingsUnreadable = false; // then it is not written at close either
     bool FClosed = false;
     bool FReportPending = false; // a deferred error report is on its way
 };

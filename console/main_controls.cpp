@@ -3,6 +3,7 @@
 #include "main.h"
 
 #include "Composer.h"
+#include "buspanel.h"
 #include "radiogroup.h"
 
 #include <QCheckBox>
@@ -43,9 +44,13 @@ void TForm1::VytvorOvladace()
 {
     auto* central = new QWidget(this);
     setCentralWidget(central);
-    auto* column = new QVBoxLayout(central);
-    column->setContentsMargins(8, 8, 8, 4);
+    // The controls of the console in a column; the overview beside them.
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(8, 8, 8, 4);
+    columns->setSpacing(10);
+    auto* column = new QVBoxLayout;
     column->setSpacing(6);
+    columns->addLayout(column);
 
     int labelCount = 0;
     const auto labelFor = [&](const QString& text, QWidget* buddy) {
@@ -161,8 +166,18 @@ void TForm1::VytvorOvladace()
                                     "Chk_NezobrazujVyzvy");
         Chk_VystupDoSouboru = Named(new QCheckBox(QStringLiteral("Výstup do souboru"), central),
                                     "Chk_VystupDoSouboru");
+        Chk_CasoveZnacky =
+            Named(new QCheckBox(QStringLiteral("Časové značky"), central), "Chk_CasoveZnacky");
+        Chk_CasoveZnacky->setToolTip(QStringLiteral(
+            "Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
+        Chk_Prehled =
+            Named(new QCheckBox(QStringLiteral("Přehled sběrnice"), central), "Chk_Prehled");
+        Chk_Prehled->setChecked(true);
+        checks->setSpacing(2);
         checks->addWidget(Chk_NezobrazujVyzvy);
         checks->addWidget(Chk_VystupDoSouboru);
+        checks->addWidget(Chk_CasoveZnacky);
+        checks->addWidget(Chk_Prehled);
         checks->addStretch(1);
         settings->addLayout(checks);
     }
@@ -258,6 +273,13 @@ void TForm1::VytvorOvladace()
     sending->addStretch(1);
     column->addLayout(sending);
 
+    Pnl_Prehled = Named(new BusPanel(FStatistics, FQueue, central), "Pnl_Prehled");
+    // Room for a log line of the queue, such as the longest below.
+    Pnl_Prehled->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral(
+                                   "00:00:00.000 Čtení RAMBIT290 0x000000 ×255 → 00")) +
+                               40);
+    columns->addWidget(Pnl_Prehled);
+
     Rgp_Razeni->SetItemIndex(0);
     Rgp_Stav->SetItemIndex(0);
     Rgp_PrijataData->SetItemIndex(0);
@@ -269,6 +291,8 @@ void TForm1::VytvorOvladace()
     FStatusPanel = Named(new QLabel(StatusBar1), "StatusBar1Panel");
     FStatusPanel->setMinimumWidth(200);
     StatusBar1->addWidget(FStatusPanel, 1);
+    // The overview's notices in a place of their own.
+    StatusBar1->addPermanentWidget(Pnl_Prehled->Notice());
 }
 
 } // namespace qtr290

@@ -9,6 +9,7 @@ constexpr char SectionFilter[] = "Filtruj prichozi";
 constexpr char SectionProgram[] = "Program";
 constexpr char SectionPorts[] = "Porty";
 constexpr char SectionWireshark[] = "Wireshark";
+constexpr char SectionOverview[] = "Prehled";
 
 constexpr char KeyPort[] = "Port";
 constexpr char KeyBaudRate[] = "Baud rate";
@@ -17,6 +18,8 @@ constexpr char KeyFilterFrom[] = "Zarizeni";
 constexpr char KeyFilterTo[] = "Adresat";
 constexpr char KeyBytesPerLine[] = "Pocet bytu na radku";
 constexpr char KeyPcapng[] = "Pcapng";
+constexpr char KeyPanelShown[] = "Zobrazit";
+constexpr char KeyTimeStamps[] = "Casove znacky";
 
 QString Read(const IniProfile& ini, const char* section, const char* key, const QString& fallback)
 {
@@ -48,6 +51,26 @@ void WriteSettings(IniProfile& ini, const Settings& settings)
     ini.WriteString(SectionFilter, KeyFilterFrom, settings.filterFrom.toStdString());
     ini.WriteString(SectionFilter, KeyFilterTo, settings.filterTo.toStdString());
     ini.WriteString(SectionProgram, KeyBytesPerLine, settings.bytesPerLine.toStdString());
+}
+
+OverviewSettings ReadOverviewSettings(const IniProfile& ini)
+{
+    const OverviewSettings defaults;
+    OverviewSettings overview;
+    overview.panelShown = ini.ReadInteger(SectionOverview, KeyPanelShown, defaults.panelShown) != 0;
+    overview.timeStamps = ini.ReadInteger(SectionOverview, KeyTimeStamps, defaults.timeStamps) != 0;
+    return overview;
+}
+
+void WriteOverviewSettings(IniProfile& ini, const OverviewSettings& overview)
+{
+    const OverviewSettings defaults;
+    const auto write = [&](const char* key, bool value, bool fallback) {
+        if (value != fallback || ini.Find(SectionOverview, key))
+            ini.WriteString(SectionOverview, key, value ? "1" : "0");
+    };
+    write(KeyPanelShown, overview.panelShown, defaults.panelShown);
+    write(KeyTimeStamps, overview.timeStamps, defaults.timeStamps);
 }
 
 } // namespace qtr290

@@ -28,4 +28,16 @@ Settings ReadSettings(const IniProfile& ini);
 // Writes every one of the six keys, changed or not; [Porty] and all else in the file stay.
 void WriteSettings(IniProfile& ini, const Settings& settings);
 
+// The overview's choices, in a section of their own ([Prehled]).
+struct OverviewSettings {
+    bool panelShown = true;  // "Zobrazit"
+    bool timeStamps = false; // "Casove znacky"
+};
+
+OverviewSettings ReadOverviewSettings(const IniProfile& ini);
+
+// A key is written only when the file has it already or its value is not the default: the
+// file of an operator who never touched these options stays as the original writes it.
+void WriteOverviewSettings(IniProfile& ini, const OverviewSettings& overview);
+
 } // namespace qtr290

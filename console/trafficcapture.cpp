@@ -48,11 +48,11 @@ bool TrafficCapture::PcapngOpen()
     return FWriter->Ok();
 }
 
-void TrafficCapture::Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries)
+bool TrafficCapture::Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries)
 {
-    PripisDoSouboru(FCaptureFile, CaptureChunkLine(chunk, when));
+    const bool written = PripisDoSouboru(FCaptureFile, CaptureChunkLine(chunk, when));
     if (!PcapngOpen())
-        return;
+        return written;
     const std::int64_t time = Microseconds(when);
     FBus->Received(chunk, time);
     for (const ChunkEntries::Entry& entry : entries.Entries()) {
@@ -60,11 +60,12 @@ void TrafficCapture::Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEnt
             FBus->Transmitted(entry.bytes, time);
     }
     FPcapngFile.flush();
+    return written;
 }
 
-void TrafficCapture::Queued(const QDateTime& when)
+bool TrafficCapture::Queued(const QDateTime& when)
 {
-    PripisDoSouboru(FCaptureFile, CaptureQueuedLine(when));
+    return PripisDoSouboru(FCaptureFile, CaptureQueuedLine(when));
 }
 
 void TrafficCapture::Sent(ByteSpan lineBytes, const QDateTime& when)

@@ -26,10 +26,11 @@ public:
     void Configure(const QString& captureFile, bool pcapng, const std::string& interfaceName,
                    const std::string& interfaceDescription);
 
-    // A received chunk, and the transmissions the link made while it was framed.
-    void Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries);
-    // A request was queued ("Cteni dat").
-    void Queued(const QDateTime& when);
+    // A received chunk, and the transmissions the link made while it was framed. False when
+    // the capture file's line was lost (the file held by another program or unwritable).
+    bool Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries);
+    // A request was queued ("Cteni dat"); false when the line was lost.
+    bool Queued(const QDateTime& when);
     // The link put these bytes (0xFF and a telegram) on the line outside a chunk.
     void Sent(ByteSpan lineBytes, const QDateTime& when);
     // The session ends: the pcapng file gets what the framer still holds.

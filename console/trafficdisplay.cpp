@@ -84,11 +84,13 @@ bool ZobrazitTLG(std::uint8_t to, std::uint8_t from, bool isPoll, const DisplayF
     return true;
 }
 
-void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout)
+void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout,
+                  std::string_view prefix)
 {
     if (memo->blockCount() > MemoLineLimit)
         memo->clear();
-    const QString text = QString::fromLatin1(TelegramText(bytes, layout.bytesPerLine));
+    const QString text = QString::fromLatin1(prefix.data(), qsizetype(prefix.size())) +
+                         QString::fromLatin1(TelegramText(bytes, layout.bytesPerLine));
     if (layout.newestOnTop) {
         InsertAtTop(memo, text);
         memo->setTextCursor(QTextCursor(memo->document()));
@@ -98,15 +100,37 @@ void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout
     }
 }
 
-void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop)
+void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop,
+                   std::string_view prefix)
 {
-    const QString text = QString::fromLatin1(line.data(), qsizetype(line.size()));
+    const QString text = QString::fromLatin1(prefix.data(), qsizetype(prefix.size())) +
+                         QString::fromLatin1(line.data(), qsizetype(line.size()));
     if (newestOnTop)
         InsertAtTop(memo, text);
     else
         AppendAtBottom(memo, text);
     if (memo->blockCount() > ErrorLineLimit)
         RemoveEdgeParagraph(memo, newestOnTop);
+}
+
+std::string EntryStamps::Time(const QDateTime& chunk)
+{
+    if (FTimeText.empty() || chunk != FTimeOf) {
+        FTimeOf = chunk;
+        FTimeText = chunk.time().toString(QStringLiteral("hh:mm:ss.zzz ")).toStdString();
+    }
+    return FTimeText;
+}
+
+std::string EntryStamps::Received(const QDateTime& chunk)
+{
+    std::string stamp = Time(chunk);
+    // A clock set back gives no negative gap.
+    if (FPreviousReceived)
+        stamp +=
+            '+' + std::to_string(std::max<qint64>(0, FPreviousReceived->msecsTo(chunk))) + " ms ";
+    FPreviousReceived = chunk;
+    return stamp;
 }
 
 namespace {
@@ -324,11 +348,16 @@ void ChunkEntries::LayOut(QPlainTextEdit* received, QPlainTextEdit* sent,
         lines.clear();
         if (entry.kind == Kind::ErrorLine) {
             lines.push_back(QString::fromLatin1(entry.line.data(), qsizetype(entry.line.size())));
-            receivedBatch.Add(lines, false);
-            continue;
+        } else {
+            AppendTelegramLines(lines, entry.bytes, layout.bytesPerLine);
         }
-        AppendTelegramLines(lines, entry.bytes, layout.bytesPerLine);
-        (entry.kind == Kind::Received ? receivedBatch : sentBatch).Add(lines, true);
+        if (!entry.prefix.empty())
+            lines.front().prepend(
+                QString::fromLatin1(entry.prefix.data(), qsizetype(entry.prefix.size())));
+        if (entry.kind == Kind::ErrorLine)
+            receivedBatch.Add(lines, false);
+        else
+            (entry.kind == Kind::Received ? receivedBatch : sentBatch).Add(lines, true);
     }
     receivedBatch.Apply();
     sentBatch.Apply();

@@ -5,9 +5,11 @@
 
 #include "telegram.h"
 
+#include <QDateTime>
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,10 +46,27 @@ inline constexpr int ErrorLineLimit = 10000;
 
 // Puts the bytes (any number, shown whole) into the memo as its newest entry: emptied
 // first when it holds more than MemoLineLimit lines; newest on top scrolls to the top.
-void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout);
+// A prefix (a time stamp) goes in front of the entry's first line.
+void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout,
+                  std::string_view prefix = {});
 
 // A checksum-error line: no line limit, no scrolling; the error-line cap applies.
-void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop);
+void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop,
+                   std::string_view prefix = {});
+
+// The operator's time stamps (Chk_CasoveZnacky): the time of the entry's chunk,
+// "hh:mm:ss.zzz ", and for a received telegram after the first the gap since the previous
+// one, "+12 ms ". Telegrams of one chunk share its time.
+class EntryStamps {
+public:
+    std::string Time(const QDateTime& chunk);
+    std::string Received(const QDateTime& chunk);
+
+private:
+    QDateTime FTimeOf;
+    std::string FTimeText;
+    std::optional<QDateTime> FPreviousReceived;
+};
 
 // What one chunk puts into the memos, in the order it happened.
 class ChunkEntries {
@@ -57,17 +76,32 @@ public:
         Kind kind;
         std::vector<std::uint8_t> bytes; // a telegram shown, or 0xFF and a telegram sent
         std::string line;                // the checksum-error line
+        std::string prefix = {};         // the time stamp, when they are on
     };
+
+    ChunkEntries() = default;
+    // Entries stamped with the chunk's time.
+    ChunkEntries(EntryStamps* stamps, const QDateTime& chunk) : FStamps(stamps), FChunk(chunk) {}
 
     void AddReceived(ByteSpan telegram)
     {
-        FEntries.push_back({Kind::Received, Copy(telegram), {}});
+        FEntries.push_back({Kind::Received,
+                            Copy(telegram),
+                            {},
+                            FStamps ? FStamps->Received(FChunk) : std::string()});
     }
     void AddErrorLine(std::string_view line)
     {
-        FEntries.push_back({Kind::ErrorLine, {}, std::string(line)});
+        FEntries.push_back({Kind::ErrorLine,
+                            {},
+                            std::string(line),
+                            FStamps ? FStamps->Time(FChunk) : std::string()});
     }
-    void AddSent(ByteSpan bytes) { FEntries.push_back({Kind::Sent, Copy(bytes), {}}); }
+    void AddSent(ByteSpan bytes)
+    {
+        FEntries.push_back(
+            {Kind::Sent, Copy(bytes), {}, FStamps ? FStamps->Time(FChunk) : std::string()});
+    }
 
     const std::vector<Entry>& Entries() const { return FEntries; }
     bool Empty() const { return FEntries.empty(); }
@@ -81,6 +115,8 @@ public:
 private:
     static std::vector<std::uint8_t> Copy(ByteSpan bytes) { return {bytes.begin(), bytes.end()}; }
 
+    EntryStamps* FStamps = nullptr;
+    QDateTime FChunk;
     std::vector<Entry> FEntries;
 };
 

@@ -100,6 +100,7 @@ bool TKomunikace::ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::u
     }
     Fronta.push_back(static_cast<int>(telegram.size()));
     Fronta.insert(Fronta.end(), telegram.begin(), telegram.end());
+    Notify([&](LinkObserver& o) { o.Queued(telegram); });
     return true;
 }
 
@@ -117,6 +118,11 @@ void TKomunikace::CekejVic(std::uint32_t ms)
 }
 
 void TKomunikace::PosliCekajici()
+{
+    Posli(false);
+}
+
+void TKomunikace::Posli(bool naVyzvu)
 {
     FDelkaPosledni = 0;
     if (Fronta.empty())
@@ -138,26 +144,47 @@ void TKomunikace::PosliCekajici()
         FSeriovyPort->SetDTR(false);
     }
     FDelkaPosledni = static_cast<std::uint8_t>(n);
+    Notify([&](LinkObserver& o) { o.Sent(ByteSpan(VysilaciBuffer.data() + 1, n), naVyzvu); });
 
     // Telegrams from stations 0x37..0x3E with bits 5 and 6 of offset 5 set are sent once.
     const std::uint8_t from = VysilaciBuffer[1 + 2];
     const std::uint8_t offset5 = VysilaciBuffer[1 + 5];
     if (from >= 0x37 && from <= 0x3E && (offset5 & 0x60) == 0x60)
-        OdeberCekajici();
+        Odeber(LinkObserver::Removal::OnceOnly);
 }
 
 void TKomunikace::OdeberCekajici()
+{
+    Odeber(LinkObserver::Removal::Reply);
+}
+
+void TKomunikace::Odeber(LinkObserver::Removal why)
 {
     if (Fronta.empty())
         return;
     const auto n = static_cast<std::size_t>(Fronta.front());
     Fronta.erase(Fronta.begin(),
                  Fronta.begin() + static_cast<std::ptrdiff_t>(std::min(n + 1, Fronta.size())));
+    Notify([&](LinkObserver& o) { o.Removed(why); });
 }
 
 void TKomunikace::VymazFrontu()
 {
+    const std::size_t cleared = FObservers.empty() ? 0 : PocetCekajicich();
     Fronta.clear();
+    for (std::size_t i = 0; i < cleared; ++i)
+        Notify([](LinkObserver& o) { o.Removed(LinkObserver::Removal::Cleared); });
+}
+
+void TKomunikace::AddObserver(LinkObserver* observer)
+{
+    if (observer && std::find(FObservers.begin(), FObservers.end(), observer) == FObservers.end())
+        FObservers.push_back(observer);
+}
+
+void TKomunikace::RemoveObserver(LinkObserver* observer)
+{
+    std::erase(FObservers, observer);
 }
 
 ByteSpan TKomunikace::PosledniTLG() const
@@ -186,7 +213,7 @@ std::vector<std::uint8_t> TKomunikace::NejstarsiCekajici() const
 bool TKomunikace::ReagujNaTelegram(ByteSpan telegram)
 {
     if (JeVyzva(telegram)) {
-        PosliCekajici();
+        Posli(true);
         return FDelkaPosledni != 0;
     }
     OdeberCekajici();
@@ -196,16 +223,22 @@ bool TKomunikace::ReagujNaTelegram(ByteSpan telegram)
 void TKomunikace::ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf,
                                 const PrijemHandlers& handlers)
 {
-    qtr290::ZpracujPrijem(prijemBuf, {[&](ByteSpan telegram) {
-                                          if (handlers.zobrazit)
-                                              handlers.zobrazit(telegram);
-                                          if (ReagujNaTelegram(telegram) && handlers.odeslano)
-                                              handlers.odeslano(PosledniTLG());
-                                      },
-                                      [&](FramerError error) {
-                                          if (handlers.zprava)
-                                              handlers.zprava(FramerErrorText(error));
-                                      }});
+    qtr290::ZpracujPrijem(prijemBuf,
+                          {[&](ByteSpan telegram) {
+                               if (!FObservers.empty()) {
+                                   const bool vyzva = JeVyzva(telegram);
+                                   Notify([&](LinkObserver& o) { o.Received(telegram, vyzva); });
+                               }
+                               if (handlers.zobrazit)
+                                   handlers.zobrazit(telegram);
+                               if (ReagujNaTelegram(telegram) && handlers.odeslano)
+                                   handlers.odeslano(PosledniTLG());
+                           },
+                           [&](FramerError error) {
+                               Notify([&](LinkObserver& o) { o.Damaged(error); });
+                               if (handlers.zprava)
+                                   handlers.zprava(FramerErrorText(error));
+                           }});
 }
 
 } // namespace qtr290

@@ -16,6 +16,27 @@
 
 namespace qtr290 {
 
+// What the link does, reported as it happens, for whoever keeps figures or a picture of the
+// queue. Reports come on the link's thread and change nothing the link does.
+class LinkObserver {
+public:
+    // Why the oldest pending telegram left the queue.
+    enum class Removal {
+        Reply,    // an intact non-poll telegram passed (the poll reaction)
+        OnceOnly, // a station whose telegrams go out once: removed as it was sent
+        Cleared,  // VymazFrontu, once per telegram, oldest first
+    };
+
+    virtual ~LinkObserver() = default;
+    // Each intact telegram the framer cuts out, before the display and the poll reaction.
+    virtual void Received(ByteSpan, bool /*isPoll*/) {}
+    virtual void Damaged(FramerError) {}
+    virtual void Queued(ByteSpan) {}
+    // The telegram put on the line (without the lead byte): the oldest pending one.
+    virtual void Sent(ByteSpan, bool /*answeringPoll*/) {}
+    virtual void Removed(Removal) {}
+};
+
 class TKomunikace {
 public:
     static constexpr int DataZapisuSize = 257; // positions 0 to 256, 0 unused
@@ -42,6 +63,7 @@ public:
     bool ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::uint8_t kodOblasti,
                   std::uint32_t adresa, std::uint8_t pocet);
     void PosliCekajici();
+    // The poll reaction's removal of the oldest pending telegram (reported as a reply).
     void OdeberCekajici();
     void VymazFrontu();
 
@@ -80,8 +102,19 @@ public:
     TSerialPortDriver& SeriovyPort() { return *FSeriovyPort; }
     bool RizeniDTR() const { return FRizeniDTR; }
 
+    // Not owned; must stay until removed or until the link goes.
+    void AddObserver(LinkObserver* observer);
+    void RemoveObserver(LinkObserver* observer);
+
 private:
     void CekejVic(std::uint32_t ms);
+    void Posli(bool naVyzvu);
+    void Odeber(LinkObserver::Removal why);
+    template <class Report> void Notify(const Report& report)
+    {
+        for (LinkObserver* observer : FObservers)
+            report(*observer);
+    }
 
     std::unique_ptr<TSerialPortDriver> FSeriovyPort;
     std::deque<int> Fronta;
@@ -89,6 +122,7 @@ private:
     std::array<std::uint8_t, DataZapisuSize> DataZapisu{};
     std::uint8_t FDelkaPosledni = 0;
     bool FRizeniDTR = false;
+    std::vector<LinkObserver*> FObservers;
 };
 
 } // namespace qtr290

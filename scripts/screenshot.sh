@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes docs/window.png: the main window connected to the bus simulator on a virtual X
 # display (Xvfb), with live traffic. The window runs in tests/console/qtr290-windowshot, which
-# is the program's window plus the operator's part (START, then a FRAM write of 12 34), so
-# that Memo1 shows polls and the device's answers and Memo3 the transmitted telegrams.
+# is the program's window plus the operator's part (START, a FRAM write of 12 34, a read of a
+# silent station), so that Memo1 shows polls, the device's answers and a few damaged
+# telegrams, Memo3 the transmitted telegrams and the overview its live figures.
 # With "ports" the utility talks on COM3 and the picture shows the port list opened as well,
 # where COM1 is marked when /dev/ttyS0 exists.
 # Usage: scripts/screenshot.sh [output.png [ports]]   (BUILD_DIR: the build directory, default
@@ -35,7 +36,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -br 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1600x1024x24 -nolisten tcp -br 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break
@@ -45,8 +46,9 @@ done
 export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
 
-# The simulator: polls of station F0 every 300 ms; its device answers the window's requests.
-"$sim" --poll-interval 300 --quiet >"$work/sim.out" 2>"$work/sim.log" &
+# The simulator: polls of station F0 every 300 ms, every 7th telegram with a damaged block;
+# its device answers the window's requests.
+"$sim" --poll-interval 300 --inject-block-errors 7 --quiet >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/sim.out" ] && break

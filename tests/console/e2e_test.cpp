@@ -1,10 +1,13 @@
 // The whole utility against the bus simulator over a pseudo-terminal: the real serial
 // platform, the port's polling timer, the window's display, capture file and composer.
 #include "application.h"
+#include "buspanel.h"
 #include "window_fixture.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -136,6 +139,7 @@ class EndToEndTest : public QObject {
 private slots:
     void trafficReachesTheDisplayAndEveryByteTheCaptureFile();
     void startIsSentAtThePollAndTheAnswerRemovesIt();
+    void countersEqualTheSimulatorsFigures();
     void saturatedBusAt115200KeepsTheWindowResponsive();
 };
 
@@ -237,6 +241,51 @@ void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt()
         expected.insert(expected.end(), item.bytes.begin(), item.bytes.end());
     QCOMPARE(CapturedBytes(w, &queuedLines), expected);
     QCOMPARE(queuedLines, 1);
+    QVERIFY(w.messages.empty());
+}
+
+// Damaged polls and replies, noise, and requests pending so that intact polls are answered: the
+// panel's counters against what the simulator wrote (framed as a listener would) and read.
+void EndToEndTest::countersEqualTheSimulatorsFigures()
+{
+    Simulator sim;
+    QVERIFY(sim.Start({"--script", "--poll-interval", "0", "--inject-noise", "4",
+                       "--inject-header-errors", "5", "--inject-block-errors", "3"}));
+    WindowFixture w(sim.Settings(), WindowFixture::System);
+    TForm1& f = *w.form;
+    QVERIFY(f.Komunikace->SeriovyPort().Connected());
+    w.Click(f.Btn_TestKomunikace);
+    for (int i = 0; i < 30; ++i) {
+        if (i % 6 == 0)
+            w.Click(f.Btn_PosliTLG);
+        sim.Command("poll");
+        QTest::qWait(40);
+    }
+    sim.Command("quit");
+    QVERIFY(sim.RunUntilFinished(15000));
+
+    const auto stats = sim.Stats();
+    qInfo("simulator: %ld bytes, %ld telegrams, %ld polls, %ld answers read, %ld header and %ld "
+          "block errors",
+          stats.at("tx_bytes"), stats.at("line_telegrams"), stats.at("line_polls"),
+          stats.at("rx_telegrams"), stats.at("line_header_errors"), stats.at("line_block_errors"));
+    const auto shown = [&](QLabel* label) { return label->text().toLong(); };
+    const BusPanel& panel = *f.Pnl_Prehled;
+    QTRY_COMPARE(shown(panel.Lbl_StatBajty), stats.at("tx_bytes"));
+    QCOMPARE(shown(panel.Lbl_StatTelegramy), stats.at("line_telegrams"));
+    QCOMPARE(shown(panel.Lbl_StatVyzvy), stats.at("line_polls"));
+    QCOMPARE(shown(panel.Lbl_StatChybyHlavicky), stats.at("line_header_errors"));
+    QCOMPARE(shown(panel.Lbl_StatChybyDat), stats.at("line_block_errors"));
+    QCOMPARE(shown(panel.Lbl_StatOdpovedi), stats.at("rx_telegrams"));
+    QCOMPARE(shown(panel.Lbl_StatOdeslano), stats.at("rx_telegrams"));
+    QCOMPARE(shown(panel.Lbl_StatFronta), long(f.Komunikace->PocetCekajicich()));
+    // Damage both ways, and polls both answered and not (damaged ones, or nothing pending).
+    QVERIFY(stats.at("line_header_errors") > 0 && stats.at("line_block_errors") > 0);
+    QVERIFY(stats.at("rx_telegrams") > 3);
+    QVERIFY(stats.at("rx_telegrams") < stats.at("line_polls"));
+    QCOMPARE(stats.at("rx_header_errors") + stats.at("rx_block_errors"), 0L);
+    QCOMPARE(stats.at("backlog_flushes"), 0L);
+    QTRY_VERIFY(panel.Lst_ZaznamFronty->count() >= 3);
     QVERIFY(w.messages.empty());
 }
 

@@ -1,8 +1,8 @@
 // A chunk's memo entries laid out in one edit give the memos exactly what showing them one
 // entry at a time gives: the text, the lines, the caret and the scroll position, over a bus
 // stream with polls answered, damage and noise, in both orderings, with lines that wrap, the
-// 1000-line rule met inside a chunk and the error-line cap. And the window paints at most once
-// per interval.
+// 1000-line rule met inside a chunk and the error-line cap, with time stamps off and on. And
+// the window paints at most once per interval.
 #include "Komunikace.h"
 #include "fake_platform.h"
 #include "mixed_stream.h"
@@ -14,7 +14,9 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QtTest>
 
 #include <random>
@@ -81,10 +83,10 @@ void ShowOneByOne(const ChunkEntries& entries, QPlainTextEdit* received, QPlainT
 {
     for (const ChunkEntries::Entry& entry : entries.Entries()) {
         if (entry.kind == ChunkEntries::Kind::ErrorLine)
-            ShowErrorLine(received, entry.line, layout.newestOnTop);
+            ShowErrorLine(received, entry.line, layout.newestOnTop, entry.prefix);
         else
             ShowTelegram(entry.kind == ChunkEntries::Kind::Received ? received : sent, entry.bytes,
-                         layout);
+                         layout, entry.prefix);
     }
 }
 
@@ -106,13 +108,19 @@ void TrafficDisplayTest::batchedEqualsOneByOne_data()
     QTest::addColumn<bool>("newestOnTop");
     QTest::addColumn<int>("bytesPerLine");
     QTest::addColumn<int>("filled"); // lines in Memo1 before the stream
+    QTest::addColumn<bool>("stamps");
 
     for (const bool top : {true, false}) {
         for (const int perLine : {1, 5, 11, 32, 300}) {
             for (const int filled : {0, 990}) {
-                QTest::addRow("%s, %d bytes a line, %d lines",
-                              top ? "newest on top" : "newest last", perLine, filled)
-                    << top << perLine << filled;
+                for (const bool stamps : {false, true}) {
+                    if (stamps && perLine != 5 && perLine != 300)
+                        continue;
+                    QTest::addRow("%s, %d bytes a line, %d lines%s",
+                                  top ? "newest on top" : "newest last", perLine, filled,
+                                  stamps ? ", time stamps" : "")
+                        << top << perLine << filled << stamps;
+                }
             }
         }
     }
@@ -125,6 +133,7 @@ void TrafficDisplayTest::batchedEqualsOneByOne()
     QFETCH(bool, newestOnTop);
     QFETCH(int, bytesPerLine);
     QFETCH(int, filled);
+    QFETCH(bool, stamps);
 
     const test::MixedStream stream = test::MakeMixedStream(12000, std::uint32_t(bytesPerLine));
     auto line = std::make_shared<test::FakeLine>();
@@ -141,6 +150,8 @@ void TrafficDisplayTest::batchedEqualsOneByOne()
     const MemoLayout layout{newestOnTop, bytesPerLine};
 
     std::mt19937 random(7);
+    EntryStamps stamper;
+    QDateTime chunkTime(QDate(2026, 12, 7), QTime(9, 5, 3, 42));
     std::vector<std::uint8_t> accumulator;
     int chunks = 0;
     int cleared = 0;
@@ -154,7 +165,8 @@ void TrafficDisplayTest::batchedEqualsOneByOne()
         // Something is always pending, so that polls are answered into the sent memo.
         while (link.PocetCekajicich() < 4)
             link.ZaradTLG(0xF0, 0x00, false, 0x10, 0x157, 2);
-        ChunkEntries entries;
+        chunkTime = chunkTime.addMSecs(40);
+        ChunkEntries entries = stamps ? ChunkEntries(&stamper, chunkTime) : ChunkEntries();
         link.ZpracujPrijem(accumulator, {[&](ByteSpan t) { entries.AddReceived(t); },
                                          [&](std::string_view l) { entries.AddErrorLine(l); },
                                          [&](ByteSpan s) {
@@ -173,6 +185,15 @@ void TrafficDisplayTest::batchedEqualsOneByOne()
                  qPrintable(QStringLiteral("Memo3 after chunk %1: %2").arg(chunks).arg(why)));
     }
     QVERIFY(answers > 10);
+    // Stamped, each sent entry's first line begins with its chunk's time, and received
+    // telegrams after the first carry the gap since the previous one.
+    const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} FF A[56] "));
+    int stampedSent = 0;
+    for (QTextBlock block = sent.batched->document()->begin(); block.isValid();
+         block = block.next())
+        stampedSent += stamp.match(block.text()).hasMatch() ? 1 : 0;
+    QCOMPARE(stampedSent, stamps ? answers : 0);
+    QCOMPARE(received.batched->toPlainText().contains(QStringLiteral(" ms A")), stamps);
     // A filled memo meets the 1000-line rule inside the first chunks.
     if (filled > 0)
         QVERIFY(cleared >= 1);

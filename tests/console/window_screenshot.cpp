@@ -1,8 +1,9 @@
 // Not a test: the documentation's screenshot (scripts/screenshot.sh). Runs the main window
 // as the program does, over a program directory whose nastaveni.ini names the port, plays
-// the operator's part (START, then a FRAM write) while the traffic runs, and saves the window.
-// With "ports" it opens the port list at the end (as a short drop-down) and saves the screen
-// around the window and the list (an X display is needed for that).
+// the operator's part (START, a FRAM write, a read of a silent station) while the traffic
+// runs, and saves the window. With "ports" it opens the port list at the end (as a short
+// drop-down) and saves the screen around the window and the list (an X display is needed
+// for that).
 // Usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS [ports]]
 #include "application.h"
 #include "main.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
@@ -43,6 +45,13 @@ int main(int argc, char** argv)
         form.Rgp_Zarizeni->Item(1)->click();
         form.Rgp_druhTLG->Item(1)->click();
         form.Cmb_Data->setEditText(QStringLiteral("12 34"));
+        form.Btn_PosliTLG->click();
+    });
+    // A read of station 05, which is silent: it stays pending and goes out at every poll, as
+    // the overview's queue list shows.
+    QTimer::singleShot(total * 80 / 100, &form, [&] {
+        form.Rgp_druhTLG->Item(0)->click();
+        form.Edt_To->setText(QStringLiteral("05"));
         form.Btn_PosliTLG->click();
     });
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -350,4 +351,115 @@ TEST_F(LinkFixture, QueueOperations)
     link.VymazFrontu();
     EXPECT_EQ(link.PocetCekajicich(), 0u);
     EXPECT_TRUE(link.NejstarsiCekajici().empty());
+}
+
+namespace {
+
+// Every report of the link as a line of text.
+struct EventLog : LinkObserver {
+    std::vector<std::string> events;
+
+    static std::string Hex(ByteSpan bytes)
+    {
+        std::string text;
+        for (std::uint8_t b : bytes) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02X", b);
+            text += pair;
+        }
+        return text;
+    }
+    void Received(ByteSpan t, bool isPoll) override
+    {
+        events.push_back((isPoll ? "poll " : "received ") + Hex(t.first(3)));
+    }
+    void Damaged(FramerError e) override
+    {
+        events.push_back(e == FramerError::HeaderChecksum ? "damaged header" : "damaged block");
+    }
+    void Queued(ByteSpan t) override { events.push_back("queued " + Hex(t)); }
+    void Sent(ByteSpan t, bool answeringPoll) override
+    {
+        events.push_back((answeringPoll ? "answered " : "sent ") + Hex(t));
+    }
+    void Removed(Removal why) override
+    {
+        events.push_back(why == Removal::Reply      ? "removed by reply"
+                         : why == Removal::OnceOnly ? "removed once sent"
+                                                    : "cleared");
+    }
+};
+
+} // namespace
+
+// One pending telegram's life as the link reports it, and the same bytes on the line whether
+// anyone listens or not.
+TEST(LinkObserver, ReportsEveryStepAndChangesNothing)
+{
+    // From 0x37 to 0xB6: the header checksum 0x60 has bits 5 and 6 set, so it goes out once.
+    const Bytes once = BuildReadRequest({0x37, 0xB6, 0x00, 0}, 1);
+    ASSERT_EQ(once[5] & 0x60, 0x60);
+    Bytes damaged = Answer();
+    damaged[4] ^= 0x01;
+
+    std::vector<Bytes> written;
+    for (const bool observed : {false, true}) {
+        auto line = std::make_shared<FakeLine>();
+        line->autoAdvance = 1;
+        TKomunikace link(std::make_unique<FakePlatform>(line));
+        EventLog log;
+        if (observed)
+            link.AddObserver(&log);
+        link.NastavVychozi();
+        ASSERT_TRUE(link.Otevri(4800));
+        Bytes acc;
+        const auto receive = [&](const Bytes& bytes) {
+            acc.insert(acc.end(), bytes.begin(), bytes.end());
+            link.ZpracujPrijem(acc, {});
+        };
+
+        link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x157, 1);
+        receive(ShortPoll());
+        receive(ShortPoll());
+        link.PosliCekajici(); // sent at once, not at a poll
+        receive(damaged);     // neither answers nor removes
+        receive(Answer());
+        receive(Answer()); // empty queue: nothing leaves
+        link.ZaradTLG(0x37, 0xB6, false, 0x00, 0, 1);
+        receive(ShortPoll());
+        link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x157, 1);
+        link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x157, 1);
+        link.VymazFrontu();
+        link.VymazFrontu(); // nothing left to clear
+        written.push_back(line->written);
+        if (!observed)
+            continue;
+
+        const std::string read = EventLog::Hex(ReadExample);
+        EXPECT_EQ(log.events, (std::vector<std::string>{
+                                  "queued " + read,
+                                  "poll A53F01",
+                                  "answered " + read,
+                                  "poll A53F01",
+                                  "answered " + read,
+                                  "sent " + read,
+                                  "damaged header",
+                                  "received A6F000",
+                                  "removed by reply",
+                                  "received A6F000",
+                                  "queued " + EventLog::Hex(once),
+                                  "poll A53F01",
+                                  "answered " + EventLog::Hex(once),
+                                  "removed once sent",
+                                  "queued " + read,
+                                  "queued " + read,
+                                  "cleared",
+                                  "cleared",
+                              }));
+        link.RemoveObserver(&log);
+        link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x157, 1);
+        EXPECT_EQ(log.events.size(), 18u);
+    }
+    EXPECT_EQ(written[0], written[1]);
+    EXPECT_EQ(written[1].size(), 4 * 12u);
 }

@@ -1,0 +1,251 @@
+#include "buspanel.h"
+
+#include <QDir>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qtr290 {
+
+namespace {
+
+template <class Widget> Widget* Named(Widget* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setAccessibleDescription(QLatin1String(name));
+    return widget;
+}
+
+const QColor WarningTextColor(0xC0, 0x40, 0x00);
+constexpr std::uint64_t NotShown = ~std::uint64_t{0};
+
+} // namespace
+
+BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent)
+    : QGroupBox(QStringLiteral("Přehled sběrnice"), parent), FStatistics(statistics), FQueue(queue)
+{
+    FShown.fill(NotShown);
+    auto* column = new QVBoxLayout(this);
+    column->setSpacing(4);
+
+    auto* counters = new QGridLayout;
+    counters->setHorizontalSpacing(8);
+    counters->setVerticalSpacing(1);
+    counters->setColumnStretch(0, 1);
+    int at = 0;
+    const auto counter = [&](const char* name, const QString& caption, const QString& tip) {
+        auto* value = Named(new QLabel(this), name);
+        // A label of fixed size changes its text without laying out the window again.
+        value->setText(QStringLiteral("0000000000000"));
+        value->setFixedSize(value->sizeHint());
+        value->setText(QStringLiteral("0"));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setToolTip(tip);
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(value);
+        label->setToolTip(tip);
+        counters->addWidget(label, at, 0);
+        counters->addWidget(value, at, 1);
+        ++at;
+        return value;
+    };
+    Lbl_StatTelegramy = counter("Lbl_StatTelegramy", QStringLiteral("Telegramy"),
+                                QStringLiteral("Přijaté neporušené telegramy včetně výzev"));
+    Lbl_StatVyzvy = counter("Lbl_StatVyzvy", QStringLiteral("Výzvy"),
+                            QStringLiteral("Přijaté výzvy, ať vyzývají kohokoli"));
+    Lbl_StatOdpovedi = counter("Lbl_StatOdpovedi", QStringLiteral("Odpovědi"),
+                               QStringLiteral("Výzvy, na které šel TLG z fronty"));
+    Lbl_StatOdeslano = counter("Lbl_StatOdeslano", QStringLiteral("Odesláno"),
+                               QStringLiteral("Odeslané TLG, na výzvu i bez ní"));
+    Lbl_StatChybyHlavicky = counter("Lbl_StatChybyHlavicky", QStringLiteral("Chyby hlavičky"),
+                                    QStringLiteral("Řádky „Vadne CRC hlavicky“"));
+    Lbl_StatChybyDat = counter("Lbl_StatChybyDat", QStringLiteral("Chyby dat"),
+                               QStringLiteral("Řádky „Vadne CRC dat“"));
+    Lbl_StatFronta = counter("Lbl_StatFronta", QStringLiteral("Ve frontě"),
+                             QStringLiteral("TLG čekající ve frontě"));
+    Lbl_StatBajty =
+        counter("Lbl_StatBajty", QStringLiteral("Bajty"), QStringLiteral("Přijaté bajty"));
+    column->addLayout(counters);
+
+    Btn_StatVynulovat =
+        Named(new QPushButton(QStringLiteral("Vynulovat"), this), "Btn_StatVynulovat");
+    Btn_StatVynulovat->setToolTip(QStringLiteral("Vynuluje počítadla kromě fronty"));
+    column->addWidget(Btn_StatVynulovat, 0, Qt::AlignRight);
+
+    const auto list = [&](const char* name, const QString& caption, const QString& tip) {
+        auto* view = Named(new QListWidget(this), name);
+        view->setSelectionMode(QAbstractItemView::NoSelection);
+        view->setFocusPolicy(Qt::NoFocus);
+        view->setToolTip(tip);
+        view->setAlternatingRowColors(true);
+        // Every item of a list has as many lines: laying out a long queue anew then costs
+        // nothing per item.
+        view->setUniformItemSizes(true);
+        QFont font = view->font();
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        view->setFont(font);
+        auto* label = new QLabel(caption, this);
+        label->setBuddy(view);
+        column->addWidget(label);
+        column->addWidget(view, 1);
+        return view;
+    };
+    Lst_Fronta = list("Lst_Fronta", QStringLiteral("Fronta TLG"),
+                      QStringLiteral("Čekající TLG od nejstaršího; odchází na výzvu a zůstává, "
+                                     "dokud ho neodebere další neporušený TLG, který není výzva"));
+    Lst_ZaznamFronty =
+        list("Lst_ZaznamFronty", QStringLiteral("Záznam fronty"),
+             QStringLiteral("Proč TLG z fronty odešly, nejnovější nahoře; doba "
+                            "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
+
+    FNotice = Named(new QLabel, "StatusBar1Prehled");
+    QPalette palette = FNotice->palette();
+    palette.setColor(QPalette::WindowText, WarningTextColor);
+    FNotice->setPalette(palette);
+    FNotice->hide();
+
+    FLater.setSingleShot(true);
+    connect(&FLater, &QTimer::timeout, this, &BusPanel::Refresh);
+}
+
+void BusPanel::RequestRefresh()
+{
+    const qint64 wait =
+        FSinceRefresh.isValid() ? RefreshIntervalMs - FSinceRefresh.elapsed() : qint64(0);
+    if (wait <= 0) {
+        Refresh();
+        return;
+    }
+    if (!FLater.isActive() || FLater.remainingTime() > wait)
+        FLater.start(int(wait));
+}
+
+void BusPanel::Refresh()
+{
+    FLater.stop();
+    FSinceRefresh.restart();
+    RefreshNotice();
+    // Hidden, the panel waits for its next show.
+    if (isHidden())
+        return;
+    const BusCounts& counts = FStatistics.Counts();
+    const std::array<std::pair<QLabel*, std::uint64_t>, 8> values = {{
+        {Lbl_StatTelegramy, counts.telegrams},
+        {Lbl_StatVyzvy, counts.polls},
+        {Lbl_StatOdpovedi, counts.answers},
+        {Lbl_StatChybyHlavicky, counts.headerErrors},
+        {Lbl_StatChybyDat, counts.blockErrors},
+        {Lbl_StatOdeslano, counts.sent},
+        {Lbl_StatFronta, FQueue.Pending().size()},
+        {Lbl_StatBajty, counts.bytes},
+    }};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (FShown[i] == values[i].second)
+            continue;
+        FShown[i] = values[i].second;
+        values[i].first->setText(QString::number(values[i].second));
+    }
+    // On a busy bus the lists change with every telegram; they are read at a slower pace.
+    if (FSinceLists.isValid() && FSinceLists.elapsed() < ListIntervalMs) {
+        FLater.start(int(ListIntervalMs - FSinceLists.elapsed()));
+        return;
+    }
+    FSinceLists.restart();
+    RefreshQueue();
+    RefreshLog();
+}
+
+void BusPanel::showEvent(QShowEvent* event)
+{
+    QGroupBox::showEvent(event);
+    Refresh();
+}
+
+void BusPanel::RefreshQueue()
+{
+    // Telegrams leave from the front (or all at once) and join at the back: the rows that went
+    // and the rows that came are each one step for the list, and only the oldest telegram can
+    // have been sent since.
+    const auto& pending = FQueue.Pending();
+    std::size_t gone = 0;
+    while (gone < FRows.size() && (pending.empty() || FRows[gone].first < pending.front().id))
+        ++gone;
+    if (gone > 0) {
+        Lst_Fronta->model()->removeRows(0, int(gone));
+        FRows.erase(FRows.begin(), FRows.begin() + std::ptrdiff_t(gone));
+    }
+    if (!FRows.empty() && FRows.front().second != pending.front().sends) {
+        FRows.front().second = pending.front().sends;
+        Lst_Fronta->item(0)->setText(PendingText(pending.front()));
+    }
+    const std::size_t first = FRows.size();
+    QStringList added;
+    for (std::size_t row = first; row < pending.size(); ++row) {
+        added << PendingText(pending[row]);
+        FRows.emplace_back(pending[row].id, pending[row].sends);
+    }
+    if (added.isEmpty())
+        return;
+    Lst_Fronta->addItems(added);
+    // A long write is cut in the list; its tooltip holds all of it.
+    for (std::size_t row = first; row < pending.size(); ++row)
+        if (pending[row].telegram.size() > PendingHexBytes)
+            Lst_Fronta->item(int(row))->setToolTip(
+                ShortHex(pending[row].telegram, pending[row].telegram.size()));
+}
+
+void BusPanel::RefreshLog()
+{
+    const auto& log = FQueue.Log();
+    const std::size_t fresh =
+        std::size_t(std::min<std::uint64_t>(FQueue.Departures() - FDeparturesShown, log.size()));
+    FDeparturesShown = FQueue.Departures();
+    if (fresh == 0)
+        return;
+    QStringList lines; // newest first
+    for (std::size_t i = log.size(); i-- > log.size() - fresh;)
+        lines << DepartureText(log[i]);
+    Lst_ZaznamFronty->insertItems(0, lines);
+    const int over = Lst_ZaznamFronty->count() - int(PendingQueue::LogLimit);
+    if (over > 0)
+        Lst_ZaznamFronty->model()->removeRows(int(PendingQueue::LogLimit), over);
+}
+
+void BusPanel::SetSettingsUnreadable(const QString& path)
+{
+    FSettingsUnreadable = path;
+    FLostShown = NotShown;
+    RefreshNotice();
+}
+
+void BusPanel::SetCaptureFile(const QString& path)
+{
+    FCaptureFile = path;
+}
+
+void BusPanel::RefreshNotice()
+{
+    const std::uint64_t lost = FStatistics.Counts().captureLost;
+    if (lost == FLostShown)
+        return;
+    FLostShown = lost;
+    QStringList texts;
+    QStringList tips;
+    if (!FSettingsUnreadable.isEmpty()) {
+        texts << QStringLiteral("Nastavení nelze přečíst: platí výchozí, soubor se nepřepíše");
+        tips << QDir::toNativeSeparators(FSettingsUnreadable);
+    }
+    if (lost > 0) {
+        texts << QStringLiteral("Výstup do souboru: ztracené řádky %1").arg(lost);
+        tips << QStringLiteral("%1 držel jiný program nebo nešel zapsat; "
+                               "zápis pokračuje, jakmile to jde")
+                    .arg(QDir::toNativeSeparators(FCaptureFile));
+    }
+    FNotice->setText(texts.join(QStringLiteral("  |  ")));
+    FNotice->setToolTip(tips.join(QLatin1Char('\n')));
+    FNotice->setVisible(!texts.isEmpty());
+}
+
+} // namespace qtr290

@@ -1,0 +1,77 @@
+// The overview panel of the main window: the bus counters, the pending queue and the log of
+// why telegrams left it; and a status-bar notice of problems that would otherwise pass in
+// silence (capture lines lost, a settings file that could not be read). It shows what
+// BusStatistics and PendingQueue hold, refreshed at most once per interval.
+#pragma once
+
+#include "busstatistics.h"
+#include "pendingqueue.h"
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace qtr290 {
+
+class BusPanel : public QGroupBox {
+public:
+    static constexpr int RefreshIntervalMs = 40; // the counters: once per tick at most
+    static constexpr int ListIntervalMs = 200;   // the queue list and its log
+
+    BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent);
+
+    // Refreshes now when the last refresh is an interval ago, else once at its end; the
+    // lists at most once per ListIntervalMs.
+    void RequestRefresh();
+    void Refresh();
+
+    // For the status bar: it stays there when the panel is hidden.
+    QLabel* Notice() const { return FNotice; }
+    void SetSettingsUnreadable(const QString& path);
+    void SetCaptureFile(const QString& path);
+
+    // The counters: the decimal number alone.
+    QLabel* Lbl_StatTelegramy;
+    QLabel* Lbl_StatVyzvy;
+    QLabel* Lbl_StatOdpovedi;
+    QLabel* Lbl_StatChybyHlavicky;
+    QLabel* Lbl_StatChybyDat;
+    QLabel* Lbl_StatOdeslano;
+    QLabel* Lbl_StatFronta;
+    QLabel* Lbl_StatBajty;
+    QPushButton* Btn_StatVynulovat;
+    QListWidget* Lst_Fronta;       // the pending telegrams, oldest first
+    QListWidget* Lst_ZaznamFronty; // why each one left, newest first
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void RefreshQueue();
+    void RefreshLog();
+    void RefreshNotice();
+
+    const BusStatistics& FStatistics;
+    const PendingQueue& FQueue;
+    QLabel* FNotice;
+    QElapsedTimer FSinceRefresh;
+    QElapsedTimer FSinceLists;
+    QTimer FLater;
+    std::array<std::uint64_t, 8> FShown;             // the counters' numbers as shown
+    std::deque<std::pair<std::uint64_t, int>> FRows; // Lst_Fronta: item id, sends shown
+    std::uint64_t FDeparturesShown = 0;
+    QString FSettingsUnreadable; // the file's path; empty: it was read
+    QString FCaptureFile;
+    std::uint64_t FLostShown = 0;
+};
+
+} // namespace qtr290

@@ -1,0 +1,123 @@
+#include "pendingqueue.h"
+
+#include "HexText.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace qtr290 {
+
+namespace {
+
+constexpr std::array<const char*, MemoryAreaCount> AreaNames = {
+    "RAM290", "FRAM290", "RTC290", "FLASH290", "ROM290", "FLROM290", "RAMBIT290"};
+
+QString TimeText(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch)
+        .time()
+        .toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+QString Hex2(std::uint8_t value)
+{
+    return QString::fromLatin1(HexByte(value));
+}
+
+} // namespace
+
+PendingQueue::PendingQueue(Clock now) : FNow(std::move(now)) {}
+
+qint64 PendingQueue::Now() const
+{
+    return FNow ? FNow() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void PendingQueue::Queued(ByteSpan telegram)
+{
+    FPending.push_back({FNextId++, {telegram.begin(), telegram.end()}});
+}
+
+void PendingQueue::Sent(ByteSpan, bool)
+{
+    // The link always sends its oldest pending telegram.
+    if (FPending.empty())
+        return;
+    ++FPending.front().sends;
+    FPending.front().lastSent = Now();
+}
+
+void PendingQueue::Removed(Removal why)
+{
+    if (FPending.empty())
+        return;
+    FLog.push_back({std::move(FPending.front()), why, Now()});
+    FPending.pop_front();
+    ++FDepartures;
+    if (FLog.size() > LogLimit)
+        FLog.pop_front();
+}
+
+QString DescribeRequest(ByteSpan telegram)
+{
+    if (telegram.size() < 2)
+        return QStringLiteral("TLG");
+    const QString to = Hex2(telegram[1]);
+    const bool request = telegram.size() >= 11 && telegram[0] == SyncLong &&
+                         (telegram[3] & 0x0F) == RequestFunctionBits;
+    if (!request)
+        return QStringLiteral("TLG → %1").arg(to);
+    const int area = (telegram[3] >> 4) & 0x07;
+    const QString areaName = area < MemoryAreaCount
+                                 ? QString::fromLatin1(AreaNames[std::size_t(area)])
+                                 : QStringLiteral("oblast %1").arg(Hex2(std::uint8_t(area << 4)));
+    const unsigned address = telegram[7] | (telegram[8] << 8) | (telegram[9] << 16);
+    return QStringLiteral("%1 %2 0x%3 ×%4 → %5")
+        .arg((telegram[3] & WriteFlag) ? QStringLiteral("Zápis") : QStringLiteral("Čtení"),
+             areaName, QStringLiteral("%1").arg(address, 6, 16, QLatin1Char('0')).toUpper())
+        .arg(telegram[6])
+        .arg(to);
+}
+
+QString ShortHex(ByteSpan telegram, std::size_t maxBytes)
+{
+    const std::size_t shown = std::min(telegram.size(), maxBytes);
+    QString text = QString::fromLatin1(ChunkText(telegram.first(shown))).trimmed();
+    if (shown < telegram.size())
+        text += QStringLiteral(" …");
+    return text;
+}
+
+QString PendingText(const PendingQueue::Item& item)
+{
+    const QString sends = item.sends == 0 ? QStringLiteral("neodesláno")
+                                          : QStringLiteral("odesláno %1×, naposledy %2")
+                                                .arg(item.sends)
+                                                .arg(TimeText(item.lastSent));
+    return DescribeRequest(item.telegram) + QLatin1Char('\n') + sends + QLatin1Char('\n') +
+           ShortHex(item.telegram, PendingHexBytes);
+}
+
+QString DepartureText(const PendingQueue::Departure& departure)
+{
+    QString why;
+    switch (departure.why) {
+    case LinkObserver::Removal::Reply:
+        why = departure.item.sends == 0 ? QStringLiteral("odebrán dřív, než byl odeslán")
+                                        : QStringLiteral("odebrán odpovědí po %1 ms (odesláno %2×)")
+                                              .arg(departure.replyMs())
+                                              .arg(departure.item.sends);
+        break;
+    case LinkObserver::Removal::OnceOnly:
+        why = QStringLiteral("odeslán jen jednou a odebrán");
+        break;
+    case LinkObserver::Removal::Cleared:
+        why = QStringLiteral("vymazán (Vymaž buffer/START)");
+        break;
+    }
+    return TimeText(departure.when) + QLatin1Char(' ') + DescribeRequest(departure.item.telegram) +
+           QLatin1Char('\n') + why;
+}
+
+} // namespace qtr290

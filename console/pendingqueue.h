@@ -1,0 +1,81 @@
+// The link's pending queue as the operator sees it: each pending telegram with how many times
+// it went out and when last, and a log of why each one left the queue (a reply after how
+// long, the once-only rule, a clear). Mirrors the queue from the link's reports; widget-free.
+#pragma once
+
+#include "Komunikace.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace qtr290 {
+
+class PendingQueue final : public LinkObserver {
+public:
+    // Milliseconds since the epoch (UTC): cheap to take at every report, shown as local time.
+    using Clock = std::function<qint64()>;
+
+    struct Item {
+        std::uint64_t id = 0; // increasing in queue order
+        std::vector<std::uint8_t> telegram;
+        int sends = 0;
+        qint64 lastSent = -1; // -1 until sent
+    };
+    struct Departure {
+        Item item;
+        Removal why = Removal::Reply;
+        qint64 when = 0;
+        // From the last transmission to the telegram that removed it; -1 if never sent.
+        qint64 replyMs() const
+        {
+            return item.lastSent < 0 ? -1 : std::max<qint64>(0, when - item.lastSent);
+        }
+    };
+
+    // Departures kept for the log: the newest ones.
+    static constexpr std::size_t LogLimit = 100;
+
+    // `now`: the time of each report; empty: the system clock.
+    explicit PendingQueue(Clock now = {});
+
+    const std::deque<Item>& Pending() const { return FPending; }
+    const std::deque<Departure>& Log() const { return FLog; } // oldest first
+    std::uint64_t Departures() const { return FDepartures; }  // all, the dropped ones included
+
+    void Queued(ByteSpan telegram) override;
+    void Sent(ByteSpan telegram, bool answeringPoll) override;
+    void Removed(Removal why) override;
+
+private:
+    qint64 Now() const;
+
+    Clock FNow;
+    std::deque<Item> FPending;
+    std::deque<Departure> FLog;
+    std::uint64_t FNextId = 1;
+    std::uint64_t FDepartures = 0;
+};
+
+// "Zápis FRAM290 0x000157 ×2 → 00": kind, area, address, Count and addressee of a request;
+// "TLG → 00" for anything else.
+QString DescribeRequest(ByteSpan telegram);
+
+// The telegram in hex, cut after `maxBytes` bytes with " …".
+QString ShortHex(ByteSpan telegram, std::size_t maxBytes);
+
+// A pending telegram in three lines: decoded; how often and when last sent; its first
+// PendingHexBytes bytes.
+inline constexpr std::size_t PendingHexBytes = 12;
+QString PendingText(const PendingQueue::Item& item);
+
+// Two lines: "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00",
+// "odebrán odpovědí po 12 ms (odesláno 2×)".
+QString DepartureText(const PendingQueue::Departure& departure);
+
+} // namespace qtr290
