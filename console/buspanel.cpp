@@ -1,5 +1,7 @@
 #include "buspanel.h"
 
+#include "widgetnames.h"
+
 #include <QDir>
 #include <QGridLayout>
 #include <QLabel>
@@ -10,13 +12,6 @@
 namespace qtr290 {
 
 namespace {
-
-template <class Widget> Widget* Named(Widget* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setAccessibleDescription(QLatin1String(name));
-    return widget;
-}
 
 const QColor WarningTextColor(0xC0, 0x40, 0x00);
 constexpr std::uint64_t NotShown = ~std::uint64_t{0};

@@ -5,6 +5,7 @@
 #include "Composer.h"
 #include "buspanel.h"
 #include "radiogroup.h"
+#include "widgetnames.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,13 +23,6 @@
 namespace qtr290 {
 
 namespace {
-
-template <class Widget> Widget* Named(Widget* widget, const char* name)
-{
-    widget->setObjectName(QLatin1String(name));
-    widget->setAccessibleDescription(QLatin1String(name));
-    return widget;
-}
 
 QStringList AreaItems()
 {
