@@ -10,7 +10,7 @@ foreach(program qtr290 qtr290-sim)
 endforeach()
 # README's links (docs/...) keep working from the documentation folder.
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/ARCHITECTURE.md docs/PERFORMANCE.md docs/window.png
+install(FILES docs/ARCHITECTURE.md docs/PERFORMANCE.md docs/window.png docs/ports.png docs/wireshark.png
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
 
