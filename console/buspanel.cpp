@@ -1,6 +1,6 @@
 #include "buspanel.h"
 
-#include "widgetnames.h"
+#include "controls.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -13,7 +13,6 @@ namespace qtr290 {
 
 namespace {
 
-const QColor WarningTextColor(0xC0, 0x40, 0x00);
 constexpr std::uint64_t NotShown = ~std::uint64_t{0};
 
 } // namespace
@@ -97,7 +96,7 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
 
     FNotice = Named(new QLabel, "StatusBar1Prehled");
     QPalette palette = FNotice->palette();
-    palette.setColor(QPalette::WindowText, WarningTextColor);
+    palette.setColor(QPalette::WindowText, WarningTextColor());
     FNotice->setPalette(palette);
     FNotice->hide();
 

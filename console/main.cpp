@@ -36,11 +36,6 @@ const QString TextPortNelzeOtevrit =
 // The port's polling period.
 constexpr int RepaintIntervalMs = 40;
 
-std::string Utf8(const QString& text)
-{
-    return text.toUtf8().toStdString();
-}
-
 } // namespace
 
 TForm1::TForm1(TForm1Options options, QWidget* parent)
@@ -196,7 +191,7 @@ void TForm1::FormCreate()
 void TForm1::Edt_PocetBytuExit()
 {
     // A count below 1 cannot lay out a line; it falls back like a text that is no number.
-    const auto value = ParseInteger(Utf8(Edt_PocetBytu->text()));
+    const auto value = ParseInteger(Edt_PocetBytu->text().toStdString());
     PocetBytuNaRadku = value && *value >= 1 ? *value : VychoziPocetBytu;
 }
 

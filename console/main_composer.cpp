@@ -4,6 +4,7 @@
 
 #include "Composer.h"
 #include "HexText.h"
+#include "controls.h"
 #include "radiogroup.h"
 
 #include <QApplication>
@@ -23,8 +24,6 @@ namespace {
 const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
 const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
 const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
-// Text of a composer field that does not say the byte the link will send.
-const QColor WarningTextColor(0xC0, 0x40, 0x00);
 
 } // namespace
 
@@ -149,13 +148,19 @@ void TForm1::MarkFieldsThatDifferFromTelegram()
     for (std::size_t i = 0; i < fields.size(); ++i) {
         QLineEdit* edit = fields[i];
         const bool differs = sent[i] && !FieldShowsByte(edit->text(), *sent[i]);
-        edit->setToolTip(differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*sent[i])))
-                                 : QString());
-        QPalette palette = edit->palette();
-        palette.setColor(QPalette::Text, differs
-                                             ? WarningTextColor
-                                             : QApplication::palette(edit).color(QPalette::Text));
-        edit->setPalette(palette);
+        // The chain of change handlers runs this several times a keystroke: a field is only
+        // touched when its mark changes.
+        const QString tip =
+            differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*sent[i]))) : QString();
+        const QColor colour =
+            differs ? WarningTextColor() : QApplication::palette(edit).color(QPalette::Text);
+        if (edit->toolTip() != tip)
+            edit->setToolTip(tip);
+        if (edit->palette().color(QPalette::Text) != colour) {
+            QPalette palette = edit->palette();
+            palette.setColor(QPalette::Text, colour);
+            edit->setPalette(palette);
+        }
     }
 }
 

@@ -4,8 +4,8 @@
 
 #include "Composer.h"
 #include "buspanel.h"
+#include "controls.h"
 #include "radiogroup.h"
-#include "widgetnames.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -112,7 +112,7 @@ std::vector<ComPortItem> ComPortItems(const std::vector<SerialDevice>& devices,
 {
     std::vector<ComPortItem> items;
     for (int item = 1; item <= count; ++item) {
-        const int number = static_cast<std::uint8_t>(item);
+        const int number = LinkPortNumber(item);
         const std::string path = names.Device(number);
         ComPortItem entry;
         entry.toolTip = ComPortDescription(number, path);

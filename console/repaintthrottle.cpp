@@ -23,7 +23,6 @@ bool RepaintThrottle::eventFilter(QObject* watched, QEvent* event)
     if (FDue || !FSincePaint.isValid() || FSincePaint.elapsed() >= FIntervalMs) {
         FDue = false;
         FSincePaint.restart();
-        ++FPainted;
         return false;
     }
     if (!FLater.isActive())

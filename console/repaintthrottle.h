@@ -16,8 +16,6 @@ class RepaintThrottle : public QObject {
 public:
     RepaintThrottle(QWidget* window, int intervalMs);
 
-    int Painted() const { return FPainted; } // window updates let through so far
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -29,7 +27,6 @@ private:
     QElapsedTimer FSincePaint;
     QTimer FLater;
     bool FDue = false; // the update posted by FLater is on its way
-    int FPainted = 0;
 };
 
 } // namespace qtr290

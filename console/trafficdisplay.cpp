@@ -9,6 +9,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <deque>
 
 namespace qtr290 {
 
@@ -238,7 +239,8 @@ public:
     }
 
 private:
-    using Lines = std::vector<QString>;
+    // Lines go in at the front (newest on top) or the back: a deque takes either at once.
+    using Lines = std::deque<QString>;
 
     // Inserts the lines at the top with the caret at the very start and the memo scrolled to
     // it, as after showing a telegram. Text inserted where the caret stands pushes it down,
@@ -270,24 +272,21 @@ private:
         else if (FTop)
             FFresh.pop_back();
         else
-            FFresh.erase(FFresh.begin());
+            FFresh.pop_front();
     }
 
     // The old lines the error-line cap took: at the far end from where lines go in.
     void DropOldLines(QTextCursor& cursor) const
     {
         const int dropped = FOldCount - FOldKept;
-        if (dropped <= 0 || FOldKept <= 0) {
-            if (dropped > 0) { // all of them: the document is made anew
-                cursor.select(QTextCursor::Document);
-                cursor.removeSelectedText();
-            }
+        if (dropped <= 0)
             return;
-        }
         QTextDocument* document = FMemo->document();
-        if (FTop) {
-            cursor.setPosition(document->findBlockByNumber(FOldKept - 1).position() +
-                               document->findBlockByNumber(FOldKept - 1).length() - 1);
+        if (FOldKept == 0) {
+            cursor.select(QTextCursor::Document);
+        } else if (FTop) {
+            const QTextBlock lastKept = document->findBlockByNumber(FOldKept - 1);
+            cursor.setPosition(lastKept.position() + lastKept.length() - 1);
             cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
         } else {
             cursor.setPosition(0);

@@ -104,7 +104,6 @@ public:
     }
 
     const std::vector<Entry>& Entries() const { return FEntries; }
-    bool Empty() const { return FEntries.empty(); }
 
     // Received telegrams and error lines into `received`, sent ones into `sent`: each memo in
     // one document edit, holding afterwards exactly what ShowTelegram and ShowErrorLine, entry
