@@ -1,6 +1,6 @@
-#include "CaptureFile.h"
+#include "capturefile.h"
 
-#include "HexText.h"
+#include "hextext.h"
 
 #include "append_exclusive.h"
 
@@ -21,11 +21,6 @@ bool EnsureParentDirectory(const std::filesystem::path& file)
         return true;
     std::filesystem::create_directories(parent, error);
     return !error && std::filesystem::is_directory(parent, error);
-}
-
-QString CaptureFilePath(const QString& adresarProgramu)
-{
-    return adresarProgramu + QLatin1Char('/') + QLatin1String(CaptureFileName);
 }
 
 std::string CasovaZnacka(const QDateTime& when)

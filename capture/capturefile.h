@@ -2,7 +2,6 @@
 // queued requests, appended one line per call.
 #pragma once
 
-#include "filelocations.h"
 #include "telegram.h"
 
 #include <QDateTime>
@@ -12,9 +11,6 @@
 #include <string_view>
 
 namespace qtr290 {
-
-// AdresarProgramu joined with "incoming.txt".
-QString CaptureFilePath(const QString& adresarProgramu);
 
 // "DDMMYYYY hh:mm:ss:zzz" of the given local date and time.
 std::string CasovaZnacka(const QDateTime& when);

@@ -1,6 +1,6 @@
-#include "Composer.h"
+#include "composer.h"
 
-#include "HexText.h"
+#include "hextext.h"
 
 #include <QList>
 

@@ -2,8 +2,8 @@
 // in Composer.h and the queue in the link.
 #include "main.h"
 
-#include "Composer.h"
-#include "HexText.h"
+#include "composer.h"
+#include "hextext.h"
 #include "controls.h"
 #include "radiogroup.h"
 

@@ -2,7 +2,7 @@
 // tests and accessibility tools find them), texts and places.
 #include "main.h"
 
-#include "Composer.h"
+#include "composer.h"
 #include "buspanel.h"
 #include "controls.h"
 #include "radiogroup.h"

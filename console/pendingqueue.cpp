@@ -1,6 +1,6 @@
 #include "pendingqueue.h"
 
-#include "HexText.h"
+#include "hextext.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "trafficcapture.h"
 
-#include "CaptureFile.h"
+#include "capturefile.h"
 
 #include <QDir>
 #include <QFileInfo>

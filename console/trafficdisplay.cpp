@@ -1,6 +1,6 @@
 #include "trafficdisplay.h"
 
-#include "HexText.h"
+#include "hextext.h"
 
 #include <QPlainTextEdit>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "hextext.h"
 
 #include <algorithm>
 #include <cstdio>

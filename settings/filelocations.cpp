@@ -60,4 +60,9 @@ QString DescribeLocations(const FileLocations& locations)
              QDir::toNativeSeparators(locations.captureFile));
 }
 
+QString CaptureFilePath(const QString& programDir)
+{
+    return programDir + QLatin1Char('/') + QLatin1String(CaptureFileName);
+}
+
 } // namespace qtr290

@@ -34,6 +34,9 @@ FileLocations LocateFiles(const FileFolders& folders);
 // and the user's folders.
 FileFolders SystemFolders(const QString& programDir);
 
+// A program directory joined with "incoming.txt".
+QString CaptureFilePath(const QString& programDir);
+
 // For the operator: where the two files are (a tooltip).
 QString DescribeLocations(const FileLocations& locations);
 

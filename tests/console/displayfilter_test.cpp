@@ -1,9 +1,7 @@
-#include "HexText.h"
 #include "trafficdisplay.h"
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -16,63 +14,8 @@ const std::vector<std::uint8_t> ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5
                                                0x01, 0x57, 0x01, 0x00, 0xA7};
 
 } // namespace
-
-TEST(HexText, TelegramTextLineBreaks)
-{
-    struct Row {
-        const char* source;
-        int bytesPerLine;
-        std::string expected;
-    };
-    const std::vector<Row> rows = {
-        {"documented example, 4 per line", 4, "A6 00 F0 0A \r\n03 5D 01 57 \r\n01 00 A7 "},
-        {"count a multiple of the line: ends in a line break", 11,
-         "A6 00 F0 0A 03 5D 01 57 01 00 A7 \r\n"},
-        {"default 32: one line ending in a space", 32, "A6 00 F0 0A 03 5D 01 57 01 00 A7 "},
-        {"zero means no line breaks", 0, "A6 00 F0 0A 03 5D 01 57 01 00 A7 "},
-        {"negative means no line breaks", -5, "A6 00 F0 0A 03 5D 01 57 01 00 A7 "},
-        {"one per line", 1,
-         "A6 \r\n00 \r\nF0 \r\n0A \r\n03 \r\n5D \r\n01 \r\n57 \r\n01 \r\n00 \r\nA7 \r\n"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.source);
-        EXPECT_EQ(TelegramText(ReadRequest, row.bytesPerLine), row.expected);
-    }
-    EXPECT_EQ(TelegramText({}, 4), "");
-    EXPECT_EQ(ChunkText(ByteSpan(ReadRequest).first(4)), "A6 00 F0 0A ");
-}
-
-// A long telegram of 263 bytes and a transmission of 256 (lead byte included) are shown
-// whole, not cut to an 8-bit count.
-TEST(HexText, LongestTelegramsShownWhole)
-{
-    for (std::size_t size : {std::size_t{256}, std::size_t{263}}) {
-        SCOPED_TRACE(size);
-        std::vector<std::uint8_t> bytes(size);
-        std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
-        const std::string text = TelegramText(bytes, 32);
-        const std::size_t breaks = size / 32;
-        EXPECT_EQ(text.size(), size * 3 + breaks * 2);
-        const std::string last = HexByte(bytes.back()) + ' ';
-        EXPECT_EQ(text.substr(text.size() - last.size() - (size % 32 == 0 ? 2 : 0), last.size()),
-                  last);
-        EXPECT_EQ(ChunkText(bytes).size(), size * 3);
-    }
-}
-
-TEST(HexText, Numbers)
-{
-    EXPECT_EQ(HexByte(0x00), "00");
-    EXPECT_EQ(HexByte(0x0A), "0A");
-    EXPECT_EQ(HexByte(0xFF), "FF");
-    EXPECT_EQ(HexNumber(0x0A), "0A");
-    EXPECT_EQ(HexNumber(0xCD), "CD");
-    EXPECT_EQ(HexNumber(0x100), "100");
-    EXPECT_EQ(HexNumber(0x104), "104");
-}
-
 // Display decision for the worked read request (To 00, From F0) and for a poll.
-TEST(HexText, ZobrazitTLGRows)
+TEST(DisplayFilter, ZobrazitTLGRows)
 {
     struct Row {
         const char* source;
@@ -130,7 +73,7 @@ TEST(HexText, ZobrazitTLGRows)
 }
 
 // Only a to z are upper-cased: the ligature "ﬀ" must not turn into "FF".
-TEST(HexText, FilterUpperCasesAsciiOnly)
+TEST(DisplayFilter, FilterUpperCasesAsciiOnly)
 {
     DisplayFilter filter{.filterOn = true, .filterFrom = u"\uFB00", .filterTo = u"ff"};
     EXPECT_FALSE(ZobrazitTLG(0xFF, 0xFF, false, filter));

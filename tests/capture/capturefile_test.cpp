@@ -1,4 +1,5 @@
-#include "CaptureFile.h"
+#include "capturefile.h"
+#include "filelocations.h"
 #include "lock_holder.h"
 
 #include <gtest/gtest.h>
