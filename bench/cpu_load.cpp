@@ -125,7 +125,7 @@ int main(int argc, char** argv)
     std::uint32_t address = 0;
     QTimer topUp;
     QObject::connect(&topUp, &QTimer::timeout, [&] {
-        while (form.Komunikace && form.Komunikace->PocetCekajicich() < 512)
+        while (form.Komunikace && form.Komunikace->PendingCount() < 512)
             form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     });
     // A non-poll telegram drops one pending request: some 1300 a second at 256000 baud.

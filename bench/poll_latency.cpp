@@ -112,10 +112,10 @@ int main(int argc, char** argv)
         acc.insert(acc.end(), chunk.begin(), chunk.end());
         link.ZpracujPrijem(acc, {[&](ByteSpan t) {
                                      ++telegrams;
-                                     if (!JeVyzva(t))
+                                     if (!IsPoll(t))
                                          return;
-                                     lastPoll = t[DelkaTelegramu(t)->header];
-                                     if (link.PocetCekajicich() == 0)
+                                     lastPoll = t[TelegramLength(t)->header];
+                                     if (link.PendingCount() == 0)
                                          link.ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF,
                                                        1);
                                  },

@@ -46,7 +46,7 @@ std::vector<double> PollAnswerLatencies(const std::vector<SimLogLine>& log,
     std::map<std::uint8_t, double> pollWritten; // sequence number -> time of its last byte
     for (const auto& line : log) {
         if (line.direction == "TX" && line.kind == "poll") {
-            if (const auto lengths = DelkaTelegramu(line.bytes);
+            if (const auto lengths = TelegramLength(line.bytes);
                 lengths && line.bytes.size() > lengths->header)
                 pollWritten[line.bytes[lengths->header]] = line.ms;
         } else if (line.direction == "RX" && line.kind == "read-request" &&

@@ -165,11 +165,11 @@ int main(int argc, char** argv)
             headErrorLines = memo1Ref->ErrorLines();
         if (!test::Intact(telegram))
             ++shownGarbled;
-        if (JeVyzva(telegram)) {
+        if (IsPoll(telegram)) {
             ++polls;
-            if (form.Komunikace->PocetCekajicich() > 0)
+            if (form.Komunikace->PendingCount() > 0)
                 ++pollsWithPending;
-            lastPoll = telegram[DelkaTelegramu(telegram)->header];
+            lastPoll = telegram[TelegramLength(telegram)->header];
         }
         shown.Add(telegram);
     });
@@ -185,7 +185,7 @@ int main(int argc, char** argv)
     std::uint32_t address = 0;
     auto fill = [&] {
         memo1.KeepShort();
-        while (form.Komunikace && form.Komunikace->PocetCekajicich() < 64)
+        while (form.Komunikace && form.Komunikace->PendingCount() < 64)
             form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     };
     fill();

@@ -8,7 +8,7 @@
 
 namespace qtr290 {
 
-const std::array<const char*, MemoryAreaCount> ZarizeniItems = {
+const std::array<const char*, MemoryAreaCount> AreaItemTexts = {
     "RAM290     =$00;", "FRAM290   =$10;", "RTC290      =$20;", "FLASH290  =$30;",
     "ROM290     =$40;", "FLROM290 =$50;",  "RAMBIT290=$60;",
 };
@@ -46,9 +46,9 @@ std::uint8_t HexNaByte(QStringView text)
     return ByteOfLastTwo(chars, 0, chars.size());
 }
 
-QString OdstranZnak(QStringView text, QChar znak)
+QString OdstranZnak(QStringView text, QChar character)
 {
-    return text.toString().remove(znak);
+    return text.toString().remove(character);
 }
 
 QString FieldHex(unsigned value)
@@ -56,7 +56,7 @@ QString FieldHex(unsigned value)
     return QString::fromLatin1(HexNumber(value));
 }
 
-std::vector<std::uint8_t> RozeberData(QStringView text)
+std::vector<std::uint8_t> ParseDataLine(QStringView text)
 {
     const QList<uint> chars = OdstranZnak(text, QLatin1Char(' ')).toUcs4();
     std::vector<std::uint8_t> bytes;
@@ -66,22 +66,22 @@ std::vector<std::uint8_t> RozeberData(QStringView text)
     return bytes;
 }
 
-std::uint8_t KodOblastiZIndexu(int areaIndex)
+std::uint8_t AreaCodeFromIndex(int areaIndex)
 {
     if (areaIndex < 0 || areaIndex >= MemoryAreaCount)
         return 0x00;
     return static_cast<std::uint8_t>(areaIndex * 0x10);
 }
 
-QString TextDev(std::uint8_t kodOblasti, bool zapis)
+QString TextDev(std::uint8_t areaCode, bool write)
 {
-    return FieldHex(RequestDeviceByte(kodOblasti, zapis));
+    return FieldHex(RequestDeviceByte(areaCode, write));
 }
 
-QString TextRW(bool zapis, std::size_t pocetDat)
+QString TextRW(bool write, std::size_t dataCount)
 {
     // The count is shown whole: a long data line gives more than two digits.
-    return zapis ? FieldHex(static_cast<unsigned>(pocetDat + 4)) : QStringLiteral("03");
+    return write ? FieldHex(static_cast<unsigned>(dataCount + 4)) : QStringLiteral("03");
 }
 
 QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, QStringView dev,
@@ -93,7 +93,7 @@ QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, Q
 }
 
 DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView addr2,
-                           QStringView addr3, ByteSpan dataTLG, bool zapis)
+                           QStringView addr3, ByteSpan dataTLG, bool write)
 {
     std::vector<std::uint8_t> block = {HexNaByte(dataLen), HexNaByte(addr1), HexNaByte(addr2),
                                        HexNaByte(addr3)};
@@ -102,7 +102,7 @@ DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView a
 
     DataPreview preview;
     preview.crcWrite = FieldHex(crc);
-    if (zapis) {
+    if (write) {
         block.push_back(crc);
         preview.crcTlg = FieldHex(KontrolniSoucet(block));
     } else {
@@ -111,7 +111,7 @@ DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView a
     return preview;
 }
 
-std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3)
+std::uint32_t AddressFromEdits(QStringView addr1, QStringView addr2, QStringView addr3)
 {
     return std::uint32_t{HexNaByte(addr3)} * 0x10000 + std::uint32_t{HexNaByte(addr2)} * 0x100 +
            HexNaByte(addr1);
@@ -133,12 +133,12 @@ bool FieldShowsByte(QStringView text, std::uint8_t value)
 }
 
 std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
-                                          bool zapis, ByteSpan dataTLG,
+                                          bool write, ByteSpan dataTLG,
                                           const std::function<std::uint8_t(int)>& staged)
 {
-    if (!zapis)
+    if (!write)
         return BuildReadRequest(target, count);
-    if (count > MaxZapisDat)
+    if (count > MaxWriteCount)
         return {};
     std::vector<std::uint8_t> data(count);
     for (std::size_t i = 0; i < data.size(); ++i)
@@ -160,7 +160,7 @@ bool DataLineAccepts(QStringView keyText)
 }
 
 std::array<std::optional<std::uint8_t>, ComposerFieldCount> FieldBytes(ByteSpan telegram,
-                                                                       bool zapis)
+                                                                       bool write)
 {
     std::array<std::optional<std::uint8_t>, ComposerFieldCount> bytes{};
     if (telegram.size() < ReadRequestLength)
@@ -168,7 +168,7 @@ std::array<std::optional<std::uint8_t>, ComposerFieldCount> FieldBytes(ByteSpan 
     // Sync to Addr3 are the telegram's first ten bytes, in field order.
     for (std::size_t i = 0; i <= std::size_t(ComposerField::Addr3); ++i)
         bytes[i] = telegram[i];
-    if (zapis)
+    if (write)
         bytes[std::size_t(ComposerField::CRCWrite)] = telegram[telegram.size() - 2];
     bytes[std::size_t(ComposerField::CRCTLG)] = telegram.back();
     return bytes;

@@ -17,7 +17,7 @@
 namespace qtr290 {
 
 // The items of Rgp_Zarizeni; item i selects area code i * 0x10.
-extern const std::array<const char*, MemoryAreaCount> ZarizeniItems;
+extern const std::array<const char*, MemoryAreaCount> AreaItemTexts;
 
 // The value of a byte edit: the last character counts 1, the one before it 16, all
 // earlier ones nothing; a to f as A to F. Any other character counts as the digit 0,
@@ -25,24 +25,24 @@ extern const std::array<const char*, MemoryAreaCount> ZarizeniItems;
 std::uint8_t HexNaByte(QStringView text);
 
 // The text with every occurrence of the character removed.
-QString OdstranZnak(QStringView text, QChar znak);
+QString OdstranZnak(QStringView text, QChar character);
 
 // Composer display of a number: upper-case hex, at least two digits.
 QString FieldHex(unsigned value);
 
 // The data line as bytes: spaces removed, then pairs of characters from the left
 // (a last single one alone), each read with HexNaByte. "12 3" gives 0x12 0x03.
-std::vector<std::uint8_t> RozeberData(QStringView text);
+std::vector<std::uint8_t> ParseDataLine(QStringView text);
 
 // Area code of a Rgp_Zarizeni index; an index outside the seven items gives RAM290's
 // 0x00, so no code can ever reach the write flag bit.
-std::uint8_t KodOblastiZIndexu(int areaIndex);
+std::uint8_t AreaCodeFromIndex(int areaIndex);
 
 // Edt_Dev: area code OR 0x0A, OR 0x80 for a write.
-QString TextDev(std::uint8_t kodOblasti, bool zapis);
+QString TextDev(std::uint8_t areaCode, bool write);
 
 // Edt_RW: "03" for a read; the number of data bytes plus 4 for a write.
-QString TextRW(bool zapis, std::size_t pocetDat);
+QString TextRW(bool write, std::size_t dataCount);
 
 // Edt_CRCHead: the additive checksum of the five header edits, read as they stand.
 QString PrepocitejHlavicku(QStringView sync, QStringView to, QStringView from, QStringView dev,
@@ -56,12 +56,10 @@ struct DataPreview {
 // The block Count, Addr1..3 (read from the edits) and the data; the previews of a
 // read or a write request over it.
 DataPreview PrepocitejData(QStringView dataLen, QStringView addr1, QStringView addr2,
-                           QStringView addr3, ByteSpan dataTLG, bool zapis);
+                           QStringView addr3, ByteSpan dataTLG, bool write);
 
 // Address of the request from the three address edits (low, middle, high).
-std::uint32_t AdresaZEditu(QStringView addr1, QStringView addr2, QStringView addr3);
-
-inline constexpr int MaxZapisDat = 243; // a queued write request must fit 255 bytes
+std::uint32_t AddressFromEdits(QStringView addr1, QStringView addr2, QStringView addr3);
 
 bool IsHexDigit(char32_t c);
 
@@ -73,7 +71,7 @@ bool FieldShowsByte(QStringView text, std::uint8_t value);
 // those beyond the data line taken from what the link has staged at their positions. Empty
 // for a write too long to queue.
 std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
-                                          bool zapis, ByteSpan dataTLG,
+                                          bool write, ByteSpan dataTLG,
                                           const std::function<std::uint8_t(int)>& staged);
 
 // Whether a key's text may go into the data line: hex digits, spaces and control characters
@@ -100,6 +98,6 @@ inline constexpr std::size_t ComposerFieldCount = 12;
 // The byte of `telegram` (a read or write request as the link builds it) that each field
 // stands for; none where the telegram has no such byte (a read's CRC8, or no telegram).
 std::array<std::optional<std::uint8_t>, ComposerFieldCount> FieldBytes(ByteSpan telegram,
-                                                                       bool zapis);
+                                                                       bool write);
 
 } // namespace qtr290

@@ -30,8 +30,8 @@ namespace qtr290 {
 
 namespace {
 
-const QString Titulek = QStringLiteral("Komunikační utilita QTR290 v0.5");
-const QString TextPortNelzeOtevrit =
+const QString WindowTitle = QStringLiteral("Komunikační utilita QTR290 v0.5");
+const QString TextPortWillNotOpen =
     QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
 // The port's polling period.
 constexpr int RepaintIntervalMs = 40;
@@ -41,7 +41,7 @@ constexpr int RepaintIntervalMs = 40;
 TForm1::TForm1(TForm1Options options, QWidget* parent)
     : QMainWindow(parent), FOptions(std::move(options))
 {
-    setWindowTitle(Titulek);
+    setWindowTitle(WindowTitle);
     // System menu and minimise, no maximise: the controls keep fixed places.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -134,8 +134,8 @@ QString TForm1::SettingsPath() const
 void TForm1::FormCreate()
 {
     AdresarProgramu =
-        QDir::cleanPath(FOptions.adresarProgramu.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                           : FOptions.adresarProgramu);
+        QDir::cleanPath(FOptions.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                      : FOptions.programDir);
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
     FStatusPanel->setToolTip(DescribeLocations(FLocations));
@@ -143,7 +143,7 @@ void TForm1::FormCreate()
     Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
 
     Cmb_ComPort->clear();
-    for (int number = 1; number <= PocetPortu; ++number)
+    for (int number = 1; number <= PortCount; ++number)
         Cmb_ComPort->addItem(QStringLiteral("COM%1").arg(number));
 
     {
@@ -157,7 +157,7 @@ void TForm1::FormCreate()
         Chk_Prehled->setChecked(overview.panelShown);
         Chk_CasoveZnacky->setChecked(overview.timeStamps);
         Cmb_ComPort->setCurrentIndex(
-            settings.port >= 1 && settings.port <= PocetPortu ? settings.port - 1 : -1);
+            settings.port >= 1 && settings.port <= PortCount ? settings.port - 1 : -1);
         Edt_BaudRate->setText(settings.baudRate);
         Chk_Filtr->setChecked(settings.filterOn);
         Edt_FiltrOd->setText(settings.filterFrom);
@@ -185,14 +185,14 @@ void TForm1::FormCreate()
     Komunikace->SeriovyPort().SetOnDeviceLost([this](TSerialPortDriver&) { PortLost(); });
 
     if (!OpenPort())
-        ShowMessage(MessageKind::Warning, TextPortNelzeOtevrit);
+        ShowMessage(MessageKind::Warning, TextPortWillNotOpen);
 }
 
 void TForm1::Edt_PocetBytuExit()
 {
     // A count below 1 cannot lay out a line; it falls back like a text that is no number.
     const auto value = ParseInteger(Edt_PocetBytu->text().toStdString());
-    PocetBytuNaRadku = value && *value >= 1 ? *value : VychoziPocetBytu;
+    PocetBytuNaRadku = value && *value >= 1 ? *value : DefaultBytesPerLine;
 }
 
 void TForm1::Rgp_StavClick()
@@ -272,7 +272,7 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
                     Komunikace->ZpracujPrijem(
                         PrijemBuf, {[&](ByteSpan telegram) {
                                         if (ZobrazitTLG(TelegramTo(telegram),
-                                                        TelegramFrom(telegram), JeVyzva(telegram)))
+                                                        TelegramFrom(telegram), IsPoll(telegram)))
                                             entries.AddReceived(telegram);
                                     },
                                     [&](std::string_view line) { entries.AddErrorLine(line); },
@@ -288,17 +288,17 @@ void TForm1::PrijmiData(TSerialPortDriver&, std::span<const std::uint8_t> Data)
     Pnl_Prehled->RequestRefresh();
 }
 
-bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const
+bool TForm1::ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool isPoll) const
 {
-    const QString od = Edt_FiltrOd->text();
-    const QString pro = Edt_FiltrPro->text();
+    const QString from = Edt_FiltrOd->text();
+    const QString to = Edt_FiltrPro->text();
     DisplayFilter filter;
     filter.showReceived = Rgp_PrijataData->ItemIndex() != 1;
     filter.filterOn = Chk_Filtr->isChecked();
-    filter.filterFrom = od;
-    filter.filterTo = pro;
+    filter.filterFrom = from;
+    filter.filterTo = to;
     filter.hidePolls = Chk_NezobrazujVyzvy->isChecked();
-    return qtr290::ZobrazitTLG(To, From, Vyzva, filter);
+    return qtr290::ZobrazitTLG(To, From, isPoll, filter);
 }
 
 MemoLayout TForm1::Layout() const
@@ -379,14 +379,14 @@ void TForm1::Report(const QString& text, ReportMode mode)
 
 void TForm1::ShowMessage(MessageKind kind, const QString& text)
 {
-    if (FOptions.zprava) {
-        FOptions.zprava(kind, text);
+    if (FOptions.message) {
+        FOptions.message(kind, text);
         return;
     }
     if (kind == MessageKind::Warning)
-        QMessageBox::warning(this, Titulek, text, QMessageBox::Ok);
+        QMessageBox::warning(this, WindowTitle, text, QMessageBox::Ok);
     else
-        QMessageBox::critical(this, Titulek, text, QMessageBox::Ok);
+        QMessageBox::critical(this, WindowTitle, text, QMessageBox::Ok);
 }
 
 } // namespace qtr290

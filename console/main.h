@@ -45,14 +45,14 @@ enum class MessageKind { Warning, Error };
 
 struct TForm1Options {
     // The program directory; empty: the directory of the executable.
-    QString adresarProgramu;
+    QString programDir;
     // Whether that directory is writable, and the user's own folders; empty: this machine's.
     std::function<FileFolders(const QString&)> folders;
     // The serial platform of the link; empty: the system's serial ports, COM names resolved
     // through the settings' [Porty] section.
     std::function<std::unique_ptr<SerialPlatform>()> platform;
     // Shows a message to the operator; empty: a modal message box. Tests capture here.
-    std::function<void(MessageKind, const QString&)> zprava;
+    std::function<void(MessageKind, const QString&)> message;
     // How the serial devices are listed and recognised; empty: the system's.
     PortProbe portProbe;
 };
@@ -60,8 +60,8 @@ struct TForm1Options {
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int PocetPortu = 256;
-    static constexpr int VychoziPocetBytu = 32;
+    static constexpr int PortCount = 256;
+    static constexpr int DefaultBytesPerLine = 32;
 
     // How an error caught at a handler boundary reaches the operator.
     enum class ReportMode {
@@ -85,7 +85,7 @@ public:
     // once), writes the capture line, then shows what the chunk brought.
     void PrijmiData(TSerialPortDriver& Sender, std::span<const std::uint8_t> Data);
     // Whether a good telegram with these bytes is shown, by the operator's display settings.
-    bool ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool Vyzva) const;
+    bool ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool isPoll) const;
     // Puts the bytes (any number, shown whole) into the memo as the newest entry.
     void VypisTLG(ByteSpan Data, QPlainTextEdit* Memo);
     // Shows what the link put on the line last (0xFF and the telegram) in Memo3.
@@ -170,7 +170,7 @@ public:
     // Window state.
     std::unique_ptr<TKomunikace> Komunikace; // from FormCreate to FormClose
     QString AdresarProgramu;                 // without a trailing separator
-    int PocetBytuNaRadku = VychoziPocetBytu;
+    int PocetBytuNaRadku = DefaultBytesPerLine;
     std::uint8_t KodOblasti = 0;
     std::vector<std::uint8_t> DataTLG;
     std::vector<std::uint8_t> PrijemBuf;

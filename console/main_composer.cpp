@@ -3,8 +3,8 @@
 #include "main.h"
 
 #include "composer.h"
-#include "hextext.h"
 #include "controls.h"
+#include "hextext.h"
 #include "radiogroup.h"
 
 #include <QApplication>
@@ -21,9 +21,9 @@ namespace qtr290 {
 
 namespace {
 
-const QString TextNezarazeno = QStringLiteral("TLG nebyl zařazen.");
-const QString TextPrilisDat = QStringLiteral("Počet dat je větší než 243 !");
-const QString TextOdesleSe = QStringLiteral("Odešle se: %1");
+const QString TextNotQueued = QStringLiteral("TLG nebyl zařazen.");
+const QString TextTooMuchData = QStringLiteral("Počet dat je větší než 243 !");
+const QString TextWillSend = QStringLiteral("Odešle se: %1");
 
 } // namespace
 
@@ -32,7 +32,7 @@ void TForm1::ConnectComposer()
     const auto handler = [this](void (TForm1::*step)()) {
         return [this, step] { Guarded([this, step] { (this->*step)(); }); };
     };
-    // textChanged also fires when the program sets a text, as the original's change events did.
+    // textChanged also fires when the program sets a text: the derived fields follow either way.
     for (QLineEdit* edit : {Edt_Sync, Edt_To, Edt_From, Edt_Dev, Edt_RW})
         connect(edit, &QLineEdit::textChanged, this, handler(&TForm1::Edt_SyncChange));
     for (QLineEdit* edit : {Edt_DataLen, Edt_Addr1, Edt_Addr2, Edt_Addr3})
@@ -76,7 +76,7 @@ void TForm1::Rgp_ZarizeniClick()
 
 void TForm1::NastavDev()
 {
-    KodOblasti = KodOblastiZIndexu(Rgp_Zarizeni->ItemIndex());
+    KodOblasti = AreaCodeFromIndex(Rgp_Zarizeni->ItemIndex());
     Edt_Dev->setText(TextDev(KodOblasti, IsWrite()));
 }
 
@@ -91,7 +91,7 @@ void TForm1::Rgp_druhTLGClick()
 
 void TForm1::Cmb_DataChange()
 {
-    DataTLG = RozeberData(Cmb_Data->currentText());
+    DataTLG = ParseDataLine(Cmb_Data->currentText());
     Lbl_PocetBytu->setText(QString::number(DataTLG.size()));
     Edt_DataLen->setText(FieldHex(static_cast<unsigned>(DataTLG.size())));
     Rgp_druhTLGClick();
@@ -132,7 +132,7 @@ std::vector<std::uint8_t> TForm1::TelegramToQueue() const
         return {};
     const RequestTarget target{
         HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
-        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
+        AddressFromEdits(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
     return RequestAsQueued(target, HexNaByte(Edt_DataLen->text()), IsWrite(), DataTLG,
                            [this](int position) { return Komunikace->StagedDataByte(position); });
 }
@@ -151,7 +151,7 @@ void TForm1::MarkFieldsThatDifferFromTelegram()
         // The chain of change handlers runs this several times a keystroke: a field is only
         // touched when its mark changes.
         const QString tip =
-            differs ? TextOdesleSe.arg(QString::fromLatin1(HexByte(*sent[i]))) : QString();
+            differs ? TextWillSend.arg(QString::fromLatin1(HexByte(*sent[i]))) : QString();
         const QColor colour =
             differs ? WarningTextColor() : QApplication::palette(edit).color(QPalette::Text);
         if (edit->toolTip() != tip)
@@ -170,21 +170,21 @@ bool TForm1::QueueFromComposer()
         return false;
     const std::uint8_t to = HexNaByte(Edt_To->text());
     const std::uint8_t from = HexNaByte(Edt_From->text());
-    const std::uint32_t adresa =
-        AdresaZEditu(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text());
+    const std::uint32_t address =
+        AddressFromEdits(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text());
     const std::uint8_t count = HexNaByte(Edt_DataLen->text());
-    const bool zapis = IsWrite();
+    const bool write = IsWrite();
 
     // A write too long for the queue's length byte would go out corrupted: it is refused.
-    if (zapis && count > MaxZapisDat) {
-        ShowMessage(MessageKind::Warning, TextPrilisDat + QLatin1Char('\n') + TextNezarazeno);
+    if (write && count > MaxWriteCount) {
+        ShowMessage(MessageKind::Warning, TextTooMuchData + QLatin1Char('\n') + TextNotQueued);
         return false;
     }
-    if (zapis) {
+    if (write) {
         for (std::size_t i = 0; i < DataTLG.size(); ++i)
             Komunikace->ZapisDataByte(static_cast<int>(i + 1), DataTLG[i]);
     }
-    Komunikace->ZaradTLG(from, to, zapis, KodOblasti, adresa, count);
+    Komunikace->ZaradTLG(from, to, write, KodOblasti, address, count);
     if (Chk_VystupDoSouboru->isChecked() && !FCapture.Queued(QDateTime::currentDateTime()))
         FStatistics.CaptureLineLost();
     // What was staged now fills the positions a longer Count reaches next time.

@@ -2,8 +2,8 @@
 // tests and accessibility tools find them), texts and places.
 #include "main.h"
 
-#include "composer.h"
 #include "buspanel.h"
+#include "composer.h"
 #include "controls.h"
 #include "radiogroup.h"
 
@@ -27,7 +27,7 @@ namespace {
 QStringList AreaItems()
 {
     QStringList items;
-    for (const char* item : ZarizeniItems)
+    for (const char* item : AreaItemTexts)
         items << QString::fromUtf8(item);
     return items;
 }

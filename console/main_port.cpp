@@ -13,12 +13,12 @@ namespace qtr290 {
 
 void TForm1::DescribePorts()
 {
-    ShowComPortItems(Cmb_ComPort, ComPortItems(FPortWatch->Devices(), FPortNames, PocetPortu));
+    ShowComPortItems(Cmb_ComPort, ComPortItems(FPortWatch->Devices(), FPortNames, PortCount));
 }
 
 bool TForm1::OpenPort()
 {
-    const int baudRate = StrToInt(Edt_BaudRate->text().toStdString());
+    const int baudRate = ParseIntegerOrThrow(Edt_BaudRate->text().toStdString());
     if (!Komunikace->Otevri(baudRate)) {
         FPortState = PortState::Failed;
         return false;

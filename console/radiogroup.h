@@ -1,6 +1,5 @@
-// A captioned group of exclusive radio buttons with an item index, in the manner of the
-// original toolkit's radio group: changing the selection, by the operator or by the
-// program, raises Click.
+// A captioned group of exclusive radio buttons with an item index: changing the selection,
+// by the operator or by the program, raises Click.
 #pragma once
 
 #include <QGroupBox>

@@ -15,8 +15,8 @@ namespace qtr290 {
 
 namespace {
 
-// Only a to z are folded, as the original's UpperCase did: no Unicode case mapping
-// may turn some other character into a hex digit.
+// Upper case, as the display compares it: only a to z are folded, so that no Unicode case
+// mapping may turn some other character into a hex digit.
 char16_t AsciiUpper(char16_t c)
 {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;

@@ -26,7 +26,7 @@ using Event = std::variant<Bytes, FramerError>;
 void CheckTelegram(ByteSpan t)
 {
     FUZZ_CHECK(t.size() >= MinTelegramLength && t.size() <= MaxTelegramLength);
-    const auto lengths = DelkaTelegramu(t);
+    const auto lengths = TelegramLength(t);
     FUZZ_CHECK(lengths.has_value());
     FUZZ_CHECK(lengths->total() == t.size());
     FUZZ_CHECK(KontrolniSoucet(t.first(lengths->header)) == 0);
@@ -46,7 +46,7 @@ void CheckAccumulator(const Bytes& acc, ByteSpan delivered)
     const auto sync = std::find_if(acc.begin(), acc.end() - 1, IsSync);
     FUZZ_CHECK(sync != acc.end() - 1);
     const ByteSpan waiting(&*sync, static_cast<std::size_t>(acc.end() - sync));
-    const auto lengths = DelkaTelegramu(waiting);
+    const auto lengths = TelegramLength(waiting);
     FUZZ_CHECK(lengths.has_value());
     FUZZ_CHECK(waiting.size() >= lengths->header);
     FUZZ_CHECK(KontrolniSoucet(waiting.first(lengths->header)) == 0);
@@ -100,7 +100,7 @@ std::vector<Event> Reference(ByteSpan stream)
             continue;
         }
         const ByteSpan from = stream.subspan(i);
-        const auto lengths = DelkaTelegramu(from);
+        const auto lengths = TelegramLength(from);
         FUZZ_CHECK(lengths.has_value());
         if (KontrolniSoucet(from.first(lengths->header)) != 0) {
             events.emplace_back(FramerError::HeaderChecksum);

@@ -71,7 +71,7 @@ Values ReadAll(const IniProfile& ini)
             FUZZ_CHECK(v->find('\0') == std::string::npos);
             FUZZ_CHECK(ini.ReadString(section, key, "\x01") == *v);
             CheckInteger(*v);
-            FUZZ_CHECK(ini.ReadInteger(section, key, -7) == StrToIntDef(*v, -7));
+            FUZZ_CHECK(ini.ReadInteger(section, key, -7) == ParseIntegerOr(*v, -7));
         } else {
             FUZZ_CHECK(ini.ReadString(section, key, "\x01") == "\x01");
             FUZZ_CHECK(ini.ReadInteger(section, key, -7) == -7);

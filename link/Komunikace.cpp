@@ -68,9 +68,9 @@ void TKomunikace::Zavri()
     FSeriovyPort->Disconnect();
 }
 
-void TKomunikace::NastavDTR(bool stav)
+void TKomunikace::NastavDTR(bool level)
 {
-    FSeriovyPort->SetDTR(stav);
+    FSeriovyPort->SetDTR(level);
 }
 
 void TKomunikace::NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler)
@@ -86,17 +86,17 @@ bool TKomunikace::ZapisDataByte(int pozice, std::uint8_t hodnota)
     return true;
 }
 
-bool TKomunikace::ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::uint8_t kodOblasti,
-                           std::uint32_t adresa, std::uint8_t pocet)
+bool TKomunikace::ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
+                           std::uint32_t address, std::uint8_t count)
 {
-    const RequestTarget target{od, pro, kodOblasti, adresa};
+    const RequestTarget target{from, to, areaCode, address};
     std::vector<std::uint8_t> telegram;
-    if (zapis) {
-        if (pocet > MaxQueuedWriteCount)
+    if (write) {
+        if (count > MaxWriteCount)
             return false;
-        telegram = BuildWriteRequest(target, ByteSpan(DataZapisu).subspan(1, pocet));
+        telegram = BuildWriteRequest(target, ByteSpan(DataZapisu).subspan(1, count));
     } else {
-        telegram = BuildReadRequest(target, pocet);
+        telegram = BuildReadRequest(target, count);
     }
     Fronta.push_back(static_cast<int>(telegram.size()));
     Fronta.insert(Fronta.end(), telegram.begin(), telegram.end());
@@ -104,7 +104,7 @@ bool TKomunikace::ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::u
     return true;
 }
 
-void TKomunikace::CekejVic(std::uint32_t ms)
+void TKomunikace::WaitMoreThan(std::uint32_t ms)
 {
     auto& platform = FSeriovyPort->Platform();
     std::uint32_t t0 = platform.MultimediaTime();
@@ -119,10 +119,10 @@ void TKomunikace::CekejVic(std::uint32_t ms)
 
 void TKomunikace::PosliCekajici()
 {
-    Posli(false);
+    Transmit(false);
 }
 
-void TKomunikace::Posli(bool naVyzvu)
+void TKomunikace::Transmit(bool atPoll)
 {
     FDelkaPosledni = 0;
     if (Fronta.empty())
@@ -136,15 +136,15 @@ void TKomunikace::Posli(bool naVyzvu)
 
     if (FRizeniDTR) {
         FSeriovyPort->SetDTR(true);
-        CekejVic(2);
+        WaitMoreThan(2);
     }
     FSeriovyPort->SendData(ByteSpan(VysilaciBuffer.data(), n + 1));
     if (FRizeniDTR) {
-        CekejVic(2);
+        WaitMoreThan(2);
         FSeriovyPort->SetDTR(false);
     }
     FDelkaPosledni = static_cast<std::uint8_t>(n);
-    Notify([&](LinkObserver& o) { o.Sent(ByteSpan(VysilaciBuffer.data() + 1, n), naVyzvu); });
+    Notify([&](LinkObserver& o) { o.Sent(ByteSpan(VysilaciBuffer.data() + 1, n), atPoll); });
 
     // Telegrams from stations 0x37..0x3E with bits 5 and 6 of offset 5 set are sent once.
     const std::uint8_t from = VysilaciBuffer[1 + 2];
@@ -170,7 +170,7 @@ void TKomunikace::Odeber(LinkObserver::Removal why)
 
 void TKomunikace::VymazFrontu()
 {
-    const std::size_t cleared = FObservers.empty() ? 0 : PocetCekajicich();
+    const std::size_t cleared = FObservers.empty() ? 0 : PendingCount();
     Fronta.clear();
     for (std::size_t i = 0; i < cleared; ++i)
         Notify([](LinkObserver& o) { o.Removed(LinkObserver::Removal::Cleared); });
@@ -194,7 +194,7 @@ ByteSpan TKomunikace::PosledniTLG() const
     return ByteSpan(VysilaciBuffer.data(), std::size_t{FDelkaPosledni} + 1);
 }
 
-std::size_t TKomunikace::PocetCekajicich() const
+std::size_t TKomunikace::PendingCount() const
 {
     std::size_t count = 0;
     for (std::size_t at = 0; at < Fronta.size(); at += static_cast<std::size_t>(Fronta[at]) + 1)
@@ -202,7 +202,7 @@ std::size_t TKomunikace::PocetCekajicich() const
     return count;
 }
 
-std::vector<std::uint8_t> TKomunikace::NejstarsiCekajici() const
+std::vector<std::uint8_t> TKomunikace::OldestPending() const
 {
     if (Fronta.empty())
         return {};
@@ -212,32 +212,32 @@ std::vector<std::uint8_t> TKomunikace::NejstarsiCekajici() const
 
 bool TKomunikace::ReagujNaTelegram(ByteSpan telegram)
 {
-    if (JeVyzva(telegram)) {
-        Posli(true);
+    if (IsPoll(telegram)) {
+        Transmit(true);
         return FDelkaPosledni != 0;
     }
     OdeberCekajici();
     return false;
 }
 
-void TKomunikace::ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf,
-                                const PrijemHandlers& handlers)
+void TKomunikace::ZpracujPrijem(std::vector<std::uint8_t>& accumulator,
+                                const ReceiveHandlers& handlers)
 {
-    qtr290::ZpracujPrijem(prijemBuf,
+    qtr290::ZpracujPrijem(accumulator,
                           {[&](ByteSpan telegram) {
                                if (!FObservers.empty()) {
-                                   const bool vyzva = JeVyzva(telegram);
-                                   Notify([&](LinkObserver& o) { o.Received(telegram, vyzva); });
+                                   const bool poll = IsPoll(telegram);
+                                   Notify([&](LinkObserver& o) { o.Received(telegram, poll); });
                                }
-                               if (handlers.zobrazit)
-                                   handlers.zobrazit(telegram);
-                               if (ReagujNaTelegram(telegram) && handlers.odeslano)
-                                   handlers.odeslano(PosledniTLG());
+                               if (handlers.show)
+                                   handlers.show(telegram);
+                               if (ReagujNaTelegram(telegram) && handlers.sent)
+                                   handlers.sent(PosledniTLG());
                            },
                            [&](FramerError error) {
                                Notify([&](LinkObserver& o) { o.Damaged(error); });
-                               if (handlers.zprava)
-                                   handlers.zprava(FramerErrorText(error));
+                               if (handlers.message)
+                                   handlers.message(FramerErrorText(error));
                            }});
 }
 

@@ -41,7 +41,6 @@ class TKomunikace {
 public:
     static constexpr int DataZapisuSize = 257; // positions 0 to 256, 0 unused
     static constexpr int MaxStagedPosition = 256;
-    static constexpr int MaxQueuedWriteCount = 243; // Count + 12 must fit one length byte
     static constexpr std::size_t VysilaciBufferSize = 270;
 
     explicit TKomunikace(std::unique_ptr<SerialPlatform> platform = MakeSystemPlatform());
@@ -53,15 +52,15 @@ public:
     void NastavPort(std::uint8_t cisloPortu);
     bool Otevri(int baudRate);
     void Zavri();
-    void NastavDTR(bool stav);
+    void NastavDTR(bool level);
     void NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler);
 
     // Positions 1 to 256; anything else is refused (false) and changes nothing.
     bool ZapisDataByte(int pozice, std::uint8_t hodnota);
     // Builds a read or write request and queues it. False (nothing queued) for a write
-    // whose Count exceeds MaxQueuedWriteCount.
-    bool ZaradTLG(std::uint8_t od, std::uint8_t pro, bool zapis, std::uint8_t kodOblasti,
-                  std::uint32_t adresa, std::uint8_t pocet);
+    // whose Count exceeds MaxWriteCount.
+    bool ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
+                  std::uint32_t address, std::uint8_t count);
     void PosliCekajici();
     // The poll reaction's removal of the oldest pending telegram (reported as a reply).
     void OdeberCekajici();
@@ -76,22 +75,22 @@ public:
     std::uint8_t DelkaPosledni() const { return FDelkaPosledni; }
     // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.
     ByteSpan PosledniTLG() const;
-    std::size_t PocetCekajicich() const; // pending telegrams in the queue
-    std::vector<std::uint8_t>
-    NejstarsiCekajici() const; // the oldest pending telegram; empty if none
+    std::size_t PendingCount() const;                // pending telegrams in the queue
+    std::vector<std::uint8_t> OldestPending() const; // the oldest pending telegram; empty if none
 
     // Poll reaction for one intact telegram: a poll transmits the oldest pending
     // telegram, anything else drops it. True when something was transmitted.
     bool ReagujNaTelegram(ByteSpan telegram);
 
-    struct PrijemHandlers {
-        std::function<void(ByteSpan telegram)> zobrazit;   // display decision, before the reaction
-        std::function<void(std::string_view line)> zprava; // "Vadne CRC hlavicky" / "Vadne CRC dat"
-        std::function<void(ByteSpan sent)> odeslano;       // 0xFF + telegram, after a poll answer
+    struct ReceiveHandlers {
+        std::function<void(ByteSpan telegram)> show; // display decision, before the reaction
+        std::function<void(std::string_view line)>
+            message;                              // "Vadne CRC hlavicky" / "Vadne CRC dat"
+        std::function<void(ByteSpan bytes)> sent; // 0xFF + telegram, after a poll answer
     };
     // Runs the framer over the receive accumulator: each intact telegram goes to the
     // display, then to the poll reaction; damaged ones produce a message line.
-    void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const PrijemHandlers& handlers);
+    void ZpracujPrijem(std::vector<std::uint8_t>& accumulator, const ReceiveHandlers& handlers);
 
     static std::uint8_t KontrolniSoucet(ByteSpan bytes) { return qtr290::KontrolniSoucet(bytes); }
     static std::uint8_t CRC8(ByteSpan bytes, std::uint8_t initial = 0)
@@ -107,8 +106,8 @@ public:
     void RemoveObserver(LinkObserver* observer);
 
 private:
-    void CekejVic(std::uint32_t ms);
-    void Posli(bool naVyzvu);
+    void WaitMoreThan(std::uint32_t ms);
+    void Transmit(bool atPoll);
     void Odeber(LinkObserver::Removal why);
     template <class Report> void Notify(const Report& report)
     {

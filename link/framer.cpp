@@ -26,51 +26,51 @@ void Discarded(const FramerHandlers& handlers, const std::vector<std::uint8_t>& 
 
 } // namespace
 
-void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers)
+void ZpracujPrijem(std::vector<std::uint8_t>& accumulator, const FramerHandlers& handlers)
 {
     // The telegram is copied out before it is handed on: a handler may append to the
     // accumulator or transmit, and the whole telegram (up to 263 bytes) must stay intact.
     std::array<std::uint8_t, MaxTelegramLength> frame{};
 
-    while (prijemBuf.size() >= MinTelegramLength) {
+    while (accumulator.size() >= MinTelegramLength) {
         // The last byte is never tested but stays in the accumulator.
-        const auto last = prijemBuf.end() - 1;
-        const auto sync = std::find_if(prijemBuf.begin(), last, IsSync);
-        const std::size_t pos = static_cast<std::size_t>(sync - prijemBuf.begin());
+        const auto last = accumulator.end() - 1;
+        const auto sync = std::find_if(accumulator.begin(), last, IsSync);
+        const std::size_t pos = static_cast<std::size_t>(sync - accumulator.begin());
 
-        if (prijemBuf.size() - pos < 6) {
-            Discarded(handlers, prijemBuf, 0, pos);
-            DropFront(prijemBuf, pos);
+        if (accumulator.size() - pos < 6) {
+            Discarded(handlers, accumulator, 0, pos);
+            DropFront(accumulator, pos);
             return;
         }
 
-        const ByteSpan from(prijemBuf.data() + pos, prijemBuf.size() - pos);
-        const auto lengths = DelkaTelegramu(from);
+        const ByteSpan from(accumulator.data() + pos, accumulator.size() - pos);
+        const auto lengths = TelegramLength(from);
         if (!lengths)
             return; // unreachable: a sync byte with at least six bytes always has a length
         if (KontrolniSoucet(from.first(lengths->header)) != 0) {
-            Discarded(handlers, prijemBuf, 0, pos);
+            Discarded(handlers, accumulator, 0, pos);
             if (handlers.onError)
                 handlers.onError(FramerError::HeaderChecksum);
-            Discarded(handlers, prijemBuf, pos, pos + 1);
-            DropFront(prijemBuf, pos + 1);
+            Discarded(handlers, accumulator, pos, pos + 1);
+            DropFront(accumulator, pos + 1);
             continue;
         }
         if (from.size() < lengths->total())
             return;
         if (KontrolniSoucet(from.subspan(lengths->header, lengths->block)) != 0) {
-            Discarded(handlers, prijemBuf, 0, pos);
+            Discarded(handlers, accumulator, 0, pos);
             if (handlers.onError)
                 handlers.onError(FramerError::BlockChecksum);
-            Discarded(handlers, prijemBuf, pos, pos + 1);
-            DropFront(prijemBuf, pos + 1);
+            Discarded(handlers, accumulator, pos, pos + 1);
+            DropFront(accumulator, pos + 1);
             continue;
         }
 
         const std::size_t length = lengths->total();
         std::copy_n(from.begin(), length, frame.begin());
-        Discarded(handlers, prijemBuf, 0, pos);
-        DropFront(prijemBuf, pos + length);
+        Discarded(handlers, accumulator, 0, pos);
+        DropFront(accumulator, pos + length);
         if (handlers.onTelegram)
             handlers.onTelegram(ByteSpan(frame.data(), length));
     }

@@ -33,6 +33,6 @@ struct FramerHandlers {
 // accumulator is shorter than 7 bytes, or a single byte (no sync found), or holds a sync
 // byte with an intact header whose telegram is incomplete; the bytes before that sync
 // byte stay until the telegram completes or proves damaged.
-void ZpracujPrijem(std::vector<std::uint8_t>& prijemBuf, const FramerHandlers& handlers);
+void ZpracujPrijem(std::vector<std::uint8_t>& accumulator, const FramerHandlers& handlers);
 
 } // namespace qtr290

@@ -30,7 +30,7 @@ bool IsSync(std::uint8_t byte)
     return byte == SyncLong || byte == SyncShort;
 }
 
-std::optional<TelegramLengths> DelkaTelegramu(ByteSpan start)
+std::optional<TelegramLengths> TelegramLength(ByteSpan start)
 {
     if (start.empty())
         return std::nullopt;
@@ -47,7 +47,7 @@ std::optional<TelegramLengths> DelkaTelegramu(ByteSpan start)
     return std::nullopt;
 }
 
-bool JeVyzva(ByteSpan telegram)
+bool IsPoll(ByteSpan telegram)
 {
     if (telegram.size() < 4)
         return false;

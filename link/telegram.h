@@ -28,6 +28,8 @@ inline constexpr std::size_t ReadRequestLength = 11;
 inline constexpr std::size_t WriteRequestOverhead = 12; // a write request is Count + 12 bytes
 // Largest Count whose block length (Count + 4) still fits the length byte.
 inline constexpr std::size_t MaxBuildableWriteCount = 251;
+// Largest Count the link queues for a write: the queued request must fit 255 bytes.
+inline constexpr int MaxWriteCount = 243;
 
 // Memory-area codes: bits 4 to 6 of the Device byte.
 enum class MemoryArea : std::uint8_t {
@@ -59,11 +61,11 @@ struct TelegramLengths {
 // Header and block length from the first bytes of a telegram. Needs the sync byte
 // and the length field (5 bytes of a long telegram, 4 of a short one); nullopt
 // when the first byte is no sync byte or the length field is not there yet.
-std::optional<TelegramLengths> DelkaTelegramu(ByteSpan start);
+std::optional<TelegramLengths> TelegramLength(ByteSpan start);
 
 // The poll test of an intact telegram: long, Device bits 0 to 2 all clear;
 // short, kind (bits 5 to 7 of offset 3) equal to 4. False for anything too short.
-bool JeVyzva(ByteSpan telegram);
+bool IsPoll(ByteSpan telegram);
 
 std::uint8_t TelegramTo(ByteSpan telegram);   // offset 1; 0 when absent
 std::uint8_t TelegramFrom(ByteSpan telegram); // offset 2; 0 when absent

@@ -55,7 +55,7 @@ void BusCapture::Discarded(ByteSpan bytes, std::int64_t timeUs)
         bytes = bytes.subspan(take);
         FRunTime = timeUs;
         if (FRunKind == RunKind::Damaged && FRunClaimed == 0) {
-            if (const auto lengths = DelkaTelegramu(FRun))
+            if (const auto lengths = TelegramLength(FRun))
                 FRunClaimed = lengths->total();
         } else if (FRun.size() >= (FRunKind == RunKind::Damaged ? FRunClaimed : MaxPacketLength)) {
             CloseRun();
@@ -70,7 +70,7 @@ void BusCapture::Received(ByteSpan chunk, std::int64_t timeUs)
     handlers.onTelegram = [&](ByteSpan telegram) {
         CloseRun();
         ++FTally.telegrams;
-        if (JeVyzva(telegram))
+        if (IsPoll(telegram))
             ++FTally.polls;
         Emit(telegram, FlagInbound, timeUs);
     };
@@ -101,7 +101,7 @@ void BusCapture::Finish(std::int64_t timeUs)
         FRun.push_back(FAccumulator[absorbed++]);
         FRunTime = timeUs;
         if (FRunClaimed == 0)
-            if (const auto lengths = DelkaTelegramu(FRun))
+            if (const auto lengths = TelegramLength(FRun))
                 FRunClaimed = lengths->total();
     }
     FAccumulator.erase(FAccumulator.begin(),

@@ -380,7 +380,7 @@ void TSerialPortDriver::CheckDeviceLost()
     FPacketStartTick.reset();
     ++FEpoch;
     if (FOnDeviceLost) {
-        const TNotifyEvent handler = FOnDeviceLost;
+        const DeviceLostHandler handler = FOnDeviceLost;
         handler(*this);
     }
 }

@@ -98,7 +98,7 @@ public:
         std::function<void(TSerialPortDriver& Sender, std::span<const std::uint8_t> Data)>;
     using TReceivePacketEvent =
         std::function<void(TSerialPortDriver& Sender, std::span<const std::uint8_t> Packet)>;
-    using TNotifyEvent = std::function<void(TSerialPortDriver& Sender)>;
+    using DeviceLostHandler = std::function<void(TSerialPortDriver& Sender)>;
 
     static constexpr std::uint32_t MinBufSize = 128;
     static constexpr std::uint32_t MaxBufSize = 8192;
@@ -133,7 +133,7 @@ public:
     bool CheckLineStatus() const { return FCheckLineStatus; }
     const TReceiveDataEvent& OnReceiveData() const { return FOnReceiveData; }
     const TReceivePacketEvent& OnReceivePacket() const { return FOnReceivePacket; }
-    const TNotifyEvent& OnDeviceLost() const { return FOnDeviceLost; }
+    const DeviceLostHandler& OnDeviceLost() const { return FOnDeviceLost; }
 
     // Ignored while open, and for values outside their enumeration.
     void SetPort(TPortNumber Value);
@@ -163,7 +163,7 @@ public:
     void SetOnReceivePacket(TReceivePacketEvent Handler) { FOnReceivePacket = std::move(Handler); }
     // Raised once, from the polling step, when the open device has gone; polling has stopped
     // by then. The handler may Disconnect.
-    void SetOnDeviceLost(TNotifyEvent Handler) { FOnDeviceLost = std::move(Handler); }
+    void SetOnDeviceLost(DeviceLostHandler Handler) { FOnDeviceLost = std::move(Handler); }
 
     bool Connect();
     // Why the last Connect() failed; None after a successful one.
@@ -216,7 +216,7 @@ private:
     bool FCheckLineStatus = false;
     TReceiveDataEvent FOnReceiveData;
     TReceivePacketEvent FOnReceivePacket;
-    TNotifyEvent FOnDeviceLost;
+    DeviceLostHandler FOnDeviceLost;
 
     std::vector<std::uint8_t> FReadBuffer;         // InBufSize bytes, resized only while closed
     std::optional<std::uint32_t> FPacketStartTick; // none: no packet in progress

@@ -1,5 +1,5 @@
 // Where the settings file and the capture file lie. Beside the program when its directory
-// is writable (a portable copy, and what the original's files beside the program expect);
+// is writable (a portable copy keeps its files with it, in the program's directory);
 // otherwise, for a program installed where its user cannot write, in the user's own
 // folders. Nothing is moved or looked for between the two places.
 #pragma once

@@ -166,7 +166,7 @@ std::string IniProfile::ReadString(std::string_view section, std::string_view ke
 int IniProfile::ReadInteger(std::string_view section, std::string_view key, int fallback) const
 {
     const auto value = Find(section, key);
-    return value ? StrToIntDef(*value, fallback) : fallback;
+    return value ? ParseIntegerOr(*value, fallback) : fallback;
 }
 
 std::vector<std::pair<std::string, std::string>>

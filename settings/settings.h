@@ -1,6 +1,6 @@
 // The settings file "nastaveni.ini": the six keys the window reads at start and writes at
-// close, and the [Porty] section that maps COM numbers to devices (read only; the original
-// ignores sections it does not know).
+// close, and the [Porty] section that maps COM numbers to devices (read only; readers of
+// this file format ignore sections they do not know).
 #pragma once
 
 #include "com_names.h"
@@ -37,7 +37,7 @@ struct OverviewSettings {
 OverviewSettings ReadOverviewSettings(const IniProfile& ini);
 
 // A key is written only when the file has it already or its value is not the default: the
-// file of an operator who never touched these options stays as the original writes it.
+// file of an operator who never touched these options keeps only the six keys.
 void WriteOverviewSettings(IniProfile& ini, const OverviewSettings& overview);
 
 } // namespace qtr290

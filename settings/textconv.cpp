@@ -59,14 +59,14 @@ std::optional<int> ParseInteger(std::string_view text)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-int StrToInt(std::string_view text)
+int ParseIntegerOrThrow(std::string_view text)
 {
     if (const auto value = ParseInteger(text))
         return *value;
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    throw NotAnIntegerError("'" + std::string(text) + "' is not a valid integer value");
 }
 
-int StrToIntDef(std::string_view text, int fallback)
+int ParseIntegerOr(std::string_view text, int fallback)
 {
     return ParseInteger(text).value_or(fallback);
 }

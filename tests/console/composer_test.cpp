@@ -51,7 +51,7 @@ TEST(Composer, HexNaByte)
     }
 }
 
-TEST(Composer, RozeberDataAndOdstranZnak)
+TEST(Composer, ParseDataLineAndOdstranZnak)
 {
     EXPECT_EQ(OdstranZnak(u" 12 3 4 ", QLatin1Char(' ')), QStringLiteral("1234"));
     EXPECT_EQ(OdstranZnak(u"abc", QLatin1Char('x')), QStringLiteral("abc"));
@@ -73,7 +73,7 @@ TEST(Composer, RozeberDataAndOdstranZnak)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        EXPECT_EQ(RozeberData(QString::fromLatin1(row.text)), row.bytes);
+        EXPECT_EQ(ParseDataLine(QString::fromLatin1(row.text)), row.bytes);
     }
 }
 
@@ -82,13 +82,13 @@ TEST(Composer, AreaItemsAndCodes)
     const std::vector<const char*> items = {
         "RAM290     =$00;", "FRAM290   =$10;", "RTC290      =$20;", "FLASH290  =$30;",
         "ROM290     =$40;", "FLROM290 =$50;",  "RAMBIT290=$60;"};
-    ASSERT_EQ(ZarizeniItems.size(), items.size());
+    ASSERT_EQ(AreaItemTexts.size(), items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        EXPECT_STREQ(ZarizeniItems[i], items[i]);
-        EXPECT_EQ(KodOblastiZIndexu(static_cast<int>(i)), i * 0x10);
+        EXPECT_STREQ(AreaItemTexts[i], items[i]);
+        EXPECT_EQ(AreaCodeFromIndex(static_cast<int>(i)), i * 0x10);
     }
-    EXPECT_EQ(KodOblastiZIndexu(-1), 0x00);
-    EXPECT_EQ(KodOblastiZIndexu(7), 0x00);
+    EXPECT_EQ(AreaCodeFromIndex(-1), 0x00);
+    EXPECT_EQ(AreaCodeFromIndex(7), 0x00);
 }
 
 // Worked examples: the read A6 00 F0 0A 03 5D 01 57 01 00 A7 and the FRAM290 write
@@ -141,8 +141,8 @@ TEST(Composer, DeviceAndLengthFields)
     EXPECT_EQ(TextRW(true, 256), QStringLiteral("104"));
     EXPECT_EQ(FieldHex(256), QStringLiteral("100"));
     EXPECT_EQ(HexNaByte(FieldHex(256)), 0x00);
-    EXPECT_EQ(AdresaZEditu(u"57", u"01", u"00"), 0x000157u);
-    EXPECT_EQ(AdresaZEditu(u"1ff", u"g", u"12"), 0x1200FFu);
+    EXPECT_EQ(AddressFromEdits(u"57", u"01", u"00"), 0x000157u);
+    EXPECT_EQ(AddressFromEdits(u"1ff", u"g", u"12"), 0x1200FFu);
 }
 
 TEST(Composer, DataLineKeys)

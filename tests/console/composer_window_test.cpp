@@ -308,8 +308,8 @@ void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked()
     QCOMPARE(Marks(f), marks);
 
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
+    QCOMPARE(f.Komunikace->OldestPending(), queued);
     QCOMPARE(w.CaptureLines().size(), 1);
     QVERIFY(w.messages.empty());
 }
@@ -339,7 +339,7 @@ void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
     QCOMPARE(Marks(f), marks);
 
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), sent);
+    QCOMPARE(f.Komunikace->OldestPending(), sent);
     QVERIFY(w.line->written.empty());
     w.Receive(Poll);
     QCOMPARE(w.line->written, WithLead(sent));
@@ -351,7 +351,7 @@ void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
     Retype(f.Edt_DataLen, QStringLiteral("01"));
     w.Click(f.Btn_VymazBuffer);
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(),
+    QCOMPARE(f.Komunikace->OldestPending(),
              (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C}));
 }
 
@@ -377,8 +377,8 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
         QCOMPARE(m.text, refused);
     }
     // Nothing joined the queue; "send now" still sent the oldest pending telegram.
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), ReadRequest);
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
+    QCOMPARE(f.Komunikace->OldestPending(), ReadRequest);
     QCOMPARE(w.line->written, WithLead(ReadRequest));
     QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(ReadRequest))});
 }
@@ -401,7 +401,7 @@ void ComposerWindowTest::sendNowAlwaysSendsTheOldestOnAPseudoTerminal()
 
     TypeData(f, QStringLiteral("12 34"));
     w.Click(f.Button4);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
     QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
     QCOMPARE(Lines(f.Memo3),
              (QStringList{HexText(WithLead(ReadRequest)), HexText(WithLead(ReadRequest))}));
@@ -424,7 +424,7 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     TypeData(f, QStringLiteral("12 34"));
     w.Click(f.Btn_PosliTLG);
     QVERIFY(w.messages.empty());
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), FramWrite);
+    QCOMPARE(f.Komunikace->OldestPending(), FramWrite);
     QTest::qWait(100);
     QVERIFY(pty.receive().empty()); // nothing goes out before a poll
 
@@ -462,13 +462,13 @@ void ComposerWindowTest::startQueuesTheTestRead()
     w.Select(f.Rgp_druhTLG, 1);
     w.Click(f.Btn_PosliTLG);
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
     Retype(f.Edt_DataLen, dataLen);
     Retype(f.Edt_Sync, QStringLiteral("A5")); // hand-typed: queued all the same
 
     w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), queued);
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
+    QCOMPARE(f.Komunikace->OldestPending(), queued);
     QCOMPARE(f.Edt_To->text(), QStringLiteral("00"));
     QCOMPARE(f.Edt_From->text(), QStringLiteral("F0"));
     QCOMPARE(f.Edt_Addr1->text() + f.Edt_Addr2->text() + f.Edt_Addr3->text(),
@@ -514,8 +514,8 @@ void ComposerWindowTest::sendNow()
     QCOMPARE(w.line->written, WithLead(sent));
     QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(sent))});
     // Sending does not remove it: it stays for the next poll until an answer drops it.
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), sent);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(olderPending ? 2 : 1));
+    QCOMPARE(f.Komunikace->OldestPending(), sent);
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(olderPending ? 2 : 1));
     QVERIFY(w.messages.empty());
 }
 
@@ -525,9 +525,9 @@ void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered()
     TForm1& f = *w.form;
     w.Click(f.Btn_PosliTLG);
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
     w.Click(f.Btn_VymazBuffer);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
     w.Receive(Poll);
     QVERIFY(w.line->written.empty());
     QVERIFY(Lines(f.Memo3) == QStringList{QString()});

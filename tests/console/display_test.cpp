@@ -272,7 +272,7 @@ void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture()
     // START queues the read request; the poll sends it, the read request that follows
     // (as a non-poll telegram) drops it again.
     w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
     for (const Bytes& chunk : {DamagedHeader, DamagedBlock, Poll, ReadRequest})
         w.Receive(chunk);
 
@@ -281,7 +281,7 @@ void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture()
     sent.insert(sent.begin(), 0xFF);
     QCOMPARE(w.line->written, sent);
     QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
 
     const QList<QByteArray> capture = w.CaptureLines();
     QCOMPARE(capture.size(), 5);
@@ -492,7 +492,7 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
     // Two requests: the read request ahead of the poll drops the first.
     w.Click(f.Btn_TestKomunikace);
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(2));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
     const int captureLinesBefore = int(w.CaptureLines().size());
 
     std::vector<std::size_t> writtenAtEachChange;
@@ -517,7 +517,7 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
     for (int lines : captureLinesAtEachChange)
         QCOMPARE(lines, captureLinesBefore + 1);
 
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
     QStringList memo1 = {ReadRequestText, HeaderError, PollText, ReadRequestText};
     if (ordering == 0)
         std::reverse(memo1.begin(), memo1.end());

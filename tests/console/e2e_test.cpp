@@ -210,11 +210,11 @@ void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt()
     f.Chk_VystupDoSouboru->setChecked(true);
 
     w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->NejstarsiCekajici(), ReadRequest);
+    QCOMPARE(f.Komunikace->OldestPending(), ReadRequest);
     sim.Command("poll");
     // The device's answer (to F0, from 00) is shown after the poll, and drops the request.
     QTRY_COMPARE_WITH_TIMEOUT(f.Memo1->blockCount(), 2, 5000);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(0));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
     sim.Command("poll"); // nothing left to answer with
     QTRY_COMPARE_WITH_TIMEOUT(f.Memo1->blockCount(), 3, 5000);
     sim.Command("quit");
@@ -278,7 +278,7 @@ void EndToEndTest::countersEqualTheSimulatorsFigures()
     QCOMPARE(shown(panel.Lbl_StatChybyDat), stats.at("line_block_errors"));
     QCOMPARE(shown(panel.Lbl_StatOdpovedi), stats.at("rx_telegrams"));
     QCOMPARE(shown(panel.Lbl_StatOdeslano), stats.at("rx_telegrams"));
-    QCOMPARE(shown(panel.Lbl_StatFronta), long(f.Komunikace->PocetCekajicich()));
+    QCOMPARE(shown(panel.Lbl_StatFronta), long(f.Komunikace->PendingCount()));
     // Damage both ways, and polls both answered and not (damaged ones, or nothing pending).
     QVERIFY(stats.at("line_header_errors") > 0 && stats.at("line_block_errors") > 0);
     QVERIFY(stats.at("rx_telegrams") > 3);

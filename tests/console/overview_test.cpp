@@ -119,7 +119,7 @@ TEST_F(LinkWithQueue, TransitionsOfPendingTelegrams)
         SCOPED_TRACE(step.what);
         now += step.advanceMs;
         step.act();
-        ASSERT_EQ(queue.Pending().size(), link.PocetCekajicich());
+        ASSERT_EQ(queue.Pending().size(), link.PendingCount());
         EXPECT_EQ(queue.Pending().empty() ? std::string() : Utf8(PendingText(queue.Pending()[0])),
                   step.head);
         EXPECT_EQ(LastLog(), step.log);

@@ -262,9 +262,9 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
 
     // A read request waits in the link's queue.
     w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
     Bytes expected = {0xFF};
-    const Bytes queued = f.Komunikace->NejstarsiCekajici();
+    const Bytes queued = f.Komunikace->OldestPending();
     expected.insert(expected.end(), queued.begin(), queued.end());
 
     // Pulled: the far end hangs up and the link goes.
@@ -276,7 +276,7 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
     QVERIFY(!w.Port().Connected());
     QCOMPARE(DescriptorsOn(oldPath), 1);
     QVERIFY(w.messages.empty());
-    QCOMPARE(f.Komunikace->PocetCekajicich(), size_t(1));
+    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
     QCOMPARE(f.Rgp_Stav->ItemIndex(), 0);
     const double cpu = CpuMsWhileWaiting(2000);
     qInfo("CPU while waiting: %.1f ms in 2000 ms", cpu);

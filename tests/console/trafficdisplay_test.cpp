@@ -163,7 +163,7 @@ void TrafficDisplayTest::batchedEqualsOneByOne()
                            stream.bytes.begin() + long(at + size));
         at += size;
         // Something is always pending, so that polls are answered into the sent memo.
-        while (link.PocetCekajicich() < 4)
+        while (link.PendingCount() < 4)
             link.ZaradTLG(0xF0, 0x00, false, 0x10, 0x157, 2);
         chunkTime = chunkTime.addMSecs(40);
         ChunkEntries entries = stamps ? ChunkEntries(&stamper, chunkTime) : ChunkEntries();

@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     const bool ports = argc > 4 && QString::fromLocal8Bit(argv[4]) == QStringLiteral("ports");
 
     TForm1Options options;
-    options.adresarProgramu = QString::fromLocal8Bit(argv[1]);
+    options.programDir = QString::fromLocal8Bit(argv[1]);
     TForm1 form(options);
     form.show();
 

@@ -531,12 +531,12 @@ void WindowTest::filesFollowTheProgramDirectory()
     std::vector<Message> messages;
     const auto start = [&] {
         TForm1Options options;
-        options.adresarProgramu = program;
+        options.programDir = program;
         options.folders = [&](const QString& dir) {
             return FileFolders{dir, writable, config, data};
         };
         options.platform = [line] { return std::make_unique<test::FakePlatform>(line); };
-        options.zprava = [&](MessageKind kind, const QString& text) {
+        options.message = [&](MessageKind kind, const QString& text) {
             messages.push_back({kind, text});
         };
         auto form = std::make_unique<TForm1>(options);

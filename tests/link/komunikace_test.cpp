@@ -121,7 +121,7 @@ TEST(LinkDefaults, NastavVychoziClosesThePortAndEmptiesTheQueue)
     link.ZaradTLG(0xF0, 0x00, false, 0, 0x157, 1);
     link.NastavVychozi();
     EXPECT_FALSE(link.SeriovyPort().Connected());
-    EXPECT_EQ(link.PocetCekajicich(), 0u);
+    EXPECT_EQ(link.PendingCount(), 0u);
 }
 
 TEST(LinkPort, NastavPortNamesThePort)
@@ -218,11 +218,11 @@ TEST_F(LinkFixture, SecondTelegramWaitsUntilANonPollRemovesTheFirst)
     Receive(ShortPoll());
     EXPECT_EQ(sent.back(), Lead(ReadExample));
     Receive(Answer()); // intact non-poll: drops the oldest
-    EXPECT_EQ(link.PocetCekajicich(), 1u);
+    EXPECT_EQ(link.PendingCount(), 1u);
     Receive(ShortPoll());
     EXPECT_EQ(sent.back(), second);
     Receive(Answer());
-    EXPECT_EQ(link.PocetCekajicich(), 0u);
+    EXPECT_EQ(link.PendingCount(), 0u);
     Receive(Answer()); // with an empty queue nothing changes
     Receive(ShortPoll());
     EXPECT_EQ(sent.size(), 2u);
@@ -240,7 +240,7 @@ TEST_F(LinkFixture, DamagedTelegramsReportLinesAndNeitherSendNorRemove)
     EXPECT_EQ(lines, (std::vector<std::string>{"Vadne CRC hlavicky", "Vadne CRC dat"}));
     EXPECT_TRUE(shown.empty());
     EXPECT_TRUE(line->written.empty());
-    EXPECT_EQ(link.PocetCekajicich(), 1u);
+    EXPECT_EQ(link.PendingCount(), 1u);
 }
 
 TEST_F(LinkFixture, DtrIsKeyedAroundTheSendWithGuardWaits)
@@ -271,7 +271,7 @@ TEST_F(LinkFixture, SendOnClosedPortIsNotNoticed)
     link.PosliCekajici();
     EXPECT_TRUE(line->written.empty());
     EXPECT_EQ(link.DelkaPosledni(), 11);
-    EXPECT_EQ(link.PocetCekajicich(), 1u);
+    EXPECT_EQ(link.PendingCount(), 1u);
 }
 
 TEST_F(LinkFixture, WriteRequestsCarryStagedBytesAndZeros)
@@ -304,11 +304,11 @@ TEST_F(LinkFixture, OutOfRangeStagingAndOversizedWritesAreRefused)
 
     EXPECT_FALSE(link.ZaradTLG(0xF0, 0x00, true, 0x00, 0, 244));
     EXPECT_FALSE(link.ZaradTLG(0xF0, 0x00, true, 0x00, 0, 255));
-    EXPECT_EQ(link.PocetCekajicich(), 0u);
+    EXPECT_EQ(link.PendingCount(), 0u);
 
     ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, true, 0x00, 0, 243));
     ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, false, 0x00, 0, 255)); // a read of any Count fits
-    EXPECT_EQ(link.PocetCekajicich(), 2u);
+    EXPECT_EQ(link.PendingCount(), 2u);
     link.PosliCekajici();
     EXPECT_EQ(link.DelkaPosledni(), 255);
     const auto sentLongest = link.PosledniTLG();
@@ -332,7 +332,7 @@ TEST_F(LinkFixture, StationsThatAreSentOnceAreRemovedAtTransmission)
             link.PosliCekajici();
             ASSERT_EQ(link.DelkaPosledni(), 11);
             const bool once = from >= 0x37 && from <= 0x3E && (checksumFor(f, t) & 0x60) == 0x60;
-            EXPECT_EQ(link.PocetCekajicich(), once ? 0u : 1u) << std::hex << from << " " << to;
+            EXPECT_EQ(link.PendingCount(), once ? 0u : 1u) << std::hex << from << " " << to;
         }
     }
 }
@@ -344,13 +344,13 @@ TEST_F(LinkFixture, QueueOperations)
     EXPECT_EQ(link.DelkaPosledni(), 0);
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x000157, 1)); // identical is fine
-    EXPECT_EQ(link.PocetCekajicich(), 3u);
-    EXPECT_EQ(link.NejstarsiCekajici(), ReadExample);
+    EXPECT_EQ(link.PendingCount(), 3u);
+    EXPECT_EQ(link.OldestPending(), ReadExample);
     link.OdeberCekajici();
-    EXPECT_EQ(link.PocetCekajicich(), 2u);
+    EXPECT_EQ(link.PendingCount(), 2u);
     link.VymazFrontu();
-    EXPECT_EQ(link.PocetCekajicich(), 0u);
-    EXPECT_TRUE(link.NejstarsiCekajici().empty());
+    EXPECT_EQ(link.PendingCount(), 0u);
+    EXPECT_TRUE(link.OldestPending().empty());
 }
 
 namespace {

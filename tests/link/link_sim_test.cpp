@@ -130,13 +130,13 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
     ASSERT_EQ(rx.sent.size(), 1u);
     EXPECT_EQ(rx.sent[0],
               (Bytes{0xFF, 0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x04, 0x57, 0x01, 0x00, 0xA4}));
-    EXPECT_EQ(link.PocetCekajicich(), 0u);
+    EXPECT_EQ(link.PendingCount(), 0u);
     EXPECT_TRUE(rx.lines.empty());
 
     // The answer carries the device's pattern: (address & 0xFF) ^ (address >> 8) ^ area.
     bool answered = false;
     for (const auto& t : rx.shown) {
-        if (t.size() < 14 || JeVyzva(t) || t[1] != 0xF0)
+        if (t.size() < 14 || IsPoll(t) || t[1] != 0xF0)
             continue;
         answered = true;
         EXPECT_EQ(Bytes(t.begin() + 10, t.begin() + 14),
@@ -151,7 +151,7 @@ TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
     EXPECT_EQ(stats.at("rx_header_errors") + stats.at("rx_block_errors"), 0);
     std::size_t polls = 0;
     for (const auto& t : rx.shown)
-        polls += JeVyzva(t) ? 1 : 0;
+        polls += IsPoll(t) ? 1 : 0;
     EXPECT_EQ(polls, 6u);
 }
 
@@ -186,8 +186,8 @@ TEST_F(LinkAgainstSimulator, InjectedDamageGivesTheTwoLinesAndNothingElse)
     EXPECT_EQ(blockLines, stats.at("line_block_errors"));
     EXPECT_EQ(static_cast<long>(rx.shown.size()), stats.at("line_telegrams"));
     for (const auto& t : rx.shown) {
-        EXPECT_EQ(KontrolniSoucet(ByteSpan(t).first(DelkaTelegramu(t)->header)), 0);
-        EXPECT_EQ(t.size(), DelkaTelegramu(t)->total());
+        EXPECT_EQ(KontrolniSoucet(ByteSpan(t).first(TelegramLength(t)->header)), 0);
+        EXPECT_EQ(t.size(), TelegramLength(t)->total());
     }
     EXPECT_TRUE(rx.sent.empty());
 }

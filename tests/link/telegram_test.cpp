@@ -127,7 +127,7 @@ TEST(Requests, LengthsAndChecksumsForEveryCount)
         EXPECT_EQ(read[9], 0xAB);
         EXPECT_EQ(KontrolniSoucet(ByteSpan(read).first(6)), 0);
         EXPECT_EQ(KontrolniSoucet(ByteSpan(read).subspan(6)), 0);
-        EXPECT_EQ(DelkaTelegramu(read)->total(), read.size());
+        EXPECT_EQ(TelegramLength(read)->total(), read.size());
 
         const std::vector<std::uint8_t> data(static_cast<std::size_t>(count), 0x5A);
         const auto write = BuildWriteRequest(t, data);
@@ -141,8 +141,8 @@ TEST(Requests, LengthsAndChecksumsForEveryCount)
         EXPECT_EQ(KontrolniSoucet(ByteSpan(write).first(6)), 0);
         EXPECT_EQ(KontrolniSoucet(ByteSpan(write).subspan(6)), 0);
         EXPECT_EQ(CRC8(ByteSpan(write).subspan(6, count + 4)), write[10 + count]);
-        EXPECT_EQ(DelkaTelegramu(write)->total(), write.size());
-        EXPECT_FALSE(JeVyzva(write));
+        EXPECT_EQ(TelegramLength(write)->total(), write.size());
+        EXPECT_FALSE(IsPoll(write));
     }
 }
 
@@ -175,16 +175,16 @@ TEST(Lengths, FromHeaderBytes)
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        const auto got = DelkaTelegramu(r.start);
+        const auto got = TelegramLength(r.start);
         ASSERT_EQ(got.has_value(), r.expected.has_value());
         if (got) {
             EXPECT_EQ(got->header, r.expected->header);
             EXPECT_EQ(got->block, r.expected->block);
         }
     }
-    EXPECT_EQ(DelkaTelegramu(std::vector<std::uint8_t>{0xA5, 0, 0, 0x80})->total(),
+    EXPECT_EQ(TelegramLength(std::vector<std::uint8_t>{0xA5, 0, 0, 0x80})->total(),
               MinTelegramLength);
-    EXPECT_EQ(DelkaTelegramu(std::vector<std::uint8_t>{0xA6, 0, 0, 0, 0xFF})->total(),
+    EXPECT_EQ(TelegramLength(std::vector<std::uint8_t>{0xA6, 0, 0, 0, 0xFF})->total(),
               MaxTelegramLength);
 }
 
@@ -203,9 +203,9 @@ TEST(PollTest, Boundaries)
     };
     for (const auto& r : rows) {
         const std::vector<std::uint8_t> t = {r.sync, 0x11, 0x22, r.offset3, 0, 0, 0};
-        EXPECT_EQ(JeVyzva(t), r.poll) << std::hex << int(r.sync) << " " << int(r.offset3);
+        EXPECT_EQ(IsPoll(t), r.poll) << std::hex << int(r.sync) << " " << int(r.offset3);
         EXPECT_EQ(TelegramTo(t), 0x11);
         EXPECT_EQ(TelegramFrom(t), 0x22);
     }
-    EXPECT_FALSE(JeVyzva(std::vector<std::uint8_t>{0xA6, 0, 0}));
+    EXPECT_FALSE(IsPoll(std::vector<std::uint8_t>{0xA6, 0, 0}));
 }

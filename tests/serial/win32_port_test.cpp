@@ -202,13 +202,13 @@ TEST_F(Win32PortTest, AnswersAPollWithTheLeadByteAndTheQueuedReadRequest)
         GTEST_SKIP() << NoFarEnd;
     ASSERT_TRUE(link.Otevri(4800));
     // The link's receive path as the window runs it: accumulate, frame, react.
-    Bytes prijemBuf;
+    Bytes accumulator;
     Bytes sent;
-    TKomunikace::PrijemHandlers handlers;
-    handlers.odeslano = [&](ByteSpan bytes) { sent.assign(bytes.begin(), bytes.end()); };
+    TKomunikace::ReceiveHandlers handlers;
+    handlers.sent = [&](ByteSpan bytes) { sent.assign(bytes.begin(), bytes.end()); };
     link.NastavPrijem([&](TSerialPortDriver&, std::span<const std::uint8_t> data) {
-        prijemBuf.insert(prijemBuf.end(), data.begin(), data.end());
-        link.ZpracujPrijem(prijemBuf, handlers);
+        accumulator.insert(accumulator.end(), data.begin(), data.end());
+        link.ZpracujPrijem(accumulator, handlers);
     });
     ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x000157, 1));
     Bytes expected{LeadByte};
@@ -223,7 +223,7 @@ TEST_F(Win32PortTest, AnswersAPollWithTheLeadByteAndTheQueuedReadRequest)
 
     // An intact telegram that is no poll drops the request; the next poll gets nothing.
     bus.Write(request);
-    EXPECT_TRUE(PumpUntil([&] { return link.PocetCekajicich() == 0; }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return link.PendingCount() == 0; }, 3000));
     sent.clear();
     bus.Write(ShortPoll());
     PumpFor(300);

@@ -13,7 +13,8 @@ struct Accepted {
     int value;
 };
 
-// The rules of the Delphi integer conversion the settings and the numeric edits rely on.
+// The integer conversion the settings and the numeric edits rely on: leading blanks, an
+// optional sign, decimal digits or a hexadecimal prefix, 32 bits signed.
 TEST(ParseInteger, AcceptsDecimalAndHexForms)
 {
     const Accepted cases[] = {
@@ -40,7 +41,7 @@ TEST(ParseInteger, AcceptsDecimalAndHexForms)
         const auto value = ParseInteger(c.text);
         ASSERT_TRUE(value.has_value());
         EXPECT_EQ(*value, c.value);
-        EXPECT_EQ(StrToInt(c.text), c.value);
+        EXPECT_EQ(ParseIntegerOrThrow(c.text), c.value);
     }
 }
 
@@ -77,19 +78,19 @@ TEST(ParseInteger, RejectsEverythingElse)
     for (const auto& text : cases) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(ParseInteger(text).has_value());
-        EXPECT_EQ(StrToIntDef(text, -99), -99);
+        EXPECT_EQ(ParseIntegerOr(text, -99), -99);
     }
 }
 
-TEST(StrToInt, FailureCarriesTheOperatorMessage)
+TEST(ParseIntegerOrThrow, FailureCarriesTheOperatorMessage)
 {
     try {
-        StrToInt("48OO");
+        ParseIntegerOrThrow("48OO");
         FAIL() << "no exception";
-    } catch (const EConvertError& error) {
+    } catch (const NotAnIntegerError& error) {
         EXPECT_STREQ(error.what(), "'48OO' is not a valid integer value");
     }
-    EXPECT_THROW(StrToInt(""), EConvertError);
+    EXPECT_THROW(ParseIntegerOrThrow(""), NotAnIntegerError);
 }
 
 } // namespace

@@ -131,7 +131,7 @@ MixedStream MakeMixedStream(std::size_t minBytes, std::uint32_t seed)
 
 bool Intact(ByteSpan telegram)
 {
-    const auto lengths = DelkaTelegramu(telegram);
+    const auto lengths = TelegramLength(telegram);
     return lengths && telegram.size() == std::size_t{lengths->header} + lengths->block &&
            KontrolniSoucet(telegram.first(lengths->header)) == 0 &&
            KontrolniSoucet(telegram.subspan(lengths->header)) == 0;

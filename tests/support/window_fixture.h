@@ -76,8 +76,8 @@ public:
         line->present = platform != Absent;
         line->autoAdvance = 1; // the link's guard waits around a transmission end
         TForm1Options options;
-        options.adresarProgramu = dir.path();
-        options.zprava = [this](MessageKind kind, const QString& text) {
+        options.programDir = dir.path();
+        options.message = [this](MessageKind kind, const QString& text) {
             messages.push_back({kind, text});
         };
         options.portProbe = probe;

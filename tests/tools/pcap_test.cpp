@@ -157,7 +157,7 @@ TEST(BusCapture, CountsAgreeWithTheFramerOnAMixedStream)
         mirror.insert(mirror.end(), chunk.begin(), chunk.end());
         ZpracujPrijem(mirror, {[&](ByteSpan t) {
                                    ++telegrams;
-                                   polls += JeVyzva(t);
+                                   polls += IsPoll(t);
                                },
                                [&](FramerError) { ++errors; }});
     }

@@ -287,9 +287,9 @@ std::string Hex(const Bytes& bytes)
     return s;
 }
 
-bool IsPoll(const Bytes& t)
+bool IsPollTelegram(const Bytes& t)
 {
-    return JeVyzva(t);
+    return qtr290::IsPoll(t);
 }
 
 // What follows the echoed Count and address in a reply: data and CRC8, or the status.
@@ -317,7 +317,7 @@ TEST(SimProcess, PollsArriveIntactAtTheIntervalAndStation)
     for (std::size_t i = 0; i < port.telegrams.size(); ++i) {
         const Bytes& t = port.telegrams[i].bytes;
         SCOPED_TRACE("poll " + std::to_string(i + 1) + ": " + Hex(t));
-        EXPECT_TRUE(IsPoll(t));
+        EXPECT_TRUE(IsPollTelegram(t));
         EXPECT_EQ(TelegramTo(t), 0x3C);
         EXPECT_EQ(TelegramFrom(t), 0x07);
         // Mixed: long and short alternate, starting long; the block carries the sequence.
@@ -368,7 +368,7 @@ TEST(SimProcess, ReadRequestsAreAnsweredFromTheMemoryAreas)
     std::size_t seen = 0;
     for (const Row& r : rows) {
         SCOPED_TRACE("area " + std::to_string(r.area) + " address " + std::to_string(r.address));
-        const auto poll = port.WaitFor(IsPoll, seen, milliseconds(1000));
+        const auto poll = port.WaitFor(IsPollTelegram, seen, milliseconds(1000));
         ASSERT_TRUE(poll);
         port.Transmit(BuildReadRequest({0xF0, 0x22, r.area, r.address}, r.count));
         const auto reply = port.WaitFor([](const Bytes& t) { return TelegramFrom(t) == 0x22; },
@@ -376,7 +376,7 @@ TEST(SimProcess, ReadRequestsAreAnsweredFromTheMemoryAreas)
         ASSERT_TRUE(reply);
         seen = *reply + 1;
         const Bytes& t = port.telegrams[*reply].bytes;
-        EXPECT_FALSE(IsPoll(t)) << "the reply must release the utility's pending request";
+        EXPECT_FALSE(IsPollTelegram(t)) << "the reply must release the utility's pending request";
         EXPECT_EQ(TelegramTo(t), 0xF0);
         EXPECT_EQ(t[3], r.area | 0x0B);
         EXPECT_EQ(t[6], r.returned);
@@ -442,11 +442,11 @@ TEST(SimProcess, WritesAreAppliedOnlyWhenTheirCrc8Holds)
     std::size_t seen = 0;
     for (const auto& s : steps) {
         SCOPED_TRACE(s.what);
-        const auto poll = port.WaitFor(IsPoll, seen, milliseconds(1000));
+        const auto poll = port.WaitFor(IsPollTelegram, seen, milliseconds(1000));
         ASSERT_TRUE(poll);
         port.Transmit(s.request);
-        const auto reply =
-            port.WaitFor([](const Bytes& t) { return !IsPoll(t); }, *poll + 1, milliseconds(1000));
+        const auto reply = port.WaitFor([](const Bytes& t) { return !IsPollTelegram(t); },
+                                        *poll + 1, milliseconds(1000));
         ASSERT_TRUE(reply);
         seen = *reply + 1;
         const Bytes& t = port.telegrams[*reply].bytes;
@@ -493,8 +493,9 @@ TEST(SimProcess, InjectedFaultsAppearAsDamagedTelegramsAndAreCounted)
     const auto count = [&](FramerError kind) {
         return static_cast<long long>(std::count(port.errors.begin(), port.errors.end(), kind));
     };
-    const long long polls = std::count_if(port.telegrams.begin(), port.telegrams.end(),
-                                          [](const Telegram& t) { return IsPoll(t.bytes); });
+    const long long polls =
+        std::count_if(port.telegrams.begin(), port.telegrams.end(),
+                      [](const Telegram& t) { return IsPollTelegram(t.bytes); });
     const auto stats = ReadStats(dir / "stats");
     EXPECT_EQ(stats.at("backlog_flushes"), 0);
     EXPECT_EQ(stats.at("tx_bytes"), static_cast<long long>(port.bytes));
@@ -584,7 +585,7 @@ TEST(SimProcess, PacingMatchesTheBaudRate)
         EXPECT_NEAR(rate, r.baud / 10.0, r.baud / 10.0 * 0.06) << "bytes per second";
         EXPECT_TRUE(port.errors.empty());
         const auto polls = std::count_if(port.telegrams.begin(), port.telegrams.end(),
-                                         [](const Telegram& t) { return IsPoll(t.bytes); });
+                                         [](const Telegram& t) { return IsPollTelegram(t.bytes); });
         EXPECT_GE(polls, 8);
         EXPECT_GT(port.telegrams.size(), static_cast<std::size_t>(polls) * 2)
             << "traffic fills the gaps between polls";
@@ -607,7 +608,7 @@ TEST(SimProcess, SignalsStopItCleanlyWithStatsAndWithoutTheLink)
         EXPECT_EQ(fs::read_symlink(link, ec).string().rfind("/dev/pts/", 0), 0u);
         Port port(link);
         ASSERT_TRUE(port.IsOpen());
-        ASSERT_TRUE(port.WaitFor(IsPoll, 0, milliseconds(1000)));
+        ASSERT_TRUE(port.WaitFor(IsPollTelegram, 0, milliseconds(1000)));
         sim.Signal(signal);
         EXPECT_EQ(sim.Wait(milliseconds(2000)), 0);
         EXPECT_FALSE(fs::exists(fs::symlink_status(link, ec))) << "link left behind";
@@ -624,7 +625,7 @@ TEST(SimProcess, ClosingAndReopeningTheDeviceKeepsTheBus)
         SCOPED_TRACE("round " + std::to_string(round));
         Port port(sim.Device());
         ASSERT_TRUE(port.IsOpen());
-        ASSERT_TRUE(port.WaitFor(IsPoll, 0, milliseconds(1000)));
+        ASSERT_TRUE(port.WaitFor(IsPollTelegram, 0, milliseconds(1000)));
         port.Close();
         std::this_thread::sleep_for(milliseconds(50));
         EXPECT_FALSE(sim.Wait(milliseconds(0))) << "the simulator stopped";
@@ -643,7 +644,7 @@ TEST(SimProcess, ScriptSendsPollsAndRawBytesOnRequest)
     EXPECT_EQ(port.bytes, 0u) << "no automatic polls";
 
     sim.Send("poll");
-    const auto poll = port.WaitFor(IsPoll, 0, milliseconds(1000));
+    const auto poll = port.WaitFor(IsPollTelegram, 0, milliseconds(1000));
     ASSERT_TRUE(poll);
     const Bytes raw = BuildReadRequest({0x05, 0x06, 0x10, 0x123456}, 3);
     sim.Send("# a comment, then the bytes of a read request");

@@ -143,7 +143,7 @@ TEST(SimDevice, Requests)
         EXPECT_TRUE(framed.errors.empty());
         const Bytes& reply = framed.telegrams[0];
         EXPECT_EQ(reply.size(), answer.reply.size());
-        EXPECT_FALSE(JeVyzva(reply));
+        EXPECT_FALSE(IsPoll(reply));
         EXPECT_EQ(TelegramTo(reply), 0xF0);
         EXPECT_EQ(TelegramFrom(reply), 0x00);
         EXPECT_EQ(reply[3] & 0x70, r.request[3] & 0x70);
@@ -258,7 +258,7 @@ TEST(FillerTraffic, IntactNonPollTelegramsThatFit)
         }
         ASSERT_FALSE(t.empty());
         EXPECT_LE(t.size(), room);
-        EXPECT_FALSE(JeVyzva(t));
+        EXPECT_FALSE(IsPoll(t));
         for (auto station : {TelegramTo(t), TelegramFrom(t)})
             EXPECT_TRUE(station != 0x12 && station != 0x13) << "station " << int(station);
         stream.insert(stream.end(), t.begin(), t.end());

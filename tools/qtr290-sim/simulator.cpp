@@ -87,7 +87,7 @@ std::string_view Trim(std::string_view s)
 
 std::string_view ReceivedKind(ByteSpan telegram)
 {
-    if (JeVyzva(telegram))
+    if (IsPoll(telegram))
         return "poll";
     if (telegram[0] == SyncLong && (telegram[3] & 0x0F) == RequestFunctionBits)
         return (telegram[3] & WriteFlag) ? "write-request" : "read-request";
@@ -272,7 +272,7 @@ std::size_t Simulator::WriteToLine(ByteSpan bytes)
                                     bytes.begin() + static_cast<std::ptrdiff_t>(written));
             ZpracujPrijem(lineAccumulator_, {[this](ByteSpan t) {
                                                  ++stats_.lineTelegrams;
-                                                 stats_.linePolls += JeVyzva(t) ? 1 : 0;
+                                                 stats_.linePolls += IsPoll(t) ? 1 : 0;
                                              },
                                              [this](FramerError e) {
                                                  ++(e == FramerError::HeaderChecksum

@@ -77,7 +77,7 @@ std::vector<OutItem> FaultInjector::Prepare(Bytes telegram, TxKind kind, Random&
     OutItem item;
     item.bytes = std::move(telegram);
     item.kind = kind;
-    const auto lengths = DelkaTelegramu(item.bytes);
+    const auto lengths = TelegramLength(item.bytes);
     if (lengths && lengths->total() == item.bytes.size()) {
         if (header) {
             Damage(item.bytes, lengths->header - 1, random);
