@@ -1,7 +1,7 @@
 // The main window TForm1: every control of the operator console and every handler, each
 // reading as its steps. The work lives in units beside it: the controls' layout
 // (main_controls.cpp), the composer's handlers (main_composer.cpp) and arithmetic
-// (Composer.h), the port's handlers (main_port.cpp) and the watch over the serial devices
+// (composer.h), the port's handlers (main_port.cpp) and the watch over the serial devices
 // (reconnect.h), the settings file (settings.h), the traffic display (trafficdisplay.h), what
 // the capture writes (trafficcapture.h), the status line (portstatus.h) and the overview of
 // the bus and the queue (buspanel.h over busstatistics.h and pendingqueue.h).
@@ -29,8 +29,10 @@
 
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QKeyEvent;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -181,6 +183,16 @@ protected:
 
 private:
     void VytvorOvladace();
+    // VytvorOvladace's parts, one per control group (main_controls.cpp).
+    QLayout* CreateMemos(QWidget* central);
+    void CreatePortRow(QWidget* central, QHBoxLayout* row);
+    void CreateDisplayOptions(QWidget* central, QHBoxLayout* row);
+    QLayout* CreateComposerRow(QWidget* central);
+    QLayout* CreateSendButtons(QWidget* central);
+    QWidget* CreateOverview(QWidget* central);
+    void CreateStatusBar();
+    QLabel* NewLabel(const QString& text, QWidget* buddy, QWidget* parent);
+    int HexEditWidth() const;
     void ConnectComposer();
     void ConnectEvents();
     QString SettingsPath() const;
@@ -215,6 +227,7 @@ private:
     TrafficCapture FCapture;  // what "Výstup do souboru" writes
     PortWatch* FPortWatch = nullptr;
     QLabel* FStatusPanel = nullptr;
+    int FLabelCount = 0; // the numbered names of unrenamed labels
     PortState FPortState = PortState::Closed;
     BusStatistics FStatistics;
     PendingQueue FQueue;

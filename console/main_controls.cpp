@@ -46,17 +46,44 @@ void TForm1::VytvorOvladace()
     column->setSpacing(6);
     columns->addLayout(column);
 
-    int labelCount = 0;
-    const auto labelFor = [&](const QString& text, QWidget* buddy) {
-        auto* label = new QLabel(text, central);
-        const QByteArray name = "Label" + QByteArray::number(++labelCount);
-        Named(label, name.constData());
-        if (buddy)
-            label->setBuddy(buddy);
-        return label;
-    };
+    column->addLayout(CreateMemos(central));
+    auto* settings = new QHBoxLayout;
+    settings->setSpacing(10);
+    CreatePortRow(central, settings);
+    CreateDisplayOptions(central, settings);
+    settings->addStretch(1);
+    column->addLayout(settings);
+    column->addLayout(CreateComposerRow(central));
+    column->addLayout(CreateSendButtons(central));
+    columns->addWidget(CreateOverview(central));
 
-    // Traffic display: three memos, each with its clear button beside it.
+    Rgp_Razeni->SetItemIndex(0);
+    Rgp_Stav->SetItemIndex(0);
+    Rgp_PrijataData->SetItemIndex(0);
+    Rgp_Zarizeni->SetItemIndex(0);
+    Rgp_druhTLG->SetItemIndex(0);
+    CreateStatusBar();
+}
+
+QLabel* TForm1::NewLabel(const QString& text, QWidget* buddy, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    // Numbered in the order of creation, as unrenamed controls are.
+    const QByteArray name = "Label" + QByteArray::number(++FLabelCount);
+    Named(label, name.constData());
+    if (buddy)
+        label->setBuddy(buddy);
+    return label;
+}
+
+int TForm1::HexEditWidth() const
+{
+    return fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12;
+}
+
+// Traffic display: three memos, each with its clear button beside it.
+QLayout* TForm1::CreateMemos(QWidget* central)
+{
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     // Hex digits and blanks in a fixed-pitch font look the same unshaped, and shaping was
     // most of the cost of showing a busy bus.
@@ -86,28 +113,28 @@ void TForm1::VytvorOvladace()
     Memo1 = memo("Memo1", 12, "Button1", Button1, 0);
     Memo2 = memo("Memo2", 4, "Button2", Button2, 1);
     Memo3 = memo("Memo3", 6, "Button3", Button3, 2);
-    column->addLayout(memos);
+    return memos;
+}
 
-    // Port and display settings.
-    auto* settings = new QHBoxLayout;
-    settings->setSpacing(10);
-    {
-        auto* port = new QGridLayout;
-        port->setVerticalSpacing(4);
-        Cmb_ComPort = Named(new QComboBox(central), "Cmb_ComPort");
-        Cmb_ComPort->setMaxVisibleItems(16);
-        Cmb_ComPort->setMinimumContentsLength(6);
-        // Room for the marker of an existing device, which may come after the first show.
-        Cmb_ComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        Edt_BaudRate = Named(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
-        Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
-        port->addWidget(labelFor(QStringLiteral("Port"), Cmb_ComPort), 0, 0);
-        port->addWidget(Cmb_ComPort, 1, 0);
-        port->addWidget(labelFor(QStringLiteral("Baud rate"), Edt_BaudRate), 2, 0);
-        port->addWidget(Edt_BaudRate, 3, 0);
-        port->setRowStretch(4, 1);
-        settings->addLayout(port);
-    }
+// The port, its baud rate and state, and the order of the memos' entries.
+void TForm1::CreatePortRow(QWidget* central, QHBoxLayout* row)
+{
+    auto* port = new QGridLayout;
+    port->setVerticalSpacing(4);
+    Cmb_ComPort = Named(new QComboBox(central), "Cmb_ComPort");
+    Cmb_ComPort->setMaxVisibleItems(16);
+    Cmb_ComPort->setMinimumContentsLength(6);
+    // Room for the marker of an existing device, which may come after the first show.
+    Cmb_ComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Edt_BaudRate = Named(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
+    Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
+    port->addWidget(NewLabel(QStringLiteral("Port"), Cmb_ComPort, central), 0, 0);
+    port->addWidget(Cmb_ComPort, 1, 0);
+    port->addWidget(NewLabel(QStringLiteral("Baud rate"), Edt_BaudRate, central), 2, 0);
+    port->addWidget(Edt_BaudRate, 3, 0);
+    port->setRowStretch(4, 1);
+    row->addLayout(port);
+
     Rgp_Razeni = Named(new TRadioGroup(QStringLiteral("Řazení zpráv"),
                                        {QStringLiteral("Nejnovější na začátku"),
                                         QStringLiteral("Nejnovější na konci")},
@@ -117,68 +144,69 @@ void TForm1::VytvorOvladace()
                                      {QStringLiteral("Připojeno"), QStringLiteral("Odpojeno")}, 1,
                                      central),
                      "Rgp_Stav");
-    settings->addWidget(Rgp_Razeni, 0, Qt::AlignTop);
-    settings->addWidget(Rgp_Stav, 0, Qt::AlignTop);
-    {
-        auto* display = new QVBoxLayout;
-        Rgp_PrijataData = Named(
-            new TRadioGroup(QStringLiteral("Přijatá data:"),
-                            {QStringLiteral("Zobrazuj"), QStringLiteral("Nezobrazuj")}, 2, central),
-            "Rgp_PrijataData");
-        display->addWidget(Rgp_PrijataData);
-        auto* perLine = new QHBoxLayout;
-        Edt_PocetBytu = Named(new QLineEdit(QStringLiteral("32"), central), "Edt_PocetBytu");
-        Edt_PocetBytu->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
-        perLine->addWidget(labelFor(QStringLiteral("Počet bytů na řádku"), Edt_PocetBytu));
-        perLine->addWidget(Edt_PocetBytu);
-        perLine->addStretch(1);
-        display->addLayout(perLine);
-        display->addStretch(1);
-        settings->addLayout(display);
-    }
-    const int hexWidth = fontMetrics().horizontalAdvance(QStringLiteral("000")) + 12;
-    {
-        auto* filter = new QGridLayout;
-        filter->setVerticalSpacing(4);
-        Chk_Filtr = Named(new QCheckBox(QStringLiteral("Filtruj příchozí"), central), "Chk_Filtr");
-        Edt_FiltrOd = Named(new QLineEdit(central), "Edt_FiltrOd");
-        Edt_FiltrPro = Named(new QLineEdit(central), "Edt_FiltrPro");
-        Edt_FiltrOd->setFixedWidth(hexWidth);
-        Edt_FiltrPro->setFixedWidth(hexWidth);
-        filter->addWidget(Chk_Filtr, 0, 0, 1, 5);
-        filter->addWidget(labelFor(QStringLiteral("Od"), Edt_FiltrOd), 1, 0);
-        filter->addWidget(Edt_FiltrOd, 1, 1);
-        filter->addWidget(labelFor(QStringLiteral("Pro"), Edt_FiltrPro), 1, 2);
-        filter->addWidget(Edt_FiltrPro, 1, 3);
-        filter->addWidget(labelFor(QStringLiteral("Hex"), nullptr), 1, 4);
-        filter->setRowStretch(2, 1);
-        settings->addLayout(filter);
-    }
-    {
-        auto* checks = new QVBoxLayout;
-        Chk_NezobrazujVyzvy = Named(new QCheckBox(QStringLiteral("Nezobrazuj výzvy"), central),
-                                    "Chk_NezobrazujVyzvy");
-        Chk_VystupDoSouboru = Named(new QCheckBox(QStringLiteral("Výstup do souboru"), central),
-                                    "Chk_VystupDoSouboru");
-        Chk_CasoveZnacky =
-            Named(new QCheckBox(QStringLiteral("Časové značky"), central), "Chk_CasoveZnacky");
-        Chk_CasoveZnacky->setToolTip(QStringLiteral(
-            "Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
-        Chk_Prehled =
-            Named(new QCheckBox(QStringLiteral("Přehled sběrnice"), central), "Chk_Prehled");
-        Chk_Prehled->setChecked(true);
-        checks->setSpacing(2);
-        checks->addWidget(Chk_NezobrazujVyzvy);
-        checks->addWidget(Chk_VystupDoSouboru);
-        checks->addWidget(Chk_CasoveZnacky);
-        checks->addWidget(Chk_Prehled);
-        checks->addStretch(1);
-        settings->addLayout(checks);
-    }
-    settings->addStretch(1);
-    column->addLayout(settings);
+    row->addWidget(Rgp_Razeni, 0, Qt::AlignTop);
+    row->addWidget(Rgp_Stav, 0, Qt::AlignTop);
+}
 
-    // Telegram composer: the header and block bytes with their small labels above them.
+// What the memos show: received data or not, bytes per line, the incoming filter, polls,
+// the capture file, time stamps and the overview.
+void TForm1::CreateDisplayOptions(QWidget* central, QHBoxLayout* row)
+{
+    auto* display = new QVBoxLayout;
+    Rgp_PrijataData = Named(
+        new TRadioGroup(QStringLiteral("Přijatá data:"),
+                        {QStringLiteral("Zobrazuj"), QStringLiteral("Nezobrazuj")}, 2, central),
+        "Rgp_PrijataData");
+    display->addWidget(Rgp_PrijataData);
+    auto* perLine = new QHBoxLayout;
+    Edt_PocetBytu = Named(new QLineEdit(QStringLiteral("32"), central), "Edt_PocetBytu");
+    Edt_PocetBytu->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    perLine->addWidget(NewLabel(QStringLiteral("Počet bytů na řádku"), Edt_PocetBytu, central));
+    perLine->addWidget(Edt_PocetBytu);
+    perLine->addStretch(1);
+    display->addLayout(perLine);
+    display->addStretch(1);
+    row->addLayout(display);
+
+    auto* filter = new QGridLayout;
+    filter->setVerticalSpacing(4);
+    Chk_Filtr = Named(new QCheckBox(QStringLiteral("Filtruj příchozí"), central), "Chk_Filtr");
+    Edt_FiltrOd = Named(new QLineEdit(central), "Edt_FiltrOd");
+    Edt_FiltrPro = Named(new QLineEdit(central), "Edt_FiltrPro");
+    Edt_FiltrOd->setFixedWidth(HexEditWidth());
+    Edt_FiltrPro->setFixedWidth(HexEditWidth());
+    filter->addWidget(Chk_Filtr, 0, 0, 1, 5);
+    filter->addWidget(NewLabel(QStringLiteral("Od"), Edt_FiltrOd, central), 1, 0);
+    filter->addWidget(Edt_FiltrOd, 1, 1);
+    filter->addWidget(NewLabel(QStringLiteral("Pro"), Edt_FiltrPro, central), 1, 2);
+    filter->addWidget(Edt_FiltrPro, 1, 3);
+    filter->addWidget(NewLabel(QStringLiteral("Hex"), nullptr, central), 1, 4);
+    filter->setRowStretch(2, 1);
+    row->addLayout(filter);
+
+    auto* checks = new QVBoxLayout;
+    Chk_NezobrazujVyzvy =
+        Named(new QCheckBox(QStringLiteral("Nezobrazuj výzvy"), central), "Chk_NezobrazujVyzvy");
+    Chk_VystupDoSouboru =
+        Named(new QCheckBox(QStringLiteral("Výstup do souboru"), central), "Chk_VystupDoSouboru");
+    Chk_CasoveZnacky =
+        Named(new QCheckBox(QStringLiteral("Časové značky"), central), "Chk_CasoveZnacky");
+    Chk_CasoveZnacky->setToolTip(QStringLiteral(
+        "Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
+    Chk_Prehled = Named(new QCheckBox(QStringLiteral("Přehled sběrnice"), central), "Chk_Prehled");
+    Chk_Prehled->setChecked(true);
+    checks->setSpacing(2);
+    checks->addWidget(Chk_NezobrazujVyzvy);
+    checks->addWidget(Chk_VystupDoSouboru);
+    checks->addWidget(Chk_CasoveZnacky);
+    checks->addWidget(Chk_Prehled);
+    checks->addStretch(1);
+    row->addLayout(checks);
+}
+
+// Telegram composer: the header and block bytes with their small labels above them.
+QLayout* TForm1::CreateComposerRow(QWidget* central)
+{
     auto* composer = new QGridLayout;
     composer->setHorizontalSpacing(4);
     composer->setVerticalSpacing(2);
@@ -187,9 +215,9 @@ void TForm1::VytvorOvladace()
     const auto byteEdit = [&](const char* name, const char* text, int col, const char* caption,
                               int span = 1) {
         auto* edit = Named(new QLineEdit(QLatin1String(text), central), name);
-        edit->setFixedWidth(hexWidth);
+        edit->setFixedWidth(HexEditWidth());
         if (caption) {
-            QLabel* label = labelFor(QLatin1String(caption), edit);
+            QLabel* label = NewLabel(QLatin1String(caption), edit, central);
             label->setFont(small);
             composer->addWidget(label, 0, col, 1, span);
         }
@@ -215,17 +243,20 @@ void TForm1::VytvorOvladace()
     Edt_CRCWrite = byteEdit("Edt_CRCWrite", "00", 11, "CRC8");
     Edt_CRCTLG = byteEdit("Edt_CRCTLG", "00", 12, "CRC");
     composer->setColumnStretch(10, 1);
-    {
-        auto* count = new QHBoxLayout;
-        count->setSpacing(4);
-        Lbl_PocetBytu = Named(new QLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
-        count->addWidget(labelFor(QStringLiteral("Počet bytů:"), nullptr));
-        count->addWidget(Lbl_PocetBytu);
-        count->addStretch(1);
-        composer->addLayout(count, 2, 10);
-    }
-    column->addLayout(composer);
 
+    auto* count = new QHBoxLayout;
+    count->setSpacing(4);
+    Lbl_PocetBytu = Named(new QLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
+    count->addWidget(NewLabel(QStringLiteral("Počet bytů:"), nullptr, central));
+    count->addWidget(Lbl_PocetBytu);
+    count->addStretch(1);
+    composer->addLayout(count, 2, 10);
+    return composer;
+}
+
+// The memory area, read or write, the send buttons and the communication test.
+QLayout* TForm1::CreateSendButtons(QWidget* central)
+{
     auto* sending = new QHBoxLayout;
     sending->setSpacing(10);
     Rgp_Zarizeni =
@@ -237,49 +268,47 @@ void TForm1::VytvorOvladace()
               "Rgp_druhTLG");
     sending->addWidget(Rgp_Zarizeni, 0, Qt::AlignTop);
     sending->addWidget(Rgp_druhTLG, 0, Qt::AlignTop);
-    {
-        auto* buttons = new QVBoxLayout;
-        buttons->setSpacing(4);
-        Btn_PosliTLG =
-            Named(new QPushButton(QStringLiteral("Pošli TLG (po příchodu výzvy)"), central),
-                  "Btn_PosliTLG");
-        Button4 = Named(new QPushButton(QStringLiteral("Pošli TLG (nečekej na výzvu)"), central),
-                        "Button4");
-        Btn_VymazBuffer =
-            Named(new QPushButton(QStringLiteral("Vymaž buffer"), central), "Btn_VymazBuffer");
-        buttons->addWidget(Btn_PosliTLG);
-        buttons->addWidget(Button4);
-        buttons->addWidget(Btn_VymazBuffer);
-        buttons->addStretch(1);
-        sending->addLayout(buttons);
-    }
-    {
-        auto* test = new QVBoxLayout;
-        test->setSpacing(4);
-        Btn_TestKomunikace =
-            Named(new QPushButton(QStringLiteral("START"), central), "Btn_TestKomunikace");
-        test->addWidget(labelFor(QStringLiteral("Test komunikace"), Btn_TestKomunikace), 0,
-                        Qt::AlignHCenter);
-        test->addWidget(Btn_TestKomunikace);
-        test->addStretch(1);
-        sending->addLayout(test);
-    }
-    sending->addStretch(1);
-    column->addLayout(sending);
 
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(4);
+    Btn_PosliTLG = Named(new QPushButton(QStringLiteral("Pošli TLG (po příchodu výzvy)"), central),
+                         "Btn_PosliTLG");
+    Button4 =
+        Named(new QPushButton(QStringLiteral("Pošli TLG (nečekej na výzvu)"), central), "Button4");
+    Btn_VymazBuffer =
+        Named(new QPushButton(QStringLiteral("Vymaž buffer"), central), "Btn_VymazBuffer");
+    buttons->addWidget(Btn_PosliTLG);
+    buttons->addWidget(Button4);
+    buttons->addWidget(Btn_VymazBuffer);
+    buttons->addStretch(1);
+    sending->addLayout(buttons);
+
+    auto* test = new QVBoxLayout;
+    test->setSpacing(4);
+    Btn_TestKomunikace =
+        Named(new QPushButton(QStringLiteral("START"), central), "Btn_TestKomunikace");
+    test->addWidget(NewLabel(QStringLiteral("Test komunikace"), Btn_TestKomunikace, central), 0,
+                    Qt::AlignHCenter);
+    test->addWidget(Btn_TestKomunikace);
+    test->addStretch(1);
+    sending->addLayout(test);
+    sending->addStretch(1);
+    return sending;
+}
+
+// The overview of the bus and the queue, beside the controls, full height.
+QWidget* TForm1::CreateOverview(QWidget* central)
+{
     Pnl_Prehled = Named(new BusPanel(FStatistics, FQueue, central), "Pnl_Prehled");
     // Room for a log line of the queue, such as the longest below.
     Pnl_Prehled->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral(
                                    "00:00:00.000 Čtení RAMBIT290 0x000000 ×255 → 00")) +
                                40);
-    columns->addWidget(Pnl_Prehled);
+    return Pnl_Prehled;
+}
 
-    Rgp_Razeni->SetItemIndex(0);
-    Rgp_Stav->SetItemIndex(0);
-    Rgp_PrijataData->SetItemIndex(0);
-    Rgp_Zarizeni->SetItemIndex(0);
-    Rgp_druhTLG->SetItemIndex(0);
-
+void TForm1::CreateStatusBar()
+{
     StatusBar1 = Named(statusBar(), "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     FStatusPanel = Named(new QLabel(StatusBar1), "StatusBar1Panel");
