@@ -9,6 +9,7 @@
 #include "main.h"
 #include "pseudo_terminal.h"
 #include "radiogroup.h"
+#include "window_controls.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
@@ -141,6 +142,12 @@ public:
                                  [kind](const Message& m) { return m.kind == kind; }));
     }
     TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
+
+    // A control of the window by its object name.
+    template <class Widget> Widget* Control(const char* name) const
+    {
+        return control<Widget>(*form, name);
+    }
 
     void Select(TRadioGroup* group, int index)
     {
