@@ -1,0 +1,83 @@
+#include "ctl_station.h"
+
+namespace qtr290::ctl {
+
+std::string HelpText()
+{
+    return R"(Usage: qtr290-ctl [OPTIONS] read AREA ADDRESS COUNT
+  or:  qtr290-ctl [OPTIONS] write AREA ADDRESS BYTE...
+  or:  qtr290-ctl [OPTIONS] monitor
+  or:  qtr290-ctl [OPTIONS] batch
+
+A QTR290 bus station on the command line. It opens the serial port as the
+utility's window does (8N1, DTR low except while transmitting, 0xFF before each
+telegram) and takes part in the bus in the same way: a request waits in the
+queue, goes out at every poll while it is the oldest, and leaves the queue when
+the next intact telegram that is not a poll passes, whoever sent it (a damaged
+reply therefore leaves it queued, and it goes out again at the next poll).
+
+Commands:
+  read AREA ADDRESS COUNT    read COUNT (decimal, 0 to 255) bytes
+  write AREA ADDRESS BYTE... write hexadecimal bytes ("12 34" or "1234"), at
+                             most 243
+  monitor                    print every intact telegram and every checksum
+                             error as it is framed; answers no poll
+  batch                      JSON requests on standard input, one per line; one
+                             result line per request on standard output
+
+  AREA is RAM290, FRAM290, RTC290, FLASH290, ROM290, FLROM290, RAMBIT290 (any
+  case) or its code 0x00, 0x10 ... 0x60. ADDRESS is hexadecimal (0x optional),
+  at most 24 bits.
+
+Options:
+  --device PATH        the serial device; else the port of the settings file
+                       (nastaveni.ini, its [Porty] section mapping COM numbers
+                       to devices), found as the utility finds it, or named by
+                       the environment variable QTR290_SETTINGS
+  --baud N             line rate; else the settings file's, else 4800
+  --to XX              station the request goes to (hex, default 00)
+  --from XX            station the request comes from (hex, default F0)
+  --now                transmit at once instead of at the next poll
+  --timeout SECONDS    give up waiting after SECONDS (default 5, decimals
+                       allowed); the request is taken out of the queue
+  --json               results and monitor lines as JSON objects
+  --count N            monitor: stop after N telegrams printed
+  --duration SECONDS   monitor: stop after SECONDS
+  --no-polls           monitor: leave polls out
+  --filter-from XX     monitor: only telegrams from station XX
+  --filter-to XX       monitor: only telegrams to station XX
+  --help               this text
+  --version            the version
+
+Results of read and write (with --json one object; batch adds "op"):
+  request      the telegram sent, "A6 00 F0 ..." (without the 0xFF lead)
+  sent         how many times it went out
+  removed      "reply", "once-only" (a once-only station's telegram, removed
+               as it was sent) or "timeout"
+  released_by  the telegram that removed it, or null
+  wait_ms      from queueing to the first transmission, or null
+  reply_ms     from the last transmission to the removal, or null
+
+Monitor lines with --json: {"time", "hex", "kind" ("long" or "short"), "to",
+"from", "poll" (true/false), and for long telegrams "device" and "length"};
+a checksum error is {"time", "error": "header" or "block"}. Times are local,
+ISO 8601 with milliseconds; station and device bytes are two hex digits. The
+monitor ends with a summary of counters on standard error.
+
+Batch lines: {"op":"read","area":"FRAM290","address":"157","count":2} or
+{"op":"write","area":"FRAM290","address":"157","data":"1234"}, optional "to",
+"from" (hex strings), "now" (true/false) and "timeout" (seconds) over the
+command line's values. A line that is no such request gets {"error":"..."} and
+the batch goes on; the end of input ends it.
+
+Exit status:
+  0  removed by a reply or by the once-only rule; monitor or batch ended
+     (also by SIGINT or SIGTERM for the monitor)
+  1  read, write or batch stopped by SIGINT or SIGTERM
+  2  timeout (nothing else is sent)
+  3  the port cannot be opened, or its device went away
+  4  bad usage (nothing is opened)
+)";
+}
+
+} // namespace qtr290::ctl
