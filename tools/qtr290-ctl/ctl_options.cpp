@@ -261,8 +261,7 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string>&
     auto operandCount = [&](std::size_t wanted, const char* form) -> std::optional<UsageError> {
         if (operands == wanted)
             return std::nullopt;
-        return UsageError{command + " takes " + form + " (" + std::to_string(operands) +
-                          " given)"};
+        return UsageError{command + " takes " + form + " (" + std::to_string(operands) + " given)"};
     };
     if (command == "read" || command == "write") {
         o.command = command == "read" ? Command::Read : Command::Write;

@@ -16,13 +16,13 @@ enum class Command { None, Read, Write, Monitor, Batch };
 // One read or write of device memory, as the link queues it.
 struct Request {
     bool write = false;
-    std::uint8_t area = 0;       // area code 0x00 .. 0x60
-    std::uint32_t address = 0;   // 24 bits
-    std::uint8_t count = 0;      // bytes to read; for a write the number of data bytes
+    std::uint8_t area = 0;     // area code 0x00 .. 0x60
+    std::uint32_t address = 0; // 24 bits
+    std::uint8_t count = 0;    // bytes to read; for a write the number of data bytes
     std::vector<std::uint8_t> data;
     std::uint8_t to = 0x00;
     std::uint8_t from = 0xF0;
-    bool now = false;            // transmit at once instead of at the next poll
+    bool now = false; // transmit at once instead of at the next poll
     double timeoutSeconds = 5.0;
 };
 

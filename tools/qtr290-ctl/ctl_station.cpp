@@ -160,8 +160,7 @@ std::string OpenFailureText(OpenFailure failure)
 
 // ---- Station ----
 
-Station::Station(PortChoice port)
-    : FPort(std::move(port)), FLink(MakeSystemPlatform(FPort.names))
+Station::Station(PortChoice port) : FPort(std::move(port)), FLink(MakeSystemPlatform(FPort.names))
 {
     FLink.AddObserver(this);
     FLink.NastavVychozi();
@@ -249,7 +248,13 @@ void Station::Damaged(FramerError error)
         onDamage(error);
 }
 
-void Station::Sent(ByteSpan telegram, bool answeringPoll)
+void Station::Queued(ByteSpan telegram)
+{
+    if (Busy())
+        FResult.request.assign(telegram.begin(), telegram.end());
+}
+
+void Station::Sent(ByteSpan, bool answeringPoll)
 {
     ++FSentTotal;
     FAnswers += answeringPoll ? 1 : 0;
@@ -257,7 +262,6 @@ void Station::Sent(ByteSpan telegram, bool answeringPoll)
         return;
     if (FResult.sent++ == 0)
         FResult.waitMs = FQueuedAt.elapsed();
-    FResult.request.assign(telegram.begin(), telegram.end());
     FLastSentAt.start();
 }
 
@@ -273,8 +277,6 @@ void Station::Removed(LinkObserver::Removal why)
 
 void Station::Finish(RequestResult::Removed why)
 {
-    if (FResult.request.empty())
-        FResult.request = FLink.OldestPending();
     FResult.removed = why;
     if (FResult.sent > 0 &&
         (why == RequestResult::Removed::Reply || why == RequestResult::Removed::OnceOnly))
@@ -341,8 +343,9 @@ std::string FormatDamage(const std::string& time, FramerError error, bool json)
 {
     if (!json)
         return time + "  " + std::string(FramerErrorText(error));
-    return "{\"time\":" + JsonString(time) + ",\"error\":" +
-           (error == FramerError::HeaderChecksum ? "\"header\"" : "\"block\"") + "}";
+    return "{\"time\":" + JsonString(time) +
+           ",\"error\":" + (error == FramerError::HeaderChecksum ? "\"header\"" : "\"block\"") +
+           "}";
 }
 
 // ---- Signals ----

@@ -83,6 +83,7 @@ public:
 private:
     void Received(ByteSpan telegram, bool isPoll) override;
     void Damaged(FramerError error) override;
+    void Queued(ByteSpan telegram) override;
     void Sent(ByteSpan telegram, bool answeringPoll) override;
     void Removed(LinkObserver::Removal why) override;
     void Finish(RequestResult::Removed why);
@@ -95,7 +96,7 @@ private:
     RequestResult FResult;
     QElapsedTimer FQueuedAt, FLastSentAt;
     QTimer* FDeadline = nullptr; // child of FContext
-    QObject FContext; // deferred reports die with the station
+    QObject FContext;            // deferred reports die with the station
     bool FLost = false;
     std::uint64_t FBytes = 0, FSentTotal = 0, FAnswers = 0;
 };

@@ -1,0 +1,472 @@
+// qtr290-ctl: its arguments, and its commands against the bus simulator on a
+// pseudo-terminal (the real driver, platform and event-loop timer).
+#include "ctl_station.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace qtr290;
+using namespace qtr290::ctl;
+
+namespace {
+
+int argc = 1;
+char appName[] = "ctl_test";
+char* argv[] = {appName, nullptr};
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    std::vector<QJsonObject> lines; // stdout, each line parsed as JSON
+    long long elapsedMs = 0;
+};
+
+// Runs the program's logic in this process; batch input comes through a pipe.
+Outcome RunCtl(const std::vector<std::string>& args, const std::string& input = {})
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    if (!input.empty() && ::write(fds[1], input.data(), input.size()) < 0)
+        return {};
+    ::close(fds[1]);
+    std::ostringstream out, err;
+    QElapsedTimer t;
+    t.start();
+    Outcome o;
+    o.status = Run(args, fds[0], out, err);
+    o.elapsedMs = t.elapsed();
+    ::close(fds[0]);
+    o.out = out.str();
+    o.err = err.str();
+    std::istringstream lines(o.out);
+    for (std::string line; std::getline(lines, line);)
+        o.lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return o;
+}
+
+// The simulator's log: "<ms> TX|RX <kind> <hex>[ fault=...]".
+struct LogLine {
+    std::string direction, kind, hex, fault;
+};
+
+std::vector<LogLine> ReadLog(const QString& path)
+{
+    std::vector<LogLine> log;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return log;
+    for (const QByteArray& raw : f.readAll().split('\n')) {
+        QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty())
+            continue;
+        QStringList parts = line.split(' ');
+        LogLine l;
+        l.direction = parts.value(1).toStdString();
+        l.kind = parts.value(2).toStdString();
+        int end = static_cast<int>(parts.size());
+        if (parts.last().startsWith("fault=")) {
+            l.fault = parts.last().mid(6).toStdString();
+            --end;
+        }
+        if (l.kind == "damaged" || l.kind == "read-request" || l.kind == "write-request" ||
+            l.kind == "read-reply" || l.kind == "status-reply" || l.kind == "poll" ||
+            l.kind == "telegram" || l.kind == "script")
+            l.hex = parts.mid(3, end - 3).join(' ').toStdString();
+        log.push_back(l);
+    }
+    return log;
+}
+
+std::vector<std::string> Hexes(const std::vector<LogLine>& log, const std::string& direction,
+                               const std::string& kind)
+{
+    std::vector<std::string> found;
+    for (const auto& l : log)
+        if (l.direction == direction && l.kind == kind)
+            found.push_back(l.hex + (l.fault.empty() ? "" : " fault=" + l.fault));
+    return found;
+}
+
+std::map<std::string, long> ReadStats(const QString& path)
+{
+    std::map<std::string, long> stats;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        for (const auto& line : f.readAll().split('\n'))
+            if (const auto eq = line.indexOf('='); eq > 0)
+                stats[line.left(eq).trimmed().toStdString()] = line.mid(eq + 1).toLong();
+    return stats;
+}
+
+struct SimRun {
+    QTemporaryDir dir;
+    QProcess process;
+    std::string device;
+
+    QString logPath() const { return dir.filePath("log.txt"); }
+    QString statsPath() const { return dir.filePath("stats.txt"); }
+
+    bool start(const QStringList& extra)
+    {
+        QStringList args = {"--stats", statsPath(), "--log", logPath(), "--quiet"};
+        process.start(QTR290_SIM_PATH, args + extra);
+        if (!process.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!process.canReadLine() && t.elapsed() < 5000)
+            process.waitForReadyRead(100);
+        device = process.readLine().trimmed().toStdString();
+        return !device.empty();
+    }
+    // Ends the simulator (its log and stats are complete then).
+    void finish()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    }
+    ~SimRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+};
+
+std::string Text(const QJsonObject& o, const char* key)
+{
+    return o.value(QLatin1String(key)).toString().toStdString();
+}
+
+} // namespace
+
+class CtlTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+    }
+    void SetUp() override
+    {
+        // No settings file of this machine's user is read.
+        qputenv("QTR290_SETTINGS", settingsDir.filePath("nastaveni.ini").toUtf8());
+        ResetStop();
+    }
+    QTemporaryDir settingsDir;
+};
+
+// ---- Arguments ----
+
+TEST_F(CtlTest, BadArgumentsGiveStatusFourNamingTheArgumentBeforeAnyPortOpens)
+{
+    const std::string tooLong(2 * 244, 'A');
+    struct Case {
+        std::vector<std::string> args;
+        std::string named; // what the message must show
+    };
+    const std::vector<Case> cases = {
+        {{"read", "XRAM290", "157", "2"}, "AREA 'XRAM290'"},
+        {{"read", "0x70", "157", "2"}, "AREA '0x70'"},
+        {{"read", "RAM290", "1000000", "2"}, "ADDRESS '1000000'"},
+        {{"read", "RAM290", "12G", "2"}, "ADDRESS '12G'"},
+        {{"read", "RAM290", "157", "256"}, "COUNT '256'"},
+        {{"read", "RAM290", "157", "-1"}, "'-1'"},
+        {{"write", "FRAM290", "157", tooLong}, "244 bytes"},
+        {{"write", "FRAM290", "157", "12", "3"}, "BYTE '12 3'"},
+        {{"write", "FRAM290", "157", "123"}, "BYTE '123'"},
+        {{"write", "FRAM290", "157"}, "AREA ADDRESS BYTE..."},
+        {{"read", "RAM290", "157"}, "AREA ADDRESS COUNT"},
+        {{"--to", "100", "read", "RAM290", "157", "1"}, "--to '100'"},
+        {{"--timeout", "0", "read", "RAM290", "157", "1"}, "--timeout '0'"},
+        {{"--baud", "fast", "monitor"}, "--baud 'fast'"},
+        {{"--count", "0", "monitor"}, "--count '0'"},
+        {{"--frobnicate", "monitor"}, "'--frobnicate'"},
+        {{"erase", "RAM290"}, "COMMAND 'erase'"},
+        {{}, "COMMAND missing"},
+        {{"monitor", "--timeout"}, "--timeout needs a value"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--device", "/nonexistent/qtr290-ctl-test"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome o = RunCtl(args);
+        EXPECT_EQ(o.status, ExitUsage) << c.named; // an opened port would have given 3
+        EXPECT_NE(o.err.find(c.named), std::string::npos) << o.err;
+        EXPECT_TRUE(o.out.empty()) << c.named;
+    }
+}
+
+TEST_F(CtlTest, GoodArgumentsBecomeTheRequestTheLinkQueues)
+{
+    struct Case {
+        std::vector<std::string> args;
+        bool write;
+        std::uint8_t area, to, from, count;
+        std::uint32_t address;
+        std::vector<std::uint8_t> data;
+    };
+    const std::vector<Case> cases = {
+        {{"read", "fram290", "0x157", "2"}, false, 0x10, 0x00, 0xF0, 2, 0x157, {}},
+        {{"read", "0X60", "FFFFFF", "255"}, false, 0x60, 0x00, 0xF0, 255, 0xFFFFFF, {}},
+        {{"--to=05", "--from", "3a", "write", "RTC290", "1", "12", "34ab"},
+         true,
+         0x20,
+         0x05,
+         0x3A,
+         3,
+         0x1,
+         {0x12, 0x34, 0xAB}},
+    };
+    for (const Case& c : cases) {
+        const auto parsed = ParseArguments(c.args);
+        ASSERT_TRUE(std::holds_alternative<Options>(parsed)) << c.args.front();
+        const Request& r = std::get<Options>(parsed).request;
+        EXPECT_EQ(r.write, c.write);
+        EXPECT_EQ(r.area, c.area);
+        EXPECT_EQ(r.address, c.address);
+        EXPECT_EQ(r.count, c.count);
+        EXPECT_EQ(r.to, c.to);
+        EXPECT_EQ(r.from, c.from);
+        EXPECT_EQ(r.data, c.data);
+    }
+    std::string why;
+    EXPECT_EQ(ParseData(std::string(2 * 243, 'F'), why)->size(), 243u); // the largest write
+}
+
+TEST_F(CtlTest, BatchLinesThatAreNoRequestNameWhatIsWrong)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"read FRAM290 157 2", "not a JSON object"},
+        {R"({"op":"erase","area":"RAM290","address":"0"})", "\"op\""},
+        {R"({"op":"read","address":"0","count":1})", "\"area\""},
+        {R"({"op":"read","area":"RAM290","address":"1000000","count":1})", "\"address\""},
+        {R"({"op":"read","area":"RAM290","address":"0","count":300})", "\"count\""},
+        {R"({"op":"write","area":"RAM290","address":"0","data":"123"})", "\"data\""},
+        {R"({"op":"write","area":"RAM290","address":"0","data":12})", "\"data\""},
+        {R"({"op":"read","area":"RAM290","address":"0","count":1,"now":"yes"})", "\"now\""},
+        {R"({"op":"read","area":"RAM290","address":"0","count":1,"timeout":-1})", "\"timeout\""},
+        {R"({"op":"read","area":"RAM290","address":"0","count":1,"to":"1FF"})", "\"to\""},
+    };
+    for (const auto& [line, named] : cases) {
+        const auto parsed = ParseBatchLine(line, Request{});
+        ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << line;
+        EXPECT_NE(std::get<UsageError>(parsed).message.find(named), std::string::npos)
+            << std::get<UsageError>(parsed).message;
+    }
+    const auto good = ParseBatchLine(
+        R"({"op":"write","area":"0x10","address":"157","data":"12 34","to":"07","now":true,"timeout":0.5})",
+        Request{});
+    ASSERT_TRUE(std::holds_alternative<Request>(good));
+    const Request& r = std::get<Request>(good);
+    EXPECT_EQ(r.data, (std::vector<std::uint8_t>{0x12, 0x34}));
+    EXPECT_EQ(r.count, 2);
+    EXPECT_EQ(r.to, 0x07);
+    EXPECT_EQ(r.from, 0xF0);
+    EXPECT_TRUE(r.now);
+    EXPECT_DOUBLE_EQ(r.timeoutSeconds, 0.5);
+}
+
+TEST_F(CtlTest, PortAndRateComeFromTheSettingsFileAndItsComNames)
+{
+    QFile ini(settingsDir.filePath("nastaveni.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Seriovy port]\r\nPort=3\r\nBaud rate=19200\r\n[Porty]\r\nCOM3=/dev/ttyQ7\r\n");
+    ini.close();
+    const PortChoice fromFile = ChoosePort(Options{}, ini.fileName());
+    EXPECT_EQ(fromFile.number, 3);
+    EXPECT_EQ(fromFile.baud, 19200u);
+    EXPECT_EQ(fromFile.Describe(), "COM3 (/dev/ttyQ7)");
+
+    Options o;
+    o.device = "/dev/pts/9";
+    o.baud = 9600;
+    const PortChoice named = ChoosePort(o, ini.fileName());
+    EXPECT_EQ(named.names.Device(named.number), "/dev/pts/9");
+    EXPECT_EQ(named.baud, 9600u);
+
+    const Outcome missing = RunCtl({"--device", "/nonexistent/tty", "read", "RAM290", "0", "1"});
+    EXPECT_EQ(missing.status, ExitPort);
+    EXPECT_NE(missing.err.find("the device does not exist"), std::string::npos) << missing.err;
+}
+
+// ---- Against the simulator ----
+
+TEST_F(CtlTest, BatchReadsAndWritesOnOnePortAndGoesOnAfterAMalformedLine)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "100", "--duration", "30"}));
+    const Outcome o = RunCtl({"--device", sim.device, "--json", "batch"},
+                             R"({"op":"write","area":"FRAM290","address":"157","data":"1234"})"
+                             "\n"
+                             "{\"op\":\"read\",\"area\":\n"
+                             R"({"op":"read","area":"fram290","address":"0x157","count":2})"
+                             "\n");
+    sim.finish();
+    ASSERT_EQ(o.status, ExitDone) << o.err;
+    ASSERT_EQ(o.lines.size(), 3u) << o.out;
+    EXPECT_EQ(Text(o.lines[0], "op"), "write");
+    EXPECT_EQ(Text(o.lines[0], "request"), "A6 00 F0 9A 06 CA 02 57 01 00 12 34 87 D9");
+    EXPECT_TRUE(o.lines[1].contains("error"));
+    EXPECT_EQ(Text(o.lines[2], "op"), "read");
+
+    // What the device received and what it answered, as the simulator logged it.
+    const auto log = ReadLog(sim.logPath());
+    const auto writes = Hexes(log, "RX", "write-request");
+    const auto reads = Hexes(log, "RX", "read-request");
+    const auto status = Hexes(log, "TX", "status-reply");
+    const auto replies = Hexes(log, "TX", "read-reply");
+    ASSERT_EQ(writes.size(), 1u);
+    ASSERT_EQ(reads.size(), 1u);
+    ASSERT_EQ(status.size(), 1u);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(Text(o.lines[0], "request"), writes[0]);
+    EXPECT_EQ(Text(o.lines[0], "released_by"), status[0]);
+    EXPECT_EQ(Text(o.lines[2], "request"), reads[0]);
+    EXPECT_EQ(Text(o.lines[2], "released_by"), replies[0]);
+    EXPECT_NE(replies[0].find("57 01 00 12 34"), std::string::npos); // the written bytes
+    for (const QJsonObject& r : {o.lines[0], o.lines[2]}) {
+        EXPECT_EQ(Text(r, "removed"), "reply");
+        EXPECT_EQ(r.value("sent").toInt(), 1);
+        EXPECT_GE(r.value("wait_ms").toInt(-1), 0);
+        EXPECT_LE(r.value("wait_ms").toInt(), 100 + 250); // one poll interval, loaded machine
+        EXPECT_GE(r.value("reply_ms").toInt(-1), 0);
+    }
+}
+
+TEST_F(CtlTest, ADamagedReplyLeavesTheRequestQueuedAndTheNextPollSendsItAgain)
+{
+    // Polls only when the script says; every second telegram the simulator makes is damaged:
+    // the first poll is intact, the device's first reply is not. The second poll is typed in
+    // as bytes (not counted), so the second reply is intact.
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--script", "--poll-interval", "0", "--inject-block-errors", "2"}));
+    QTimer::singleShot(300, [&] { sim.process.write("poll\n"); });
+    QTimer::singleShot(1200, [&] { sim.process.write("A6 F0 01 00 00 69 02 FE\n"); });
+    const Outcome o =
+        RunCtl({"--device", sim.device, "--json", "--timeout", "4", "read", "RAM290", "157", "2"});
+    sim.process.write("quit\n");
+    sim.process.waitForFinished(5000);
+    ASSERT_EQ(o.status, ExitDone) << o.out << o.err;
+    ASSERT_EQ(o.lines.size(), 1u);
+    EXPECT_EQ(o.lines[0].value("sent").toInt(), 2);
+    EXPECT_EQ(Text(o.lines[0], "removed"), "reply");
+    const auto replies = Hexes(ReadLog(sim.logPath()), "TX", "read-reply");
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_NE(replies[0].find("fault=block"), std::string::npos);
+    EXPECT_EQ(Text(o.lines[0], "released_by"), replies[1]);
+}
+
+TEST_F(CtlTest, NowTransmitsBeforeAnyPoll)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
+    const Outcome o =
+        RunCtl({"--device", sim.device, "--now", "--json", "read", "ROM290", "10", "3"});
+    sim.finish();
+    ASSERT_EQ(o.status, ExitDone) << o.err;
+    ASSERT_EQ(o.lines.size(), 1u);
+    EXPECT_EQ(o.lines[0].value("sent").toInt(), 1);
+    EXPECT_LT(o.lines[0].value("wait_ms").toInt(-1), 40); // no tick waited for
+    EXPECT_EQ(ReadStats(sim.statsPath()).at("polls_sent"), 0);
+    EXPECT_EQ(Text(o.lines[0], "released_by"),
+              Hexes(ReadLog(sim.logPath()), "TX", "read-reply").at(0));
+}
+
+TEST_F(CtlTest, TimeoutWithoutPollsGivesStatusTwoAndLeavesNothingQueued)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
+    const Outcome o =
+        RunCtl({"--device", sim.device, "--timeout", "0.4", "read", "RAM290", "157", "1"});
+    EXPECT_EQ(o.status, ExitTimeout) << o.err;
+    EXPECT_NE(o.out.find("timeout"), std::string::npos);
+    EXPECT_GE(o.elapsedMs, 400);
+    EXPECT_LE(o.elapsedMs, 400 + 40 + 150); // one tick, and some room for a loaded machine
+
+    // The same through the station: the queue is empty afterwards.
+    Options options;
+    options.device = sim.device;
+    Station station(ChoosePort(options, settingsDir.filePath("nastaveni.ini")));
+    std::string why;
+    ASSERT_TRUE(station.Open(why)) << why;
+    Request r;
+    r.timeoutSeconds = 0.2;
+    std::optional<RequestResult> result;
+    station.Start(r, [&](const RequestResult& done) { result = done; });
+    EXPECT_EQ(station.PendingCount(), 1u);
+    QElapsedTimer t;
+    t.start();
+    while (!result && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->removed, RequestResult::Removed::Timeout);
+    EXPECT_EQ(result->sent, 0);
+    EXPECT_EQ(station.PendingCount(), 0u);
+    station.Close();
+    sim.finish();
+    EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 0);
+}
+
+TEST_F(CtlTest, MonitorJsonLinesEqualTheSimulatorsLogWithInjectedDamage)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "40", "--count", "75", "--inject-header-errors", "3",
+                           "--inject-block-errors", "4"}));
+    const Outcome o = RunCtl({"--device", sim.device, "--json", "--duration", "2", "monitor"});
+    sim.finish();
+    ASSERT_EQ(o.status, ExitDone) << o.err;
+    EXPECT_NE(o.err.find("telegrams="), std::string::npos); // the summary
+
+    std::vector<std::string> expected;
+    for (const auto& l : ReadLog(sim.logPath()))
+        if (l.direction == "TX" && l.kind == "poll")
+            expected.push_back(l.fault.empty() ? l.hex : "error " + l.fault);
+    std::vector<std::string> seen;
+    for (const QJsonObject& line : o.lines) {
+        ASSERT_FALSE(line.isEmpty()) << o.out; // every line parses
+        ASSERT_FALSE(Text(line, "time").empty());
+        if (line.contains("error")) {
+            seen.push_back("error " + Text(line, "error"));
+            continue;
+        }
+        seen.push_back(Text(line, "hex"));
+        EXPECT_EQ(Text(line, "kind"), "long");
+        EXPECT_TRUE(line.value("poll").toBool());
+        EXPECT_EQ(Text(line, "to"), "F0");
+        EXPECT_EQ(Text(line, "from"), "01");
+        EXPECT_EQ(Text(line, "device"), "00");
+        EXPECT_EQ(line.value("length").toInt(-1), 0);
+    }
+    // From the first intact poll the monitor framed on, line for line.
+    std::size_t first = 0;
+    while (first < seen.size() && seen[first].rfind("error", 0) == 0)
+        ++first;
+    ASSERT_LT(first, seen.size());
+    const auto at = std::find(expected.begin(), expected.end(), seen[first]);
+    ASSERT_NE(at, expected.end()) << seen[first];
+    const std::vector<std::string> tail(seen.begin() + static_cast<std::ptrdiff_t>(first),
+                                        seen.end());
+    ASSERT_GE(tail.size(), 20u);
+    ASSERT_LE(tail.size(), static_cast<std::size_t>(expected.end() - at));
+    EXPECT_EQ(tail, std::vector<std::string>(at, at + static_cast<std::ptrdiff_t>(tail.size())));
+    EXPECT_NE(std::find(tail.begin(), tail.end(), "error header"), tail.end());
+    EXPECT_NE(std::find(tail.begin(), tail.end(), "error block"), tail.end());
+}
