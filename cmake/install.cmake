@@ -3,7 +3,7 @@
 # Debian package (cmake/package.cmake) carries the "debian" component: copyright and
 # changelog in Debian's formats, which stand in for LICENSE there.
 include(GNUInstallDirs)
-foreach(program qtr290 qtr290-sim)
+foreach(program qtr290 qtr290-sim qtr290-ctl)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -43,7 +43,7 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
   set(compressed ${out}/qtr290.1.gz ${out}/changelog.gz)
   install(FILES ${out}/qtr290.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The command-line programs' pages are made from their --help.
-  foreach(program qtr290-sim qtr290-pcap)
+  foreach(program qtr290-sim qtr290-pcap qtr290-ctl)
     if(NOT TARGET ${program})
       continue()
     endif()
@@ -61,6 +61,10 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
     install(FILES ${out}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
   add_custom_target(qtr290_compressed ALL DEPENDS ${compressed})
+  if(TARGET qtr290-ctl)
+    install(FILES ${pack}/bash-completion/qtr290-ctl
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endif()
   install(FILES ${pack}/debian/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
           COMPONENT debian EXCLUDE_FROM_ALL)
   include(cmake/package.cmake)
