@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <csignal>
 #include <map>
 #include <sstream>
 #include <string>
@@ -469,4 +470,31 @@ TEST_F(CtlTest, MonitorJsonLinesEqualTheSimulatorsLogWithInjectedDamage)
     EXPECT_EQ(tail, std::vector<std::string>(at, at + static_cast<std::ptrdiff_t>(tail.size())));
     EXPECT_NE(std::find(tail.begin(), tail.end(), "error header"), tail.end());
     EXPECT_NE(std::find(tail.begin(), tail.end(), "error block"), tail.end());
+}
+
+TEST_F(CtlTest, SigtermEndsEveryCommandWithItsStatus)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
+    InstallStopHandlers();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {{"monitor"}, ExitDone},
+        {{"--timeout", "20", "read", "RAM290", "0", "1"}, ExitInterrupted},
+    };
+    for (const Case& c : cases) {
+        ResetStop();
+        std::vector<std::string> args = {"--device", sim.device};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        QTimer::singleShot(200, [] { std::raise(SIGTERM); });
+        const Outcome o = RunCtl(args);
+        EXPECT_EQ(o.status, c.status) << c.args.front();
+        EXPECT_LT(o.elapsedMs, 2000) << c.args.front();
+    }
+    std::signal(SIGTERM, SIG_DFL);
+    sim.finish();
+    EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 0); // the read never went out
 }
