@@ -22,6 +22,7 @@ and answers polls with the operator's queued read and write requests to the
 device's memory areas. The window speaks Czech.
 .
 The bus simulator qtr290-sim stands in for the devices on a pseudo-terminal.
+qtr290-ctl reads, writes and watches the bus from scripts (JSON output).
 .
 Serial devices belong to the group dialout: add the user to it
 (sudo adduser USER dialout) and log in again.")
