@@ -498,3 +498,30 @@ TEST_F(CtlTest, SigtermEndsEveryCommandWithItsStatus)
     sim.finish();
     EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 0); // the read never went out
 }
+
+TEST_F(CtlTest, AVanishingDeviceEndsEveryCommandWithStatusThree)
+{
+    const std::vector<std::vector<std::string>> commands = {
+        {"monitor"},
+        {"--timeout", "20", "read", "RAM290", "0", "1"},
+        {"batch"},
+    };
+    for (const auto& command : commands) {
+        SimRun sim; // gone after a second: its pseudo-terminal closes
+        ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "1", "--linger", "0"}));
+        std::vector<std::string> args = {"--device", sim.device};
+        args.insert(args.end(), command.begin(), command.end());
+        // A batch that waits for input while the device goes: the pipe stays open.
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        std::ostringstream out, err;
+        QElapsedTimer t;
+        t.start();
+        const int status = ctl::Run(args, fds[0], out, err);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        EXPECT_EQ(status, ExitPort) << command.front() << err.str();
+        EXPECT_NE(err.str().find("the device went away"), std::string::npos) << err.str();
+        EXPECT_LT(t.elapsed(), 8000) << command.front();
+    }
+}
