@@ -352,6 +352,27 @@ TEST_F(CtlTest, BatchReadsAndWritesOnOnePortAndGoesOnAfterAMalformedLine)
     }
 }
 
+// Polls faster than a request and its reply: the device answers a request twice, and the
+// second answer removes the next request before it went out. That one queues again and
+// goes out itself, so no result reports a reply to a request that was never sent.
+TEST_F(CtlTest, ARequestRemovedBeforeItWentOutQueuesAgain)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "20", "--duration", "30"}));
+    std::string input;
+    for (int i = 0; i < 8; ++i)
+        input += R"({"op":"read","area":"RAM290","address":")" + std::to_string(100 + i) +
+                 R"(","count":4})" + "\n";
+    const Outcome o = RunCtl({"--device", sim.device, "--json", "batch"}, input);
+    sim.finish();
+    ASSERT_EQ(o.status, ExitDone) << o.err;
+    ASSERT_EQ(o.lines.size(), 8u) << o.out;
+    for (const QJsonObject& r : o.lines) {
+        EXPECT_EQ(Text(r, "removed"), "reply");
+        EXPECT_GE(r.value("sent").toInt(), 1) << Text(r, "request");
+    }
+}
+
 TEST_F(CtlTest, ADamagedReplyLeavesTheRequestQueuedAndTheNextPollSendsItAgain)
 {
     // Polls only when the script says; every second telegram the simulator makes is damaged:

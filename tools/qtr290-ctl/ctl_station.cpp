@@ -207,11 +207,9 @@ void Station::Start(const Request& request, std::function<void(const RequestResu
 {
     FResult = {};
     FDone = std::move(done);
-    for (std::size_t i = 0; i < request.data.size(); ++i)
-        FLink.ZapisDataByte(static_cast<int>(i + 1), request.data[i]);
+    FRequest = request;
     FQueuedAt.start();
-    if (!FLink.ZaradTLG(request.from, request.to, request.write, request.area, request.address,
-                        request.count)) {
+    if (!Enqueue()) {
         Finish(RequestResult::Removed::Timeout); // a write too long for the queue: never sent
         return;
     }
@@ -224,6 +222,14 @@ void Station::Start(const Request& request, std::function<void(const RequestResu
     FDeadline->start(static_cast<int>(request.timeoutSeconds * 1000));
     if (request.now)
         FLink.PosliCekajici();
+}
+
+bool Station::Enqueue()
+{
+    for (std::size_t i = 0; i < FRequest.data.size(); ++i)
+        FLink.ZapisDataByte(static_cast<int>(i + 1), FRequest.data[i]);
+    return FLink.ZaradTLG(FRequest.from, FRequest.to, FRequest.write, FRequest.area,
+                          FRequest.address, FRequest.count);
 }
 
 void Station::Abandon(RequestResult::Removed why)
@@ -269,6 +275,17 @@ void Station::Removed(LinkObserver::Removal why)
 {
     if (!Busy() || why == LinkObserver::Removal::Cleared)
         return;
+    // Taken out before it ever went out: the telegram that did it answered an earlier
+    // request (polls faster than request and reply), not this one. It queues again for its
+    // own turn instead of reporting a reply it never had; after the chunk, as the link
+    // may still be framing it.
+    if (why == LinkObserver::Removal::Reply && FResult.sent == 0) {
+        QTimer::singleShot(0, &FContext, [this] {
+            if (Busy() && FLink.PendingCount() == 0)
+                Enqueue();
+        });
+        return;
+    }
     if (why == LinkObserver::Removal::Reply)
         FResult.releasedBy = FLastNonPoll;
     Finish(why == LinkObserver::Removal::Reply ? RequestResult::Removed::Reply

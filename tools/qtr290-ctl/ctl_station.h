@@ -87,8 +87,10 @@ private:
     void Sent(ByteSpan telegram, bool answeringPoll) override;
     void Removed(LinkObserver::Removal why) override;
     void Finish(RequestResult::Removed why);
+    bool Enqueue(); // the request in FRequest, its data staged first
 
     PortChoice FPort;
+    Request FRequest;
     TKomunikace FLink;
     std::vector<std::uint8_t> FAccumulator;
     std::vector<std::uint8_t> FLastNonPoll;
