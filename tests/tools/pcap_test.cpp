@@ -265,10 +265,10 @@ Bytes HandInterface(bool big = false, std::uint8_t tsresol = 0xFF)
 {
     Bytes body = big ? Bytes{0, 147, 0, 0, 0, 0, 0, 0} : Bytes{147, 0, 0, 0, 0, 0, 0, 0};
     if (tsresol != 0xFF)
-        body.insert(body.end(), {static_cast<std::uint8_t>(big ? 0 : 9),
-                                 static_cast<std::uint8_t>(big ? 9 : 0),
-                                 static_cast<std::uint8_t>(big ? 0 : 1),
-                                 static_cast<std::uint8_t>(big ? 1 : 0), tsresol, 0, 0, 0});
+        body.insert(body.end(),
+                    {static_cast<std::uint8_t>(big ? 0 : 9), static_cast<std::uint8_t>(big ? 9 : 0),
+                     static_cast<std::uint8_t>(big ? 0 : 1), static_cast<std::uint8_t>(big ? 1 : 0),
+                     tsresol, 0, 0, 0});
     return HandBlock(1, body, big);
 }
 
@@ -355,8 +355,8 @@ TEST(PcapngReader, ByteOrdersResolutionsAndBlocksItDoesNotKnow)
          Concat({HandSection(true), HandInterface(true, 3), HandPacket(true)}),
          {1'000'000}},
         {"nanoseconds, after an unknown block",
-         Concat({HandSection(), HandBlock(0x0BAD, {1, 2, 3}), HandInterface(false, 9),
-                 HandPacket()}),
+         Concat(
+             {HandSection(), HandBlock(0x0BAD, {1, 2, 3}), HandInterface(false, 9), HandPacket()}),
          {1}},
         {"2^-10 s", Concat({HandSection(), HandInterface(false, 0x8A), HandPacket()}), {976562}},
         {"a second section forgets the first one's interfaces",
@@ -394,8 +394,11 @@ TEST(PcapngReader, MalformedFilesAreReportedNotTrusted)
     };
     const std::vector<Row> rows = {
         {"empty", {}, 0, "", false},
-        {"a text file", {'0', '8', '1', '2', '2', '0', '2', '6', ' ', '1', '0', ':'}, 0,
-         "1: expected a pcapng section header", true},
+        {"a text file",
+         {'0', '8', '1', '2', '2', '0', '2', '6', ' ', '1', '0', ':'},
+         0,
+         "1: expected a pcapng section header",
+         true},
         {"cut inside a block", Bytes(good.begin(), good.end() - 5), 0,
          "3: the file ends inside a block", true},
         {"trailing length differs", badTrailer, 0, "3: the block's trailing length", true},

@@ -503,6 +503,10 @@ void Simulator::PumpReplay(Nanos now)
 void Simulator::Finish()
 {
     stats_.elapsedMs = static_cast<std::uint64_t>((Now() - start_) / Millisecond);
+    if (replay_) {
+        stats_.replaySkipped = replay_->Counts().skipped;
+        stats_.replaySpanMs = static_cast<std::uint64_t>(replaySpanUs_ / 1000);
+    }
     if (!options_.statsPath.empty()) {
         // Written beside and renamed, so a reader never sees half a file.
         const std::string temporary = options_.statsPath + ".tmp";
@@ -512,10 +516,6 @@ void Simulator::Finish()
         }
         if (std::rename(temporary.c_str(), options_.statsPath.c_str()) != 0)
             std::cerr << "qtr290-sim: cannot write " << options_.statsPath << '\n';
-    }
-    if (replay_) {
-        stats_.replaySkipped = replay_->Counts().skipped;
-        stats_.replaySpanMs = static_cast<std::uint64_t>(replaySpanUs_ / 1000);
     }
     if (replay_ && !options_.quiet) {
         const bool packets = replay_->FileFormat() == ReplayFile::Format::Packets;
