@@ -487,16 +487,15 @@ bool Simulator::LoadReplayChunk(Nanos now)
 
 void Simulator::PumpReplay(Nanos now)
 {
-    while (!stopping_) {
+    // One chunk on the line at a time: a capture faster than --baud then slips in time
+    // instead of piling up in memory (over and over with --loop).
+    while (!stopping_ && line_.Idle()) {
         if (!replayLoaded_ && !LoadReplayChunk(now))
             return;
-        // At speed 0 a chunk waits only for the one before it to be written.
-        if (options_.speed > 0 ? replayDue_ > now : !line_.Idle())
+        if (options_.speed > 0 && replayDue_ > now)
             return;
         replayLoaded_ = false;
         Emit(std::move(replayChunk_.bytes), TxKind::Replay, false, now);
-        if (options_.speed == 0)
-            return;
     }
 }
 
@@ -617,13 +616,14 @@ int Simulator::Run()
                 now, [this](ByteSpan b) { return WriteToLine(b); },
                 [this](const OutItem& item) { Sent(item); });
         // The last item may have gone out just now: refill before going to sleep.
-        if (saturate && !stopping_ && !blocked_ && line_.Idle()) {
-            QueueFiller(now);
+        // The replay goes ahead of the filler traffic.
+        if (replay_ && !stopping_ && !blocked_ && line_.Idle()) {
+            PumpReplay(now);
             if (!line_.Idle())
                 continue;
         }
-        if (replay_ && options_.speed == 0 && !stopping_ && !blocked_ && line_.Idle()) {
-            PumpReplay(now);
+        if (saturate && !stopping_ && !blocked_ && line_.Idle()) {
+            QueueFiller(now);
             if (!line_.Idle())
                 continue;
         }
