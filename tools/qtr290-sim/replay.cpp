@@ -3,6 +3,8 @@
 #include "capture_text.h"
 #include "pcapng_reader.h"
 
+#include <algorithm>
+#include <exception>
 #include <sys/stat.h>
 
 namespace qtr290::sim {
@@ -59,8 +61,14 @@ void ReplayFile::Count(const ReplayChunk& chunk)
 
 ReplayFile::Result ReplayFile::Next(ReplayChunk& chunk, bool keepGoing, std::string& message)
 {
-    return FFormat == Format::Packets ? NextPacket(chunk, keepGoing, message)
-                                      : NextLine(chunk, keepGoing, message);
+    // A failing disk or a file cut off under us ends the replay with a message, not an abort.
+    try {
+        return FFormat == Format::Packets ? NextPacket(chunk, keepGoing, message)
+                                          : NextLine(chunk, keepGoing, message);
+    } catch (const std::exception& e) {
+        message = FPath + ": cannot be read: " + e.what();
+        return Result::Malformed;
+    }
 }
 
 ReplayFile::Result ReplayFile::NextLine(ReplayChunk& chunk, bool keepGoing, std::string& message)
