@@ -3,7 +3,7 @@
 //    from) without reading past what it was given.
 // 2. As a plan of packets, each record being
 //      1 byte  length: 0..254 bytes, or 255 = a run of 65535 + (next byte) bytes (the
-//              first two such runs; later ones are 254 bytes, to keep the target fast)
+//              first such run; later ones are 254 bytes, to keep the target fast)
 //      8 bytes time stamp, little-endian (any value, negative included)
 //      4 bytes packet flags, little-endian
 //      n bytes the packet, taken from the input (what is left, if that is less)
@@ -47,7 +47,7 @@ std::vector<Planned> Plan(const std::uint8_t* data, std::size_t size)
     while (at + 13 <= size && plan.size() < 16) {
         std::size_t length = data[at++];
         if (length == 255 && at < size)
-            length = ++longRuns <= 2 ? MaxPacketLength + data[at++] : 254;
+            length = ++longRuns <= 1 ? MaxPacketLength + data[at++] : 254;
         if (at + 12 > size)
             break;
         Planned p;
