@@ -346,10 +346,10 @@ TEST(Replay, CapturedRunComesOutAsItWentIn)
         }
         if (std::string(row.file) != "incoming.txt")
             continue;
-        // A loaded machine may wake either side late: the offsets must hold in one of three
+        // A loaded machine may wake either side late: the offsets must hold in one of five
         // runs. Each run's worst error is printed.
         double worst = WorstOffsetErrorMs(run, chunks);
-        for (int attempt = 2; attempt <= 3 && worst > TickMs; ++attempt) {
+        for (int attempt = 2; attempt <= 5 && worst > TickMs; ++attempt) {
             std::printf("offsets off by up to %.1f ms; run %d\n", worst, attempt);
             worst = WorstOffsetErrorMs(
                 Replay({"--replay", (dir.Path() / row.file).string()}, dir.Path()), chunks);
