@@ -387,7 +387,12 @@ TEST(Replay, AMalformedLineStopsTheReplayUnlessToldToGoOn)
 
     const ReplayRun missing = Replay({"--replay", (dir.Path() / "none.txt").string()}, dir.Path());
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.errors.find("none.txt: no such regular file"), std::string::npos);
+    EXPECT_NE(missing.errors.find("none.txt: No such file or directory"), std::string::npos)
+        << missing.errors;
+    const ReplayRun device = Replay({"--replay", "/dev/null"}, dir.Path());
+    EXPECT_EQ(device.status, 1);
+    EXPECT_NE(device.errors.find("/dev/null: not a regular file"), std::string::npos)
+        << device.errors;
 }
 
 TEST(Replay, LoopStartsOverUntilTheDurationEnds)

@@ -4,6 +4,8 @@
 #include "pcapng_reader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <sys/stat.h>
 
@@ -16,8 +18,12 @@ bool ReplayFile::Open(const std::string& path, std::string& error)
 {
     // Only a regular file: opening a FIFO or a device would wait or never end.
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = path + ": no such regular file";
+    if (::stat(path.c_str(), &info) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = path + ": not a regular file";
         return false;
     }
     FIn.open(path, std::ios::binary);
