@@ -265,7 +265,8 @@ is the poll's number modulo 256 (the first poll is 1).
 Log lines: "<ms since start> TX|RX <kind> <hex bytes>[ fault=header|block]
 [ split=N]", where TX kinds are poll, read-reply, status-reply, filler, noise,
 script and replay (one per chunk replayed), and RX kinds are read-request,
-write-request, poll, telegram; damaged telegrams received are logged as "RX damaged header" or "RX damaged block".
+write-request, poll, telegram; damaged telegrams received are logged as
+"RX damaged header" or "RX damaged block".
 TX lines are written when the last byte has gone out.
 
 Summary keys:
