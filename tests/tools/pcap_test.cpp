@@ -4,6 +4,7 @@
 #include "convert.h"
 #include "framer.h"
 #include "pcapng.h"
+#include "pcapng_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -234,6 +235,196 @@ TEST(PcapngWriter, AFailingSinkStopsTheWriter)
     EXPECT_FALSE(writer.Ok());
     EXPECT_FALSE(writer.Write({0, FlagInbound, payload}));
     EXPECT_EQ(calls, 4);
+}
+
+// A pcapng block laid out by hand, in either byte order; the body is padded to 4 bytes.
+Bytes HandBlock(std::uint32_t type, Bytes body, bool big = false)
+{
+    while (body.size() % 4 != 0)
+        body.push_back(0);
+    const auto length = static_cast<std::uint32_t>(body.size() + 12);
+    auto u32 = [big](std::uint32_t v) {
+        Bytes b(4);
+        for (int i = 0; i < 4; ++i)
+            b[static_cast<std::size_t>(big ? 3 - i : i)] = static_cast<std::uint8_t>(v >> (8 * i));
+        return b;
+    };
+    return Concat({u32(type), u32(length), body, u32(length)});
+}
+
+Bytes HandSection(bool big = false, std::uint8_t major = 1)
+{
+    Bytes body = big ? Bytes{0x1A, 0x2B, 0x3C, 0x4D, 0, major, 0, 0}
+                     : Bytes{0x4D, 0x3C, 0x2B, 0x1A, major, 0, 0, 0};
+    body.insert(body.end(), 8, 0xFF);
+    return HandBlock(0x0A0D0D0A, body, big);
+}
+
+// Link type 147; tsresol given when not 0xFF.
+Bytes HandInterface(bool big = false, std::uint8_t tsresol = 0xFF)
+{
+    Bytes body = big ? Bytes{0, 147, 0, 0, 0, 0, 0, 0} : Bytes{147, 0, 0, 0, 0, 0, 0, 0};
+    if (tsresol != 0xFF)
+        body.insert(body.end(),
+                    {static_cast<std::uint8_t>(big ? 0 : 9), static_cast<std::uint8_t>(big ? 9 : 0),
+                     static_cast<std::uint8_t>(big ? 0 : 1), static_cast<std::uint8_t>(big ? 1 : 0),
+                     tsresol, 0, 0, 0});
+    return HandBlock(1, body, big);
+}
+
+// Interface 0, time stamp 1000 units, two data bytes A6 01, no options.
+Bytes HandPacket(bool big = false, std::uint32_t iface = 0, std::uint8_t captured = 2)
+{
+    Bytes body(20, 0);
+    body[big ? 3 : 0] = static_cast<std::uint8_t>(iface);
+    body[big ? 10 : 9] = 0x03; // 1000 = 0x3E8 in the low word
+    body[big ? 11 : 8] = 0xE8;
+    body[big ? 15 : 12] = captured;
+    body[big ? 19 : 16] = 2;
+    body.insert(body.end(), {0xA6, 0x01});
+    return HandBlock(6, body, big);
+}
+
+struct ReadBack {
+    std::vector<ReadPacket> packets;
+    std::vector<std::string> errors;
+    bool lost = false;
+};
+
+ReadBack ReadFile(const Bytes& file)
+{
+    std::istringstream in(std::string(file.begin(), file.end()));
+    PcapngReader reader(in);
+    ReadBack r;
+    ReadPacket packet;
+    for (;;) {
+        const auto status = reader.Next(packet);
+        if (status == PcapngReader::Status::Packet) {
+            r.packets.push_back(packet);
+        } else if (status == PcapngReader::Status::Malformed) {
+            r.errors.push_back(std::to_string(reader.BlockNumber()) + ": " + reader.Error());
+            if (!reader.CanGoOn()) {
+                r.lost = true;
+                break;
+            }
+        } else {
+            break;
+        }
+    }
+    return r;
+}
+
+TEST(PcapngReader, ReadsBackWhatTheWriterWrote)
+{
+    Bytes file;
+    PcapngWriter writer(
+        [&](ByteSpan b) {
+            file.insert(file.end(), b.begin(), b.end());
+            return true;
+        },
+        "app", {"COM1", "/dev/ttyUSB0 at 4800 Bd"});
+    const Bytes a = {0xA6, 0x00, 0xF0, 0x00, 0x00, 0x5A, 0x01, 0xFF}, b = {0xFF}, none;
+    const std::vector<Captured> sent = {{1765188000123456, FlagInbound, a},
+                                        {-1, FlagOutbound | FlagCrcError, b},
+                                        {0, FlagInbound | FlagNoFrameStart, none}};
+    for (const auto& p : sent)
+        ASSERT_TRUE(writer.Write({p.timeUs, p.flags, p.bytes}));
+
+    const ReadBack r = ReadFile(file);
+    EXPECT_TRUE(r.errors.empty());
+    std::vector<Captured> got;
+    for (const auto& p : r.packets) {
+        EXPECT_EQ(p.linkType, LinkTypeUser0);
+        got.push_back({p.timeUs, p.flags, p.bytes});
+    }
+    EXPECT_EQ(got, sent);
+}
+
+TEST(PcapngReader, ByteOrdersResolutionsAndBlocksItDoesNotKnow)
+{
+    struct Row {
+        const char* name;
+        Bytes file;
+        std::vector<std::int64_t> timesUs; // of the packets read, each with data A6 01
+    };
+    const std::vector<Row> rows = {
+        {"little-endian, microseconds by default",
+         Concat({HandSection(), HandInterface(), HandPacket()}),
+         {1000}},
+        {"big-endian, milliseconds",
+         Concat({HandSection(true), HandInterface(true, 3), HandPacket(true)}),
+         {1'000'000}},
+        {"nanoseconds, after an unknown block",
+         Concat(
+             {HandSection(), HandBlock(0x0BAD, {1, 2, 3}), HandInterface(false, 9), HandPacket()}),
+         {1}},
+        {"2^-10 s", Concat({HandSection(), HandInterface(false, 0x8A), HandPacket()}), {976562}},
+        {"a second section forgets the first one's interfaces",
+         Concat({HandSection(), HandInterface(false, 3), HandPacket(), HandSection(true),
+                 HandInterface(true), HandPacket(true)}),
+         {1'000'000, 1000}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ReadBack r = ReadFile(row.file);
+        EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+        ASSERT_EQ(r.packets.size(), row.timesUs.size());
+        for (std::size_t i = 0; i < r.packets.size(); ++i) {
+            EXPECT_EQ(r.packets[i].timeUs, row.timesUs[i]);
+            EXPECT_EQ(r.packets[i].bytes, (Bytes{0xA6, 0x01}));
+        }
+    }
+}
+
+TEST(PcapngReader, MalformedFilesAreReportedNotTrusted)
+{
+    const Bytes good = Concat({HandSection(), HandInterface(), HandPacket()});
+    Bytes badTrailer = good;
+    badTrailer.back() = 0x7F;
+    Bytes oddLength = good;
+    oddLength[good.size() - HandPacket().size() + 4] = 31; // the packet block's length
+    Bytes huge = Concat({HandSection(), HandInterface()});
+    huge.insert(huge.end(), {6, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF});
+    struct Row {
+        const char* name;
+        Bytes file;
+        std::size_t packets;
+        std::string error; // fragment of the one error, "" for none
+        bool lost;
+    };
+    const std::vector<Row> rows = {
+        {"empty", {}, 0, "", false},
+        {"a text file",
+         {'0', '8', '1', '2', '2', '0', '2', '6', ' ', '1', '0', ':'},
+         0,
+         "1: expected a pcapng section header",
+         true},
+        {"cut inside a block", Bytes(good.begin(), good.end() - 5), 0,
+         "3: the file ends inside a block", true},
+        {"trailing length differs", badTrailer, 0, "3: the block's trailing length", true},
+        {"length no multiple of 4", oddLength, 0, "3: block length 31", true},
+        {"length beyond the limit", huge, 0, "3: block length 4294967280", true},
+        {"version 2", Concat({HandSection(false, 2), HandInterface(), HandPacket()}), 0,
+         "1: section of pcapng version 2", true},
+        {"undescribed interface, then a good packet",
+         Concat({HandSection(), HandInterface(), HandPacket(false, 1), HandPacket()}), 1,
+         "3: packet of interface 1", false},
+        {"captured length beyond its block, then a good packet",
+         Concat({HandSection(), HandInterface(), HandPacket(false, 0, 9), HandPacket()}), 1,
+         "3: captured length 9", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ReadBack r = ReadFile(row.file);
+        EXPECT_EQ(r.packets.size(), row.packets);
+        EXPECT_EQ(r.lost, row.lost);
+        if (row.error.empty()) {
+            EXPECT_TRUE(r.errors.empty());
+        } else {
+            ASSERT_EQ(r.errors.size(), 1u);
+            EXPECT_EQ(r.errors[0].rfind(row.error, 0), 0u) << r.errors[0];
+        }
+    }
 }
 
 TEST(CaptureText, LinesAndTheirErrors)

@@ -427,6 +427,25 @@ TEST(SimOptions, Parsing)
              EXPECT_EQ(o.pollCount, 10u);
              EXPECT_EQ(o.linkPath, "/tmp/x");
          }},
+        {{},
+         "",
+         [](const SimOptions& o) {
+             EXPECT_EQ(o.replayPath, "");
+             EXPECT_DOUBLE_EQ(o.speed, 1.0);
+             EXPECT_FALSE(o.loop || o.keepGoing || o.withMaster || o.withDevice);
+         }},
+        {{"--replay", "in.txt", "--speed=0", "--loop", "--keep-going", "--with-device"},
+         "",
+         [](const SimOptions& o) {
+             EXPECT_EQ(o.replayPath, "in.txt");
+             EXPECT_DOUBLE_EQ(o.speed, 0.0);
+             EXPECT_TRUE(o.loop && o.keepGoing && o.withDevice);
+             EXPECT_FALSE(o.withMaster);
+         }},
+        {{"--replay", "x", "--speed", "-1"}, "invalid value", nullptr},
+        {{"--replay", "x", "--speed", "inf"}, "invalid value", nullptr},
+        {{"--loop"}, "need --replay", nullptr},
+        {{"--with-master", "--speed", "2"}, "need --replay", nullptr},
         {{"--poll-station", "0x100"}, "invalid value", nullptr},
         {{"--baud", "fast"}, "invalid value", nullptr},
         {{"--baud", "0"}, "invalid value", nullptr},

@@ -26,6 +26,8 @@ std::string_view TxKindName(TxKind kind)
         return "noise";
     case TxKind::Script:
         return "script";
+    case TxKind::Replay:
+        return "replay";
     }
     return "?";
 }

@@ -15,7 +15,7 @@ namespace qtr290::sim {
 
 using Nanos = std::int64_t;
 
-enum class TxKind { Poll, ReadReply, StatusReply, Filler, Noise, Script };
+enum class TxKind { Poll, ReadReply, StatusReply, Filler, Noise, Script, Replay };
 enum class TxFault { None, Header, Block };
 
 std::string_view TxKindName(TxKind kind);

@@ -116,10 +116,22 @@ ParseResult ParseOptions(std::span<const std::string_view> args)
         {"--linger", number(0, 60'000, o.lingerMs)},
         {"--log", text(o.logPath)},
         {"--stats", text(o.statsPath)},
+        {"--replay", text(o.replayPath)},
+        {"--speed",
+         [&o](std::string_view v) {
+             return ParseDouble(v, o.speed) && o.speed >= 0 && o.speed <= 1e6;
+         }},
     };
     const std::map<std::string_view, bool*> flags = {
-        {"--saturate", &o.saturate}, {"--script", &o.script}, {"--quiet", &o.quiet},
-        {"--help", &o.help},         {"-h", &o.help},
+        {"--saturate", &o.saturate},
+        {"--script", &o.script},
+        {"--quiet", &o.quiet},
+        {"--help", &o.help},
+        {"-h", &o.help},
+        {"--loop", &o.loop},
+        {"--keep-going", &o.keepGoing},
+        {"--with-master", &o.withMaster},
+        {"--with-device", &o.withDevice},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -153,6 +165,8 @@ ParseResult ParseOptions(std::span<const std::string_view> args)
             return result;
         }
     }
+    if (o.replayPath.empty() && (o.loop || o.keepGoing || o.withMaster || o.withDevice))
+        result.error = "--loop, --keep-going, --with-master and --with-device need --replay";
     return result;
 }
 
@@ -207,6 +221,22 @@ Run:
                    sends a poll now; hexadecimal bytes ("A6 00 F0 ..." or
                    "A600F0...") are sent as they are, without faults; "quit" or
                    the end of input stops the simulator; "#" starts a comment
+  --replay FILE    write the bytes received in a capture onto the line, chunk by
+                   chunk at their recorded time offsets: FILE is a capture file
+                   (incoming.txt) or a pcapng file of this project (the window's
+                   incoming-live.pcapng, qtr290-pcap's output; transmitted packets
+                   are left out). The master and the device stay quiet unless
+                   --with-master or --with-device is given. The replay ends the run
+                   (after --linger) unless --loop; --duration and --count still
+                   apply. A malformed line or block stops it with "FILE:LINE: ..."
+                   on standard error and exit status 1 (for pcapng, LINE is the
+                   block's number)
+  --speed X        replay time scale: 2 = twice as fast, 0.5 = half; 0 = as fast
+                   as the --baud pacing allows (default 1)
+  --loop           start the replay over at its end
+  --keep-going     report malformed lines or blocks, skip them and go on
+  --with-master    during a replay, also poll (and --saturate) as without it
+  --with-device    during a replay, let the device answer requests
   --log FILE       one line per telegram sent or received ("-" = standard error)
   --stats FILE     write the summary to FILE at exit
   --quiet          no summary on standard error
@@ -233,9 +263,10 @@ Polls: long A6 To From 00 00 HC Seq BC, short A5 To From 80 HC Seq BC, where Seq
 is the poll's number modulo 256 (the first poll is 1).
 
 Log lines: "<ms since start> TX|RX <kind> <hex bytes>[ fault=header|block]
-[ split=N]", where TX kinds are poll, read-reply, status-reply, filler, noise and
-script, and RX kinds are read-request, write-request, poll, telegram; damaged
-telegrams received are logged as "RX damaged header" or "RX damaged block".
+[ split=N]", where TX kinds are poll, read-reply, status-reply, filler, noise,
+script and replay (one per chunk replayed), and RX kinds are read-request,
+write-request, poll, telegram; damaged telegrams received are logged as
+"RX damaged header" or "RX damaged block".
 TX lines are written when the last byte has gone out.
 
 Summary keys:
@@ -249,7 +280,11 @@ Summary keys:
   receiver that reads every byte sent finds, framing as the utility does),
   backlog_flushes (times nobody read the device and the 20 KiB or so that the
   pseudo-terminal holds were full; the unread bytes are then discarded, as on a bus
-  nobody listens to, and the line_* counts no longer describe what a listener saw).
+  nobody listens to, and the line_* counts no longer describe what a listener saw),
+  replay_lines, replay_packets (chunks replayed from a capture file or a pcapng
+  file, over every --loop pass), replay_bytes, replay_span_ms (capture time from
+  the first to the last chunk of the file replayed), replay_skipped (malformed
+  lines or blocks passed over with --keep-going), replay_passes (whole passes).
 )";
 }
 

@@ -40,6 +40,14 @@ struct SimOptions {
     std::string logPath;
     std::string statsPath;
     bool script = false;
+    // Replay of a capture: the master's polls and filler and the device are off unless
+    // withMaster / withDevice ask for them.
+    std::string replayPath;
+    double speed = 1.0; // time scale; 0: as fast as the pacing allows
+    bool loop = false;
+    bool keepGoing = false;
+    bool withMaster = false;
+    bool withDevice = false;
     bool quiet = false;
     bool help = false;
 };

@@ -125,6 +125,12 @@ void SimStats::Write(std::ostream& out) const
         {"line_header_errors", lineHeaderErrors},
         {"line_block_errors", lineBlockErrors},
         {"backlog_flushes", backlogFlushes},
+        {"replay_lines", replayLines},
+        {"replay_packets", replayPackets},
+        {"replay_bytes", replayBytes},
+        {"replay_span_ms", replaySpanMs},
+        {"replay_skipped", replaySkipped},
+        {"replay_passes", replayPasses},
     };
     for (const auto& [key, value] : rows)
         out << key << '=' << value << '\n';
@@ -317,6 +323,14 @@ void Simulator::Sent(const OutItem& item)
     case TxKind::Script:
         ++stats_.txScript;
         return;
+    case TxKind::Replay:
+        ++(replay_ && replay_->FileFormat() == ReplayFile::Format::Packets ? stats_.replayPackets
+                                                                           : stats_.replayLines);
+        stats_.replayBytes += item.bytes.size();
+        stats_.injectedHeaderErrors += item.fault == TxFault::Header ? 1 : 0;
+        stats_.injectedBlockErrors += item.fault == TxFault::Block ? 1 : 0;
+        stats_.splitTelegrams += item.pauses.empty() ? 0 : 1;
+        return;
     case TxKind::Poll:
         ++stats_.pollsSent;
         break;
@@ -340,6 +354,8 @@ void Simulator::OnTelegram(ByteSpan telegram, Nanos now)
 {
     ++stats_.rxTelegrams;
     Log("RX", ReceivedKind(telegram), telegram);
+    if (replay_ && !options_.withDevice)
+        return;
     DeviceAnswer answer = device_.Handle(telegram);
     switch (answer.outcome) {
     case DeviceOutcome::NotForDevice:
@@ -422,9 +438,74 @@ void Simulator::ReadScript()
     }
 }
 
+bool Simulator::LoadReplayChunk(Nanos now)
+{
+    for (;;) {
+        std::string message;
+        switch (replay_->Next(replayChunk_, options_.keepGoing, message)) {
+        case ReplayFile::Result::Chunk: {
+            if (passStart_) {
+                passStart_ = false;
+                passFirstUs_ = replayChunk_.timeUs;
+                replayBase_ = std::max(now, replayDue_);
+            }
+            passHadChunks_ = true;
+            // A clock set back during the capture does not reorder the chunks.
+            const std::int64_t offsetUs =
+                std::max<std::int64_t>(0, replayChunk_.timeUs - passFirstUs_);
+            replaySpanUs_ = std::max(replaySpanUs_, offsetUs);
+            const double scaled =
+                options_.speed > 0 ? static_cast<double>(offsetUs) * 1e3 / options_.speed : 0.0;
+            const Nanos due = replayBase_ + static_cast<Nanos>(std::min(scaled, 1e17));
+            replayDue_ = std::max(replayDue_, due);
+            replayLoaded_ = true;
+            return true;
+        }
+        case ReplayFile::Result::Skipped:
+            std::cerr << "qtr290-sim: " << message << '\n';
+            continue;
+        case ReplayFile::Result::Malformed:
+            std::cerr << "qtr290-sim: " << message << '\n';
+            if (!options_.keepGoing) {
+                replayFailed_ = true;
+                BeginStop(now);
+                return false;
+            }
+            [[fallthrough]];
+        case ReplayFile::Result::End:
+            ++stats_.replayPasses;
+            if (options_.loop && passHadChunks_ && replay_->Rewind()) {
+                passStart_ = true;
+                passHadChunks_ = false;
+                continue;
+            }
+            BeginStop(now);
+            return false;
+        }
+    }
+}
+
+void Simulator::PumpReplay(Nanos now)
+{
+    // One chunk on the line at a time: a capture faster than --baud then slips in time
+    // instead of piling up in memory (over and over with --loop).
+    while (!stopping_ && line_.Idle()) {
+        if (!replayLoaded_ && !LoadReplayChunk(now))
+            return;
+        if (options_.speed > 0 && replayDue_ > now)
+            return;
+        replayLoaded_ = false;
+        Emit(std::move(replayChunk_.bytes), TxKind::Replay, false, now);
+    }
+}
+
 void Simulator::Finish()
 {
     stats_.elapsedMs = static_cast<std::uint64_t>((Now() - start_) / Millisecond);
+    if (replay_) {
+        stats_.replaySkipped = replay_->Counts().skipped;
+        stats_.replaySpanMs = static_cast<std::uint64_t>(replaySpanUs_ / 1000);
+    }
     if (!options_.statsPath.empty()) {
         // Written beside and renamed, so a reader never sees half a file.
         const std::string temporary = options_.statsPath + ".tmp";
@@ -434,6 +515,17 @@ void Simulator::Finish()
         }
         if (std::rename(temporary.c_str(), options_.statsPath.c_str()) != 0)
             std::cerr << "qtr290-sim: cannot write " << options_.statsPath << '\n';
+    }
+    if (replay_ && !options_.quiet) {
+        const bool packets = replay_->FileFormat() == ReplayFile::Format::Packets;
+        std::cerr << "qtr290-sim: replayed "
+                  << (packets ? stats_.replayPackets : stats_.replayLines)
+                  << (packets ? " packets, " : " lines, ") << stats_.replayBytes << " bytes, "
+                  << static_cast<double>(replaySpanUs_) / 1e6 << " s of capture time from "
+                  << options_.replayPath;
+        if (stats_.replaySkipped > 0)
+            std::cerr << " (" << stats_.replaySkipped << " malformed skipped)";
+        std::cerr << '\n';
     }
     if (!options_.quiet) {
         std::cerr << "qtr290-sim summary:\n";
@@ -453,6 +545,14 @@ int Simulator::Run()
             return 1;
         }
         std::setvbuf(log_, nullptr, _IOLBF, 0);
+    }
+    if (!options_.replayPath.empty()) {
+        replay_ = std::make_unique<ReplayFile>();
+        std::string error;
+        if (!replay_->Open(options_.replayPath, error)) {
+            std::cerr << "qtr290-sim: " << error << '\n';
+            return 1;
+        }
     }
     if (!OpenDevice() || (!options_.linkPath.empty() && !CreateLink()))
         return 1;
@@ -478,7 +578,10 @@ int Simulator::Run()
         std::cerr << "qtr290-sim: device " << slavePath_ << ", " << options_.baud << " baud\n";
 
     start_ = Now();
-    const Nanos interval = Nanos{options_.pollIntervalMs} * Millisecond;
+    // A replay is the bus's traffic: the master joins in only when asked.
+    const bool master = !replay_ || options_.withMaster;
+    const Nanos interval = master ? Nanos{options_.pollIntervalMs} * Millisecond : 0;
+    const bool saturate = master && options_.saturate;
     nextPoll_ = start_ + interval;
     const bool timed = options_.durationSec > 0;
     const Nanos stopAt = start_ + static_cast<Nanos>(options_.durationSec * 1e9);
@@ -506,12 +609,20 @@ int Simulator::Run()
             if (options_.pollCount > 0 && pollsQueued_ >= options_.pollCount)
                 BeginStop(now);
         }
+        if (replay_)
+            PumpReplay(now);
         if (!blocked_)
             line_.Pump(
                 now, [this](ByteSpan b) { return WriteToLine(b); },
                 [this](const OutItem& item) { Sent(item); });
         // The last item may have gone out just now: refill before going to sleep.
-        if (options_.saturate && !stopping_ && !blocked_ && line_.Idle()) {
+        // The replay goes ahead of the filler traffic.
+        if (replay_ && !stopping_ && !blocked_ && line_.Idle()) {
+            PumpReplay(now);
+            if (!line_.Idle())
+                continue;
+        }
+        if (saturate && !stopping_ && !blocked_ && line_.Idle()) {
             QueueFiller(now);
             if (!line_.Idle())
                 continue;
@@ -532,6 +643,8 @@ int Simulator::Run()
             consider(nextPoll_);
         if (!stopping_ && timed)
             consider(stopAt);
+        if (!stopping_ && replayLoaded_ && options_.speed > 0)
+            consider(replayDue_);
         if (stopping_)
             consider(drainUntil_);
 
@@ -579,7 +692,7 @@ int Simulator::Run()
     }
     Finish();
     RemoveLink();
-    return fatal_ ? 1 : 0;
+    return fatal_ || replayFailed_ ? 1 : 0;
 }
 
 } // namespace qtr290::sim

@@ -5,10 +5,12 @@
 #include "device.h"
 #include "line.h"
 #include "options.h"
+#include "replay.h"
 #include "traffic.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -42,6 +44,12 @@ struct SimStats {
     std::uint64_t lineHeaderErrors = 0;
     std::uint64_t lineBlockErrors = 0;
     std::uint64_t backlogFlushes = 0;
+    std::uint64_t replayLines = 0;
+    std::uint64_t replayPackets = 0;
+    std::uint64_t replayBytes = 0;
+    std::uint64_t replaySpanMs = 0;
+    std::uint64_t replaySkipped = 0;
+    std::uint64_t replayPasses = 0;
 
     // key=value lines, one per count, in a fixed order.
     void Write(std::ostream& out) const;
@@ -79,6 +87,8 @@ private:
     void ReadFromLine(Nanos now);
     void OnTelegram(ByteSpan telegram, Nanos now);
     void ReadScript();
+    bool LoadReplayChunk(Nanos now);
+    void PumpReplay(Nanos now);
     void RunScriptLine(std::string_view line);
     void Finish();
 
@@ -108,6 +118,17 @@ private:
     std::vector<std::uint8_t> rxAccumulator_;
     std::vector<std::uint8_t> lineAccumulator_; // what a listener receives, for line_* counts
     std::vector<PendingReply> replies_;
+
+    std::unique_ptr<ReplayFile> replay_; // set while a replay runs
+    bool replayFailed_ = false;
+    bool passStart_ = true;      // the next chunk read begins a pass over the file
+    bool passHadChunks_ = false; // an empty pass ends a --loop
+    bool replayLoaded_ = false;  // replayChunk_ waits for replayDue_
+    ReplayChunk replayChunk_;
+    Nanos replayDue_ = 0;
+    Nanos replayBase_ = 0;         // when the pass's first chunk went out
+    std::int64_t passFirstUs_ = 0; // its capture time
+    std::int64_t replaySpanUs_ = 0;
 };
 
 } // namespace qtr290::sim
