@@ -104,7 +104,7 @@ void OverviewWindowTest::panelAndStampsAreKeptInTheirOwnSection()
 
 // Five sends at once and a poll put six requests on the bus, as the queue works; the panel shows
 // why: one pending telegram sent six times, removed by the reply. Nothing is shown in Memo1
-// (filter and hidden polls), yet everything is counted.
+// (filter and hidden polls), nor in the panel until it is shown, yet everything is counted.
 void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
 {
     WindowFixture w;
@@ -125,6 +125,8 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
 
     QCOMPARE(Lines(f.Memo1), (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
     QCOMPARE(Lines(f.Memo3).size(), 6);
+    // Counted while the panel was hidden; shown, it has the figures at once.
+    w.Click(w.Control<QCheckBox>("Chk_Prehled"));
     QTRY_COMPARE(Counters(f),
                  (QStringList{"2", "1", "1", "1", "1", "6", "4", QString::number(bytes)}));
     // The lists follow at their slower pace.
@@ -235,7 +237,7 @@ void OverviewWindowTest::problemsAreNotedInTheStatusBarWithoutADialog()
     }
     w.Receive({0x04});
     QCOMPARE(w.CaptureLines().size(), 1);
-    w.Click(f.Chk_Prehled); // the notice does not go with the panel
+    w.Click(f.Chk_Prehled); // the notice is the status bar's, panel shown or not
     QTRY_COMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
     QVERIFY(f.Pnl_Prehled->Notice()->toolTip().contains(QDir::toNativeSeparators(w.CapturePath())));
     w.Click(f.Pnl_Prehled->Btn_StatVynulovat);
