@@ -194,7 +194,6 @@ void TForm1::CreateDisplayOptions(QWidget* central, QHBoxLayout* row)
     Chk_CasoveZnacky->setToolTip(QStringLiteral(
         "Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
     Chk_Prehled = Named(new QCheckBox(QStringLiteral("Přehled sběrnice"), central), "Chk_Prehled");
-    Chk_Prehled->setChecked(true);
     checks->setSpacing(2);
     checks->addWidget(Chk_NezobrazujVyzvy);
     checks->addWidget(Chk_VystupDoSouboru);

@@ -3,7 +3,8 @@
 # pseudo-terminal and points the utility's port at it; with a device (say /dev/ttyUSB0)
 # it uses that. The utility runs from its own directory (RUN_DIR, default build/run), whose
 # nastaveni.ini keeps the operator's settings between runs; the script sets only
-# [Seriovy port] Port=1 and [Porty] COM1=<device> in it, through the utility's own
+# [Seriovy port] Port=1 and [Porty] COM1=<device> in it, and with the simulator
+# [Prehled] Zobrazit=1 where the file has no such key yet, through the utility's own
 # settings code (build/tools/qtr290-ini).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +20,8 @@ Builds the utility (installing missing Debian packages first) and starts it.
                   (one that does not exist is handed over anyway: the window warns and its
                   status bar says that the device is missing)
 The utility runs from build/run/, whose nastaveni.ini keeps its settings; the script sets
-only [Seriovy port] Port=1 and [Porty] COM1=DEVICE there. Ctrl-C closes the utility as its
+only [Seriovy port] Port=1 and [Porty] COM1=DEVICE there (with the simulator also
+[Prehled] Zobrazit=1 the first time, so that the overview panel is shown). Ctrl-C closes the utility as its
 window would, so the settings are kept.
 Environment: BUILD_DIR (default build), RUN_DIR (default BUILD_DIR/run), QT_QPA_PLATFORM.
 TEXT
@@ -114,6 +116,11 @@ elif [ ! -e "$device" ]; then
 fi
 
 "$ini" "$settings" set "Seriovy port" Port 1 Porty COM1 "$device"
+# The demonstration with the simulator shows the overview panel the first time; once the
+# operator has hidden it, the file says so and stays as it is.
+if [ -n "$sim_pid" ] && ! "$ini" "$settings" get Prehled Zobrazit >/dev/null 2>&1; then
+  "$ini" "$settings" set Prehled Zobrazit 1
+fi
 echo "Starting the utility: COM1 = $device, settings in $settings"
 
 "$run_dir/qtr290" &

@@ -3,10 +3,11 @@
 # display (Xvfb), with live traffic. The window runs in tests/console/qtr290-windowshot, which
 # is the program's window plus the operator's part (START, a FRAM write of 12 34, a read of a
 # silent station), so that Memo1 shows polls, the device's answers and a few damaged
-# telegrams, Memo3 the transmitted telegrams and the overview its live figures.
-# With "ports" the utility talks on COM3 and the picture shows the port list opened as well,
-# where COM1 is marked when /dev/ttyS0 exists.
-# Usage: scripts/screenshot.sh [output.png [ports]]   (BUILD_DIR: the build directory, default
+# telegrams, Memo3 the transmitted telegrams and the overview, when shown, its live figures.
+# The window as at a first start, the overview panel hidden; with "overview" the panel is
+# shown ([Prehled] Zobrazit=1). With "ports" the utility talks on COM3 and the picture shows
+# the port list opened as well, where COM1 is marked when /dev/ttyS0 exists.
+# Usage: scripts/screenshot.sh [output.png [ports|overview]]   (BUILD_DIR: the build directory, default
 # build; SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -64,9 +65,10 @@ port=1
 [ "$mode" = ports ] && port=3
 printf '[Seriovy port]\r\nPort=%s\r\n\r\n[Porty]\r\nCOM%s=%s\r\n' "$port" "$port" "$device" \
   >"$work/run/nastaveni.ini"
+[ "$mode" = overview ] && printf '\r\n[Prehled]\r\nZobrazit=1\r\n' >>"$work/run/nastaveni.ini"
 
 mkdir -p "$(dirname "$output")"
-if ! "$shot" "$work/run" "$output" "$settle" $mode >"$work/shot.log" 2>&1; then
+if ! "$shot" "$work/run" "$output" "$settle" ${mode/overview/} >"$work/shot.log" 2>&1; then
   echo "screenshot: the window did not finish:" >&2
   cat "$work/shot.log" >&2
   exit 1

@@ -47,15 +47,61 @@ std::uint32_t DCBFlagsWord(const DCB& dcb)
     return flags;
 }
 
-bool DeviceGoneError(DWORD error)
+DeviceSign DeviceSignOf(DWORD error)
 {
     switch (error) {
-    case ERROR_ACCESS_DENIED:     // FTDI's driver, once the adapter is pulled
-    case ERROR_NOT_READY:         // Wine, for EIO from the tty
-    case ERROR_BAD_COMMAND:       // usbser.sys
-    case ERROR_GEN_FAILURE:       // Prolific and others
-    case ERROR_DEV_NOT_EXIST:     // the device is no longer available
-    case ERROR_OPERATION_ABORTED: // I/O ended by the removal
+    case ERROR_NOT_READY:   // Wine, for EIO from the tty
+    case ERROR_BAD_COMMAND: // usbser.sys
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return DeviceSign::Removed;
+    case ERROR_ACCESS_DENIED:     // some drivers once the adapter is pulled
+    case ERROR_GEN_FAILURE:       // the same from others
+    case ERROR_OPERATION_ABORTED: // I/O ended by the removal, or by a line error
+        return DeviceSign::MaybeRemoved;
+    default:
+        return DeviceSign::None;
+    }
+}
+
+void DeviceLossCheck::Failed(DWORD error)
+{
+    switch (DeviceSignOf(error)) {
+    case DeviceSign::Removed:
+        FLost = true;
+        break;
+    case DeviceSign::MaybeRemoved:
+        FSuspected = true;
+        break;
+    case DeviceSign::None:
+        break;
+    }
+}
+
+bool DeviceLossCheck::Lost(const std::function<bool()>& statusFails,
+                           const std::function<bool()>& nameGone)
+{
+    if (FSuspected && !FLost) {
+        FSuspected = false;
+        FLost = statusFails() || nameGone();
+    }
+    return FLost;
+}
+
+bool DeviceNameGone(const std::string& name)
+{
+    const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
         return true;
@@ -131,7 +177,7 @@ public:
     bool open(const std::string& deviceName) override
     {
         close();
-        FLost = false;
+        FLoss.Reset();
         const std::string name = FNames.Resolve(deviceName);
         if (name.empty()) {
             FLastOpenFailure = OpenFailure::NoDevice;
@@ -145,6 +191,7 @@ public:
         }
         FLastOpenFailure = OpenFailure::None;
         FHandle = handle;
+        FOpenedName = name;
         // A fresh handle may carry time-outs that block a read until its count is met; keep
         // reads from waiting until the driver sets its own.
         COMMTIMEOUTS timeouts{};
@@ -160,7 +207,7 @@ public:
             return;
         ::CloseHandle(FHandle);
         FHandle = INVALID_HANDLE_VALUE;
-        FLost = false;
+        FLoss.Reset();
     }
 
     bool isOpen() const override { return FHandle != INVALID_HANDLE_VALUE; }
@@ -231,7 +278,18 @@ public:
         return written;
     }
 
-    bool deviceLost() override { return isOpen() && FLost; }
+    bool deviceLost() override
+    {
+        if (!isOpen())
+            return false;
+        // ClearCommError, the status call, also clears the error state a line fault leaves.
+        const auto statusFails = [this] {
+            DWORD errors = 0;
+            COMSTAT status{};
+            return ::ClearCommError(FHandle, &errors, &status) == 0;
+        };
+        return FLoss.Lost(statusFails, [this] { return win32::DeviceNameGone(FOpenedName); });
+    }
 
     bool escapeDTR(bool raise) override
     {
@@ -280,11 +338,13 @@ public:
     }
 
 private:
-    // A comm call's result; a failure that says the device was removed is kept.
+    // A comm call's result; what a failure says about the device is kept.
     bool Succeeded(BOOL result)
     {
-        if (!result && win32::DeviceGoneError(::GetLastError()))
-            FLost = true;
+        if (result)
+            FLoss.Succeeded();
+        else
+            FLoss.Failed(::GetLastError());
         return result != 0;
     }
 
@@ -302,7 +362,8 @@ private:
 
     ComPortNames FNames;
     HANDLE FHandle = INVALID_HANDLE_VALUE;
-    bool FLost = false; // a comm call failed as on a removed device
+    std::string FOpenedName;      // what CreateFileA opened, for the second check of a loss
+    win32::DeviceLossCheck FLoss; // what the comm calls' failures say about the device
     OpenFailure FLastOpenFailure = OpenFailure::None;
     HWND FNotifyWindow = nullptr;
     std::function<void()> FOnTick;

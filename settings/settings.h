@@ -28,9 +28,10 @@ Settings ReadSettings(const IniProfile& ini);
 // Writes every one of the six keys, changed or not; [Porty] and all else in the file stay.
 void WriteSettings(IniProfile& ini, const Settings& settings);
 
-// The overview's choices, in a section of their own ([Prehled]).
+// The overview's choices, in a section of their own ([Prehled]). The panel is an addition:
+// hidden until the operator asks for it, so that the window starts as it always has.
 struct OverviewSettings {
-    bool panelShown = true;  // "Zobrazit"
+    bool panelShown = false; // "Zobrazit"
     bool timeStamps = false; // "Casove znacky"
 };
 

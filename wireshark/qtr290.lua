@@ -34,9 +34,9 @@ local f = {
     rw = ProtoField.uint8("qtr290.rw", "Read/write", base.DEC, { [0] = "Read", [1] = "Write" }, 0x80),
     -- The area code as the Device byte holds it (bits 4 to 6): 0x10 is FRAM290.
     area = ProtoField.uint8("qtr290.area", "Memory area", base.HEX, area_names),
-    -- 2: the requests the utility builds; 3 and 4: the simulator's read and status replies.
+    -- 0 marks a poll; 2 the requests the utility builds. The bus defines no other.
     func = ProtoField.uint8("qtr290.function", "Function", base.DEC,
-        { [0] = "poll", [2] = "request", [3] = "read reply", [4] = "status reply" }, 0x07),
+        { [0] = "poll", [2] = "request" }, 0x07),
     kind = ProtoField.uint8("qtr290.kind", "Kind", base.DEC, { [4] = "poll" }, 0xE0),
     length = ProtoField.uint8("qtr290.length", "Block length L", base.DEC),
     hdr_checksum = ProtoField.uint8("qtr290.hdr_checksum", "Header checksum", base.HEX),
@@ -99,7 +99,19 @@ local function bad(tree, item, tvb_range, what)
     return what
 end
 
--- Decodes the telegram that starts at `at`; returns the Info text.
+-- The layout of a request, as the utility builds them (Device bits 0 to 3 = 1010): "read"
+-- (block length 3: Count, Address), "write" (bit 7 set, block length Count + 4: Count,
+-- Address, Data, CRC8), or nil. Nothing else on the bus has a defined block.
+local function request_layout(b3, L, count)
+    if bit.band(b3, 0x0F) ~= 0x0A then return nil end
+    if bit.band(b3, 0x80) == 0 then return L == 3 and "read" or nil end
+    if count ~= nil and L == count + 4 then return "write" end
+    return nil
+end
+
+-- Decodes the telegram that starts at `at`; returns the Info text and the telegram's length.
+-- Flagged are only the header checksum, the block checksum, a write request's CRC8 and a
+-- block shorter than the header says.
 local function telegram(tvb, tree, at, damaged)
     local avail = tvb:len() - at
     local sync = tvb(at, 1):uint()
@@ -114,10 +126,11 @@ local function telegram(tvb, tree, at, damaged)
     tree:add(f.to, tvb(at + 1, 1))
     tree:add(f.from, tvb(at + 2, 1))
     local b3 = tvb(at + 3, 1):uint()
+    local is_poll = long and bit.band(b3, 0x07) == 0 or (not long and bit.rshift(b3, 5) == 4)
     local L
     if long then
         local dev = tree:add(f.device, tvb(at + 3, 1))
-        if bit.band(b3, 0x07) ~= 0 then
+        if not is_poll then
             dev:add(f.rw, tvb(at + 3, 1))
             dev:add(f.area, tvb(at + 3, 1), bit.band(b3, 0x70))
         end
@@ -138,40 +151,41 @@ local function telegram(tvb, tree, at, damaged)
     local blen = L + 2
     local b = at + hlen
     local have = math.min(blen, avail - hlen)
-    local is_poll = long and bit.band(b3, 0x07) == 0 or (not long and bit.rshift(b3, 5) == 4)
-    local is_request = long and bit.band(b3, 0x0F) == 0x0A
-    local is_write = long and bit.band(b3, 0x80) ~= 0
+    local count = have >= 1 and tvb(b, 1):uint() or nil
+    local layout = long and not is_poll and request_layout(b3, L, count) or nil
+    local area = area_short[bit.band(b3, 0x70)]
     local info
     if is_poll then
         info = "Poll"
-    elseif is_request then
-        info = is_write and "Write" or "Read"
+    elseif layout then
+        info = string.format("%s %s", layout == "write" and "Write" or "Read", area)
     elseif long then
-        info = "Reply"
+        info = string.format("Function %d %s%s", bit.band(b3, 0x07),
+            bit.band(b3, 0x80) ~= 0 and "write " or "", area)
     else
         info = string.format("Short kind %d", bit.rshift(b3, 5))
     end
 
-    -- Count and address: requests, and replies whose block holds them.
-    if long and not is_poll and have >= 5 then
-        local count = tvb(b, 1):uint()
-        tree:add(f.count, tvb(b, 1))
-        tree:add_le(f.address, tvb(b + 1, 3))
-        info = string.format("%s %s 0x%06X ×%d", info, area_short[bit.band(b3, 0x70)],
-            tvb(b + 1, 3):le_uint(), count)
-        -- A write request, and a read reply (function 0xB), carry Count data bytes and a CRC8.
-        local with_crc = (is_request and is_write) or bit.band(b3, 0x0F) == 0x0B
-        local crc_present = have == blen and with_crc and L == count + 4
-        local data_at, data_end = b + 4, b + have - (crc_present and 2 or 1)
-        if data_end > data_at then tree:add(f.data, tvb(data_at, data_end - data_at)) end
-        if crc_present then
-            local c = tree:add(f.crc8, tvb(data_end, 1))
-            if crc8(tvb, b, count + 4) ~= tvb(data_end, 1):uint() then
-                problems[#problems + 1] = bad(tree, c, tvb(data_end, 1), "CRC8")
+    -- The block's end without its checksum: what a layout may decode.
+    local payload_end = b + math.min(have, blen - 1)
+    if layout then
+        if have >= 1 then tree:add(f.count, tvb(b, 1)) end
+        if have >= 4 then
+            tree:add_le(f.address, tvb(b + 1, 3))
+            info = string.format("%s 0x%06X ×%d", info, tvb(b + 1, 3):le_uint(), count)
+        end
+        local data_end = payload_end
+        if layout == "write" then data_end = math.min(payload_end, b + 4 + count) end
+        if data_end > b + 4 then tree:add(f.data, tvb(b + 4, data_end - (b + 4))) end
+        if layout == "write" and have == blen then
+            local crc_at = b + 4 + count
+            local c = tree:add(f.crc8, tvb(crc_at, 1))
+            if crc8(tvb, b, count + 4) ~= tvb(crc_at, 1):uint() then
+                problems[#problems + 1] = bad(tree, c, tvb(crc_at, 1), "CRC8")
             end
         end
-    elseif have > 1 then
-        tree:add(f.data, tvb(b, have - 1))
+    elseif payload_end > b then
+        tree:add(f.data, tvb(b, payload_end - b))
     end
     if have == blen then
         local bc = tree:add(f.block_checksum, tvb(b + blen - 1, 1))
@@ -184,7 +198,8 @@ local function telegram(tvb, tree, at, damaged)
         problems[#problems + 1] = "truncated"
     end
     if not damaged then tree:add(f.poll, is_poll) end
-    info = string.format("%s %02X→%02X", info, to, from)
+    -- Sender first, as an arrow reads: "Poll 01→F0" is a poll from 01 to F0.
+    info = string.format("%s %02X→%02X", info, from, to)
     if #problems > 0 then info = info .. " [wrong " .. table.concat(problems, ", ") .. "]" end
     return info, hlen + blen
 end

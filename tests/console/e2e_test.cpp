@@ -254,6 +254,7 @@ void EndToEndTest::countersEqualTheSimulatorsFigures()
     WindowFixture w(sim.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
     QVERIFY(f.Komunikace->SeriovyPort().Connected());
+    w.Click(w.Control<QCheckBox>("Chk_Prehled")); // the panel is hidden at a first start
     w.Click(f.Btn_TestKomunikace);
     for (int i = 0; i < 30; ++i) {
         if (i % 6 == 0)

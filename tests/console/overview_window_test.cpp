@@ -63,37 +63,48 @@ private slots:
 void OverviewWindowTest::panelAndStampsAreKeptInTheirOwnSection()
 {
     WindowFixture w;
-    TForm1& f = *w.form;
-    QVERIFY(f.Pnl_Prehled->isVisible() && !f.Chk_CasoveZnacky->isChecked());
+    auto* panel = w.Control<QWidget>("Pnl_Prehled");
+    auto* panelBox = w.Control<QCheckBox>("Chk_Prehled");
+    auto* stamps = w.Control<QCheckBox>("Chk_CasoveZnacky");
+    // A first start: the panel hidden, its check box in sight, the window at its plain size.
+    QVERIFY(!panel->isVisible() && panelBox->isVisible() && !panelBox->isChecked());
+    QVERIFY(!stamps->isChecked());
+    const QSize plain = w.form->size();
     for (const char* name : CounterNames)
-        QCOMPARE(f.findChild<QLabel*>(QLatin1String(name))->accessibleDescription(),
-                 QLatin1String(name));
-    QCOMPARE(Counters(f), QStringList(8, QStringLiteral("0")));
-    // Beside the other controls; the window shrinks without it.
-    QVERIFY(f.Pnl_Prehled->mapTo(&f, QPoint(0, 0)).x() > f.Button1->mapTo(&f, QPoint(0, 0)).x());
-    const int wide = f.width();
-    w.Click(f.Chk_Prehled);
-    QVERIFY(!f.Pnl_Prehled->isVisible() && f.width() < wide - 200);
-    f.close();
-    QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("0"));
+        QCOMPARE(w.Control<QLabel>(name)->accessibleDescription(), QLatin1String(name));
+    QCOMPARE(Counters(*w.form), QStringList(8, QStringLiteral("0")));
+    w.form->close();
+    QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("<missing>"));
     QCOMPARE(w.Written("Prehled", "Casove znacky"), std::string("<missing>"));
 
+    // Shown on request, beside the other controls; the window grows with it.
     w.Open(WindowFixture::ScriptedLine);
-    TForm1& again = *w.form;
-    QVERIFY(!again.Pnl_Prehled->isVisible());
-    w.Click(again.Chk_Prehled);
-    w.Click(again.Chk_CasoveZnacky);
-    QVERIFY(again.Pnl_Prehled->isVisible());
-    again.close();
+    panel = w.Control<QWidget>("Pnl_Prehled");
+    QCOMPARE(w.form->size(), plain);
+    w.Click(w.Control<QCheckBox>("Chk_Prehled"));
+    w.Click(w.Control<QCheckBox>("Chk_CasoveZnacky"));
+    QVERIFY(panel->isVisible());
+    QVERIFY(panel->mapTo(w.form.get(), QPoint(0, 0)).x() >
+            w.Control<QWidget>("Button1")->mapTo(w.form.get(), QPoint(0, 0)).x());
+    QVERIFY(w.form->width() > plain.width() + 200);
+    w.form->close();
     QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("1"));
     QCOMPARE(w.Written("Prehled", "Casove znacky"), std::string("1"));
+
+    // Kept; hidden again, the window is back at its plain size and the key says so.
     w.Open(WindowFixture::ScriptedLine);
-    QVERIFY(w.form->Chk_CasoveZnacky->isChecked());
+    QVERIFY(w.Control<QWidget>("Pnl_Prehled")->isVisible());
+    QVERIFY(w.Control<QCheckBox>("Chk_CasoveZnacky")->isChecked());
+    w.Click(w.Control<QCheckBox>("Chk_Prehled"));
+    QVERIFY(!w.Control<QWidget>("Pnl_Prehled")->isVisible());
+    QCOMPARE(w.form->size(), plain);
+    w.form->close();
+    QCOMPARE(w.Written("Prehled", "Zobrazit"), std::string("0"));
 }
 
 // Five sends at once and a poll put six requests on the bus, as the queue works; the panel shows
 // why: one pending telegram sent six times, removed by the reply. Nothing is shown in Memo1
-// (filter and hidden polls), yet everything is counted.
+// (filter and hidden polls), nor in the panel until it is shown, yet everything is counted.
 void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
 {
     WindowFixture w;
@@ -114,6 +125,8 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
 
     QCOMPARE(Lines(f.Memo1), (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
     QCOMPARE(Lines(f.Memo3).size(), 6);
+    // Counted while the panel was hidden; shown, it has the figures at once.
+    w.Click(w.Control<QCheckBox>("Chk_Prehled"));
     QTRY_COMPARE(Counters(f),
                  (QStringList{"2", "1", "1", "1", "1", "6", "4", QString::number(bytes)}));
     // The lists follow at their slower pace.
@@ -224,7 +237,7 @@ void OverviewWindowTest::problemsAreNotedInTheStatusBarWithoutADialog()
     }
     w.Receive({0x04});
     QCOMPARE(w.CaptureLines().size(), 1);
-    w.Click(f.Chk_Prehled); // the notice does not go with the panel
+    w.Click(f.Chk_Prehled); // the notice is the status bar's, panel shown or not
     QTRY_COMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
     QVERIFY(f.Pnl_Prehled->Notice()->toolTip().contains(QDir::toNativeSeparators(w.CapturePath())));
     w.Click(f.Pnl_Prehled->Btn_StatVynulovat);

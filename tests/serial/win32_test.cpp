@@ -9,6 +9,8 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qtr290 {
 namespace {
@@ -203,6 +205,76 @@ TEST(Win32Port, WhatIsNoPortDoesNotConnect)
     EXPECT_NE(again, INVALID_HANDLE_VALUE);
     if (again != INVALID_HANDLE_VALUE)
         ::CloseHandle(again);
+}
+
+TEST(Win32DeviceLoss, ErrorsThatMayBeTransientWaitForASecondCheck)
+{
+    // What the comm calls said (an error code, or 0 for a call that succeeded), what the
+    // second check finds, and whether the device counts as lost.
+    const struct {
+        const char* what;
+        std::vector<DWORD> calls;
+        bool statusFails;
+        bool nameGone;
+        bool lost;
+        int checks; // second checks made: status calls and opens together
+    } rows[] = {
+        {"nothing failed", {0, 0}, true, true, false, 0},
+        {"a removal is a loss at once", {ERROR_DEVICE_REMOVED}, false, false, true, 0},
+        {"Wine's hang-up is a loss at once", {0, ERROR_NOT_READY}, false, false, true, 0},
+        {"an unrelated failure", {ERROR_INVALID_HANDLE}, true, true, false, 0},
+        {"a removed device's other codes", {ERROR_BAD_COMMAND}, false, false, true, 0},
+        {"access denied, the status call works", {ERROR_ACCESS_DENIED}, false, false, false, 2},
+        {"access denied, the status call fails too", {ERROR_ACCESS_DENIED}, true, false, true, 1},
+        {"general failure, the name is gone", {ERROR_GEN_FAILURE}, false, true, true, 2},
+        {"aborted, both checks fail", {ERROR_OPERATION_ABORTED}, true, true, true, 1},
+        {"aborted, then a call works", {ERROR_OPERATION_ABORTED, 0}, true, true, false, 0},
+        {"a removal after a doubt",
+         {ERROR_GEN_FAILURE, ERROR_DEV_NOT_EXIST},
+         false,
+         false,
+         true,
+         0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        win32::DeviceLossCheck loss;
+        for (const DWORD error : row.calls) {
+            if (error == 0)
+                loss.Succeeded();
+            else
+                loss.Failed(error);
+        }
+        int checks = 0;
+        const auto statusFails = [&] {
+            ++checks;
+            return row.statusFails;
+        };
+        const auto nameGone = [&] {
+            ++checks;
+            return row.nameGone;
+        };
+        EXPECT_EQ(loss.Lost(statusFails, nameGone), row.lost);
+        EXPECT_EQ(checks, row.checks);
+        // Asked again: a loss stays, a doubt that was checked is not checked twice.
+        EXPECT_EQ(loss.Lost(statusFails, nameGone), row.lost);
+        EXPECT_EQ(checks, row.checks);
+        loss.Reset();
+        EXPECT_FALSE(loss.Lost(statusFails, nameGone)) << "open and close start afresh";
+    }
+}
+
+TEST(Win32DeviceLoss, TheNameIsGoneOnlyWhenNothingAnswersToIt)
+{
+    EXPECT_TRUE(win32::DeviceNameGone("\\\\.\\COM199"));
+    EXPECT_TRUE(win32::DeviceNameGone("C:\\no such folder\\qtr290.port"));
+    TempFile file;
+    EXPECT_FALSE(win32::DeviceNameGone(file.path())) << "a name that opens is there";
+    // It was closed again: the platform opens it, and then it is held, but still there.
+    auto platform = MakeSystemPlatform(ComPortNames({{7, file.path()}}));
+    ASSERT_TRUE(platform->open("\\\\.\\COM7"));
+    EXPECT_FALSE(win32::DeviceNameGone(file.path())) << "a name held by the port is there";
+    EXPECT_FALSE(platform->deviceLost());
 }
 
 TEST(Win32Clock, BothCountersFollowRealTime)

@@ -96,6 +96,15 @@ def hexv(value):
     return "0x%02x" % value
 
 
+def request_layout(device, L, count):
+    """"read" or "write" where the block is laid out as a request, else None."""
+    if device & 0x0F != 0x0A:
+        return None
+    if device & 0x80 == 0:
+        return "read" if L == 3 else None
+    return "write" if L == count + 4 else None
+
+
 def expected_fields(t):
     """The dissector's fields of an intact telegram, decoded here from the bytes alone."""
     long_ = t[0] == 0xA6
@@ -114,17 +123,17 @@ def expected_fields(t):
     if long_ and not poll:
         f["qtr290.rw"] = str(t[3] >> 7)
         f["qtr290.area"] = hexv(t[3] & 0x70)
-    if long_ and not poll and len(block) >= 5:
+    layout = request_layout(t[3], L, block[0]) if long_ and not poll else None
+    if layout:
         count = block[0]
         f["qtr290.count"] = str(count)
         f["qtr290.address"] = "0x%06x" % int.from_bytes(block[1:4], "little")
-        function = t[3] & 0x0F
-        with_crc = (function == 0x0A and t[3] & 0x80) or function == 0x0B
         data = block[4:-1]
-        if with_crc and L == count + 4:
+        if layout == "write":
             f["qtr290.crc8"] = hexv(block[-2])
-            check(crc8(block[:-2]) == block[-2], "simulator sent a wrong CRC8: " + t.hex())
             data = block[4:-2]
+            if crc8(block[:-2]) != block[-2]:
+                f["qtr290.bad_checksum"] = "CRC8"
         f["qtr290.data"] = data.hex()
     else:
         f["qtr290.data"] = block[:-1].hex()
@@ -188,6 +197,9 @@ def main(log_path, capture_path, pcap_path, fields_path, filter_count_path, summ
         for name, value in expected_fields(data).items():
             check(row.get(name, "") == value,
                   "frame %d (%s) %s: %r, expected %r" % (index + 1, data.hex(), name, row.get(name), value))
+        arrow = "%02X→%02X" % (data[2], data[1])
+        check(row.get("_ws.col.Info", "").endswith(arrow),
+              "frame %d: Info %r does not end with sender→addressee %s" % (index + 1, row.get("_ws.col.Info"), arrow))
         if data[2] == 0xF0 and expected_fields(data)["qtr290.poll"] == "1":
             polls_from_f0 += 1
 
