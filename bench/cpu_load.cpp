@@ -117,16 +117,16 @@ int main(int argc, char** argv)
     test::WindowFixture window(settings, test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
-    form.Chk_Prehled->setChecked(o.overview);
-    if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
+    test::control<QCheckBox>(form, "Chk_Prehled")->setChecked(o.overview);
+    if (!form.Link() || !form.Link()->SeriovyPort().Connected()) {
         std::fprintf(stderr, "cpu_load: the window did not open %s\n", qPrintable(device));
         return 1;
     }
     std::uint32_t address = 0;
     QTimer topUp;
     QObject::connect(&topUp, &QTimer::timeout, [&] {
-        while (form.Komunikace && form.Komunikace->PendingCount() < 512)
-            form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
+        while (form.Link() && form.Link()->PendingCount() < 512)
+            form.Link()->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     });
     // A non-poll telegram drops one pending request: some 1300 a second at 256000 baud.
     if (o.answer)

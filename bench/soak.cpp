@@ -138,7 +138,7 @@ int main(int argc, char** argv)
                                test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
-    if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
+    if (!form.Link() || !form.Link()->SeriovyPort().Connected()) {
         std::fprintf(stderr, "soak: the window did not open %s\n", qPrintable(device));
         return 1;
     }
@@ -160,33 +160,35 @@ int main(int argc, char** argv)
     // makes checksum-error lines before the first telegram shown.
     long long headErrorLines = 0;
     bench::MemoWatch* memo1Ref = nullptr;
-    bench::MemoWatch memo1(form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
-        if (shown.count == 0 && memo1Ref)
-            headErrorLines = memo1Ref->ErrorLines();
-        if (!test::Intact(telegram))
-            ++shownGarbled;
-        if (IsPoll(telegram)) {
-            ++polls;
-            if (form.Komunikace->PendingCount() > 0)
-                ++pollsWithPending;
-            lastPoll = telegram[TelegramLength(telegram)->header];
-        }
-        shown.Add(telegram);
-    });
+    bench::MemoWatch memo1(test::control<QPlainTextEdit>(form, "Memo1"),
+                           [&](const std::vector<std::uint8_t>& telegram) {
+                               if (shown.count == 0 && memo1Ref)
+                                   headErrorLines = memo1Ref->ErrorLines();
+                               if (!test::Intact(telegram))
+                                   ++shownGarbled;
+                               if (IsPoll(telegram)) {
+                                   ++polls;
+                                   if (form.Link()->PendingCount() > 0)
+                                       ++pollsWithPending;
+                                   lastPoll = telegram[TelegramLength(telegram)->header];
+                               }
+                               shown.Add(telegram);
+                           });
     memo1Ref = &memo1;
-    bench::MemoWatch memo3(form.Memo3, [&](const std::vector<std::uint8_t>& sent) {
-        // The lead byte 0xFF and the request.
-        if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
-            ++answersGarbled;
-        answeredSequence.push_back(lastPoll);
-    });
+    bench::MemoWatch memo3(
+        test::control<QPlainTextEdit>(form, "Memo3"), [&](const std::vector<std::uint8_t>& sent) {
+            // The lead byte 0xFF and the request.
+            if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
+                ++answersGarbled;
+            answeredSequence.push_back(lastPoll);
+        });
 
     // Keep requests pending: the traffic between polls drops one per telegram.
     std::uint32_t address = 0;
     auto fill = [&] {
         memo1.KeepShort();
-        while (form.Komunikace && form.Komunikace->PendingCount() < 64)
-            form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
+        while (form.Link() && form.Link()->PendingCount() < 64)
+            form.Link()->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     };
     fill();
     QTimer topUp;

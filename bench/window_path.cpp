@@ -87,13 +87,13 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     TForm1& form = *window.form;
     bench::ShowEverything(form);
     if (!o.display)
-        form.Rgp_PrijataData->SetItemIndex(1);
-    form.Chk_VystupDoSouboru->setChecked(o.capture);
-    form.Chk_Prehled->setChecked(o.overview);
+        test::control<TRadioGroup>(form, "Rgp_PrijataData")->SetItemIndex(1);
+    test::control<QCheckBox>(form, "Chk_VystupDoSouboru")->setChecked(o.capture);
+    test::control<QCheckBox>(form, "Chk_Prehled")->setChecked(o.overview);
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
-        memo = std::make_unique<bench::MemoWatch>(form.Memo1,
+        memo = std::make_unique<bench::MemoWatch>(test::control<QPlainTextEdit>(form, "Memo1"),
                                                   [&](const std::vector<std::uint8_t>& telegram) {
                                                       if (test::Intact(telegram))
                                                           ++pass.intactShown;
@@ -104,7 +104,7 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     timer.start();
     for (std::size_t at = 0; at < stream.size(); at += static_cast<std::size_t>(o.chunk)) {
         const std::size_t n = std::min(stream.size() - at, static_cast<std::size_t>(o.chunk));
-        form.PrijmiData(form.Komunikace->SeriovyPort(), ByteSpan(stream.data() + at, n));
+        form.PrijmiData(form.Link()->SeriovyPort(), ByteSpan(stream.data() + at, n));
         QCoreApplication::processEvents();
         if (memo)
             memo->KeepShort();

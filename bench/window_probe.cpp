@@ -1,6 +1,7 @@
 #include "window_probe.h"
 
 #include "radiogroup.h"
+#include "window_controls.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
@@ -125,11 +126,11 @@ std::string MeasuringSettings(const QString& device, int baud)
 
 void ShowEverything(TForm1& form)
 {
-    form.Rgp_PrijataData->SetItemIndex(0);
-    form.Rgp_Razeni->SetItemIndex(0);
-    form.Chk_Filtr->setChecked(false);
-    form.Chk_NezobrazujVyzvy->setChecked(false);
-    form.Chk_VystupDoSouboru->setChecked(true);
+    test::control<TRadioGroup>(form, "Rgp_PrijataData")->SetItemIndex(0);
+    test::control<TRadioGroup>(form, "Rgp_Razeni")->SetItemIndex(0);
+    test::control<QCheckBox>(form, "Chk_Filtr")->setChecked(false);
+    test::control<QCheckBox>(form, "Chk_NezobrazujVyzvy")->setChecked(false);
+    test::control<QCheckBox>(form, "Chk_VystupDoSouboru")->setChecked(true);
 }
 
 std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long long* lines)

@@ -141,7 +141,7 @@ public:
         return int(std::count_if(messages.begin(), messages.end(),
                                  [kind](const Message& m) { return m.kind == kind; }));
     }
-    TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
+    TSerialPortDriver& Port() { return form->Link()->SeriovyPort(); }
 
     // A control of the window by its object name.
     template <class Widget> Widget* Control(const char* name) const
