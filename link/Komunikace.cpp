@@ -46,14 +46,14 @@ void TKomunikace::NastavVychozi()
     FRizeniDTR = true;
 }
 
-void TKomunikace::NastavPort(std::uint8_t cisloPortu)
+void TKomunikace::NastavPort(std::uint8_t portNumber)
 {
-    if (cisloPortu >= 1 && cisloPortu <= 25) {
-        FSeriovyPort->SetPort(static_cast<TPortNumber>(cisloPortu));
+    if (portNumber >= 1 && portNumber <= 25) {
+        FSeriovyPort->SetPort(static_cast<TPortNumber>(portNumber));
         return;
     }
     char name[16];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", int{cisloPortu});
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", int{portNumber});
     FSeriovyPort->SetPortName(name);
 }
 
@@ -78,11 +78,11 @@ void TKomunikace::NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler)
     FSeriovyPort->SetOnReceiveData(std::move(handler));
 }
 
-bool TKomunikace::ZapisDataByte(int pozice, std::uint8_t hodnota)
+bool TKomunikace::ZapisDataByte(int position, std::uint8_t value)
 {
-    if (pozice < 1 || pozice > MaxStagedPosition)
+    if (position < 1 || position > MaxStagedPosition)
         return false;
-    DataZapisu[static_cast<std::size_t>(pozice)] = hodnota;
+    DataZapisu[static_cast<std::size_t>(position)] = value;
     return true;
 }
 
@@ -150,15 +150,15 @@ void TKomunikace::Transmit(bool atPoll)
     const std::uint8_t from = VysilaciBuffer[1 + 2];
     const std::uint8_t offset5 = VysilaciBuffer[1 + 5];
     if (from >= 0x37 && from <= 0x3E && (offset5 & 0x60) == 0x60)
-        Odeber(LinkObserver::Removal::OnceOnly);
+        RemoveOldest(LinkObserver::Removal::OnceOnly);
 }
 
 void TKomunikace::OdeberCekajici()
 {
-    Odeber(LinkObserver::Removal::Reply);
+    RemoveOldest(LinkObserver::Removal::Reply);
 }
 
-void TKomunikace::Odeber(LinkObserver::Removal why)
+void TKomunikace::RemoveOldest(LinkObserver::Removal why)
 {
     if (Fronta.empty())
         return;
