@@ -132,20 +132,6 @@ bool FieldShowsByte(QStringView text, std::uint8_t value)
     return HexNaByte(text) == value;
 }
 
-std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
-                                          bool write, ByteSpan dataTLG,
-                                          const std::function<std::uint8_t(int)>& staged)
-{
-    if (!write)
-        return BuildReadRequest(target, count);
-    if (count > MaxWriteCount)
-        return {};
-    std::vector<std::uint8_t> data(count);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = i < dataTLG.size() ? dataTLG[i] : staged(int(i + 1));
-    return BuildWriteRequest(target, data);
-}
-
 bool DataLineAccepts(QStringView keyText)
 {
     for (const QChar c : keyText) {

@@ -86,18 +86,25 @@ bool TKomunikace::ZapisDataByte(int position, std::uint8_t value)
     return true;
 }
 
+std::vector<std::uint8_t> TKomunikace::BuildRequest(const RequestTarget& target, bool write,
+                                                    std::uint8_t count, ByteSpan staging) const
+{
+    if (!write)
+        return BuildReadRequest(target, count);
+    if (count > MaxWriteCount)
+        return {};
+    std::vector<std::uint8_t> data(DataZapisu.begin() + 1, DataZapisu.begin() + 1 + count);
+    std::copy_n(staging.begin(), std::min(staging.size(), data.size()), data.begin());
+    return BuildWriteRequest(target, data);
+}
+
 bool TKomunikace::ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
                            std::uint32_t address, std::uint8_t count)
 {
-    const RequestTarget target{from, to, areaCode, address};
-    std::vector<std::uint8_t> telegram;
-    if (write) {
-        if (count > MaxWriteCount)
-            return false;
-        telegram = BuildWriteRequest(target, ByteSpan(DataZapisu).subspan(1, count));
-    } else {
-        telegram = BuildReadRequest(target, count);
-    }
+    const std::vector<std::uint8_t> telegram =
+        BuildRequest({from, to, areaCode, address}, write, count);
+    if (telegram.empty())
+        return false;
     Fronta.push_back(static_cast<int>(telegram.size()));
     Fronta.insert(Fronta.end(), telegram.begin(), telegram.end());
     Notify([&](LinkObserver& o) { o.Queued(telegram); });

@@ -57,6 +57,11 @@ public:
 
     // Positions 1 to 256; anything else is refused (false) and changes nothing.
     bool ZapisDataByte(int position, std::uint8_t value);
+    // The request ZaradTLG queues for these inputs: a read, or a write of Count bytes taken
+    // from `staging` (position 1 on) where it reaches and from what is staged beyond it.
+    // Empty for a write whose Count exceeds MaxWriteCount.
+    std::vector<std::uint8_t> BuildRequest(const RequestTarget& target, bool write,
+                                           std::uint8_t count, ByteSpan staging = {}) const;
     // Builds a read or write request and queues it. False (nothing queued) for a write
     // whose Count exceeds MaxWriteCount.
     bool ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
@@ -65,12 +70,6 @@ public:
     // The poll reaction's removal of the oldest pending telegram (reported as a reply).
     void OdeberCekajici();
     void VymazFrontu();
-
-    // What a write will carry at this position unless staged anew; 0 outside 1 to 256.
-    std::uint8_t StagedDataByte(int position) const
-    {
-        return position >= 1 && position <= MaxStagedPosition ? DataZapisu[position] : 0;
-    }
 
     std::uint8_t DelkaPosledni() const { return FDelkaPosledni; }
     // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.

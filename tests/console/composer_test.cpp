@@ -161,25 +161,6 @@ TEST(Composer, DataLineKeys)
     }
 }
 
-// What the link queues: a write longer than its data line carries what was staged before at
-// the remaining positions (00 where nothing was); one too long for the queue is none.
-TEST(Composer, RequestAsQueued)
-{
-    const RequestTarget target{0xF0, 0x00, 0x10, 0x000157};
-    const auto staged = [](int position) { return std::uint8_t(position == 3 ? 0x77 : 0x00); };
-    EXPECT_EQ(RequestAsQueued(target, 1, false, Bytes{0x12}, staged),
-              (Bytes{0xA6, 0x00, 0xF0, 0x1A, 0x03, 0x4D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
-    EXPECT_EQ(RequestAsQueued(target, 2, true, Bytes{0x12, 0x34}, staged),
-              (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00, 0x12, 0x34, 0x87,
-                     0xD9}));
-    const Bytes longer = RequestAsQueued(target, 4, true, Bytes{0x12, 0x34}, staged);
-    ASSERT_EQ(longer.size(), 16u);
-    EXPECT_EQ(Bytes(longer.begin() + 10, longer.begin() + 14), (Bytes{0x12, 0x34, 0x77, 0x00}));
-    EXPECT_EQ(RequestAsQueued(target, 1, true, Bytes{0x12, 0x34}, staged).size(), 13u);
-    EXPECT_TRUE(RequestAsQueued(target, 244, true, Bytes(244, 0xAA), staged).empty());
-    EXPECT_EQ(RequestAsQueued(target, 243, true, Bytes(243, 0xAA), staged).size(), 255u);
-}
-
 TEST(Composer, FieldBytesOfTheTelegram)
 {
     const Bytes read = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};

@@ -296,6 +296,28 @@ TEST_F(LinkFixture, WriteRequestsCarryStagedBytesAndZeros)
                      0x87, 0xD9}));
 }
 
+// The request as it would be queued with the composer's data line staged in front: a write
+// longer than the data line carries what was staged before at the remaining positions (00
+// where nothing was); one too long for the queue is none. Nothing is staged or queued.
+TEST_F(LinkFixture, BuildRequestOverlaysTheDataLineOnWhatIsStaged)
+{
+    const RequestTarget target{0xF0, 0x00, 0x10, 0x000157};
+    ASSERT_TRUE(link.ZapisDataByte(3, 0x77));
+    EXPECT_EQ(link.BuildRequest(target, false, 1, Bytes{0x12}),
+              (Bytes{0xA6, 0x00, 0xF0, 0x1A, 0x03, 0x4D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
+    EXPECT_EQ(link.BuildRequest(target, true, 2, Bytes{0x12, 0x34}),
+              (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00, 0x12, 0x34, 0x87,
+                     0xD9}));
+    const Bytes longer = link.BuildRequest(target, true, 4, Bytes{0x12, 0x34});
+    ASSERT_EQ(longer.size(), 16u);
+    EXPECT_EQ(Bytes(longer.begin() + 10, longer.begin() + 14), (Bytes{0x12, 0x34, 0x77, 0x00}));
+    EXPECT_EQ(link.BuildRequest(target, true, 1, Bytes{0x12, 0x34}).size(), 13u);
+    EXPECT_TRUE(link.BuildRequest(target, true, 244, Bytes(244, 0xAA)).empty());
+    EXPECT_EQ(link.BuildRequest(target, true, 243, Bytes(243, 0xAA)).size(), 255u);
+    EXPECT_EQ(link.BuildRequest(target, true, 3)[12], 0x77);
+    EXPECT_EQ(link.PendingCount(), 0u);
+}
+
 TEST_F(LinkFixture, OutOfRangeStagingAndOversizedWritesAreRefused)
 {
     for (int position : {-1, 0, 257, 100000})
