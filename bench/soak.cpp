@@ -16,6 +16,7 @@
 // With --check-counts the exit status is 1 when a telegram was lost or garbled; timings and
 // memory never decide it. Unless --share-cpus, the simulator gets a CPU of its own (it stands
 // in for the device and the line, which do not wait for the utility's process).
+#include "bench_options.h"
 #include "mixed_stream.h"
 #include "sim_process.h"
 #include "telegram.h"
@@ -54,33 +55,18 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    bool warmupGiven = false;
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--seconds" && hasValue)
-            o.seconds = args[++i].toDouble(&ok);
-        else if (a == "--warmup" && hasValue) {
-            o.warmup = args[++i].toDouble(&ok);
-            warmupGiven = true;
-        } else if (a == "--baud" && hasValue)
-            o.baud = args[++i].toInt(&ok);
-        else if (a == "--poll-interval" && hasValue)
-            o.pollInterval = args[++i].toInt(&ok);
-        else if (a == "--sim" && hasValue)
-            o.sim = args[++i];
-        else if (a == "--check-counts")
-            o.checkCounts = true;
-        else if (a == "--share-cpus")
-            o.shareCpus = true;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
+    bench::CommandLine line;
+    line.Value("--seconds", o.seconds)
+        .Value("--warmup", o.warmup)
+        .Value("--baud", o.baud)
+        .Value("--poll-interval", o.pollInterval)
+        .Value("--sim", o.sim)
+        .Flag("--check-counts", o.checkCounts, true)
+        .Flag("--share-cpus", o.shareCpus, true);
+    if (!line.Parse(args))
+        return false;
     // A short run keeps most of its time for the soak itself.
-    if (!warmupGiven)
+    if (!line.Given("--warmup"))
         o.warmup = std::min(o.warmup, o.seconds / 4);
     return o.seconds > 0 && o.warmup >= 0 && o.warmup < o.seconds && o.baud > 0 &&
            o.pollInterval > 0;

@@ -10,6 +10,7 @@
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
 //                    [--without-capture] [--pcapng] [--without-overview]
+#include "bench_options.h"
 #include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
@@ -42,30 +43,16 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--mib" && hasValue)
-            o.mib = args[++i].toDouble(&ok);
-        else if (a == "--chunk" && hasValue)
-            o.chunk = args[++i].toInt(&ok);
-        else if (a == "--seed" && hasValue)
-            o.seed = args[++i].toUInt(&ok);
-        else if (a == "--without-display")
-            o.display = false;
-        else if (a == "--without-capture")
-            o.capture = false;
-        else if (a == "--pcapng")
-            o.pcapng = true;
-        else if (a == "--without-overview")
-            o.overview = false;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
-    return o.mib > 0 && o.chunk > 0;
+    const bool read = bench::CommandLine()
+                          .Value("--mib", o.mib)
+                          .Value("--chunk", o.chunk)
+                          .Value("--seed", o.seed)
+                          .Flag("--without-display", o.display, false)
+                          .Flag("--without-capture", o.capture, false)
+                          .Flag("--pcapng", o.pcapng, true)
+                          .Flag("--without-overview", o.overview, false)
+                          .Parse(args);
+    return read && o.mib > 0 && o.chunk > 0;
 }
 
 struct Pass {

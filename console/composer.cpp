@@ -17,13 +17,8 @@ namespace {
 
 unsigned DigitValue(char32_t c)
 {
-    if (c >= U'0' && c <= U'9')
-        return c - U'0';
-    if (c >= U'A' && c <= U'F')
-        return c - U'A' + 10;
-    if (c >= U'a' && c <= U'f')
-        return c - U'a' + 10;
-    return 0;
+    const int value = HexDigitValue(c);
+    return value < 0 ? 0u : unsigned(value);
 }
 
 // Characters are counted as code points, so a character outside the BMP is one

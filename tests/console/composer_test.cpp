@@ -2,6 +2,7 @@
 // byte of the telegram each field stands for. The window's handler chain over these is
 // tested on the real window (composer_window_test).
 #include "composer.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -163,15 +164,14 @@ TEST(Composer, DataLineKeys)
 
 TEST(Composer, FieldBytesOfTheTelegram)
 {
-    const Bytes read = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    const Bytes& read = test::ReadRequest;
     const auto r = FieldBytes(read, false);
     for (std::size_t i = 0; i < 10; ++i)
         EXPECT_EQ(r[i], read[i]) << i;
     EXPECT_EQ(r[std::size_t(ComposerField::CRCWrite)], std::nullopt);
     EXPECT_EQ(r[std::size_t(ComposerField::CRCTLG)], 0xA7);
 
-    const Bytes write = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
-                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
+    const Bytes& write = test::WriteRequest;
     const auto w = FieldBytes(write, true);
     EXPECT_EQ(w[std::size_t(ComposerField::Dev)], 0x9A);
     EXPECT_EQ(w[std::size_t(ComposerField::CRCWrite)], 0x87);

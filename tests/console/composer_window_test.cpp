@@ -16,10 +16,6 @@ using namespace qtr290::test;
 
 namespace {
 
-// The FRAM290 write of 12 34 from F0 to 00 at 0x000157.
-const Bytes FramWrite = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
-                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
-
 const char* const ComposerEdits[] = {"Edt_Sync",  "Edt_To",      "Edt_From",     "Edt_Dev",
                                      "Edt_RW",    "Edt_CRCHead", "Edt_DataLen",  "Edt_Addr1",
                                      "Edt_Addr2", "Edt_Addr3",   "Edt_CRCWrite", "Edt_CRCTLG"};
@@ -425,12 +421,12 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     TypeData(f, QStringLiteral("12 34"));
     w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
     QVERIFY(w.messages.empty());
-    QCOMPARE(f.Link()->OldestPending(), FramWrite);
+    QCOMPARE(f.Link()->OldestPending(), WriteRequest);
     QTest::qWait(100);
     QVERIFY(pty.receive().empty()); // nothing goes out before a poll
 
     QVERIFY(pty.send(Poll));
-    const Bytes expected = WithLead(FramWrite);
+    const Bytes expected = WithLead(WriteRequest);
     QCOMPARE(ReceiveWhileRunning(pty, expected.size()), expected);
     QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(expected)});
     QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{PollText});

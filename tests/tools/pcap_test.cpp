@@ -4,6 +4,7 @@
 #include "convert.h"
 #include "framer.h"
 #include "pcapng.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +16,10 @@
 
 using namespace qtr290;
 using namespace qtr290::pcap;
-using Bytes = std::vector<std::uint8_t>;
+using qtr290::test::Bytes;
+using qtr290::test::Concat;
 
 namespace {
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 struct Captured {
     std::int64_t timeUs;
