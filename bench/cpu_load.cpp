@@ -10,6 +10,7 @@
 // Every answer to a poll costs two guard waits of more than 2 ms each, which spin on the clock
 // by design; --no-answers leaves the queue empty to tell the receive path's share apart.
 // --without-overview hides the overview panel (shown by default) to tell its share apart.
+#include "bench_options.h"
 #include "main.h"
 #include "sim_process.h"
 #include "window_fixture.h"
@@ -44,34 +45,18 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--seconds" && hasValue)
-            o.seconds = args[++i].toDouble(&ok);
-        else if (a == "--warmup" && hasValue)
-            o.warmup = args[++i].toDouble(&ok);
-        else if (a == "--baud" && hasValue)
-            o.baud = args[++i].toInt(&ok);
-        else if (a == "--poll-interval" && hasValue)
-            o.pollInterval = args[++i].toInt(&ok);
-        else if (a == "--sim" && hasValue)
-            o.sim = args[++i];
-        else if (a == "--share-cpus")
-            o.shareCpus = true;
-        else if (a == "--no-answers")
-            o.answer = false;
-        else if (a == "--idle")
-            o.idle = true;
-        else if (a == "--without-overview")
-            o.overview = false;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
-    return o.seconds > 0 && o.warmup >= 0 && o.baud > 0 && o.pollInterval > 0;
+    const bool read = bench::CommandLine()
+                          .Value("--seconds", o.seconds)
+                          .Value("--warmup", o.warmup)
+                          .Value("--baud", o.baud)
+                          .Value("--poll-interval", o.pollInterval)
+                          .Value("--sim", o.sim)
+                          .Flag("--share-cpus", o.shareCpus, true)
+                          .Flag("--no-answers", o.answer, false)
+                          .Flag("--idle", o.idle, true)
+                          .Flag("--without-overview", o.overview, false)
+                          .Parse(args);
+    return read && o.seconds > 0 && o.warmup >= 0 && o.baud > 0 && o.pollInterval > 0;
 }
 
 double CpuSeconds()
@@ -117,16 +102,16 @@ int main(int argc, char** argv)
     test::WindowFixture window(settings, test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
-    form.Chk_Prehled->setChecked(o.overview);
-    if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
+    test::control<QCheckBox>(form, "Chk_Prehled")->setChecked(o.overview);
+    if (!form.Link() || !form.Link()->SeriovyPort().Connected()) {
         std::fprintf(stderr, "cpu_load: the window did not open %s\n", qPrintable(device));
         return 1;
     }
     std::uint32_t address = 0;
     QTimer topUp;
     QObject::connect(&topUp, &QTimer::timeout, [&] {
-        while (form.Komunikace && form.Komunikace->PendingCount() < 512)
-            form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
+        while (form.Link() && form.Link()->PendingCount() < 512)
+            form.Link()->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     });
     // A non-poll telegram drops one pending request: some 1300 a second at 256000 baud.
     if (o.answer)

@@ -10,6 +10,7 @@
 //                     [--sim PATH] [--samples FILE] [--share-cpus]
 // Unless --share-cpus, the simulator gets a CPU of its own (see SimProcess::KeepApart).
 #include "Komunikace.h"
+#include "bench_options.h"
 #include "sim_process.h"
 
 #include <QCoreApplication>
@@ -40,30 +41,16 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--polls" && hasValue)
-            o.polls = args[++i].toInt(&ok);
-        else if (a == "--interval" && hasValue)
-            o.intervalMs = args[++i].toInt(&ok);
-        else if (a == "--baud" && hasValue)
-            o.baud = args[++i].toInt(&ok);
-        else if (a == "--poll-kind" && hasValue)
-            o.pollKind = args[++i];
-        else if (a == "--sim" && hasValue)
-            o.sim = args[++i];
-        else if (a == "--samples" && hasValue)
-            o.samples = args[++i].toStdString();
-        else if (a == "--share-cpus")
-            o.shareCpus = true;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
-    return o.polls > 0 && o.intervalMs > 0 && o.baud > 0;
+    const bool read = bench::CommandLine()
+                          .Value("--polls", o.polls)
+                          .Value("--interval", o.intervalMs)
+                          .Value("--baud", o.baud)
+                          .Value("--poll-kind", o.pollKind)
+                          .Value("--sim", o.sim)
+                          .Value("--samples", o.samples)
+                          .Flag("--share-cpus", o.shareCpus, true)
+                          .Parse(args);
+    return read && o.polls > 0 && o.intervalMs > 0 && o.baud > 0;
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 // With --check-counts the exit status is 1 when a telegram was lost or garbled; timings and
 // memory never decide it. Unless --share-cpus, the simulator gets a CPU of its own (it stands
 // in for the device and the line, which do not wait for the utility's process).
+#include "bench_options.h"
 #include "mixed_stream.h"
 #include "sim_process.h"
 #include "telegram.h"
@@ -54,33 +55,18 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    bool warmupGiven = false;
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--seconds" && hasValue)
-            o.seconds = args[++i].toDouble(&ok);
-        else if (a == "--warmup" && hasValue) {
-            o.warmup = args[++i].toDouble(&ok);
-            warmupGiven = true;
-        } else if (a == "--baud" && hasValue)
-            o.baud = args[++i].toInt(&ok);
-        else if (a == "--poll-interval" && hasValue)
-            o.pollInterval = args[++i].toInt(&ok);
-        else if (a == "--sim" && hasValue)
-            o.sim = args[++i];
-        else if (a == "--check-counts")
-            o.checkCounts = true;
-        else if (a == "--share-cpus")
-            o.shareCpus = true;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
+    bench::CommandLine line;
+    line.Value("--seconds", o.seconds)
+        .Value("--warmup", o.warmup)
+        .Value("--baud", o.baud)
+        .Value("--poll-interval", o.pollInterval)
+        .Value("--sim", o.sim)
+        .Flag("--check-counts", o.checkCounts, true)
+        .Flag("--share-cpus", o.shareCpus, true);
+    if (!line.Parse(args))
+        return false;
     // A short run keeps most of its time for the soak itself.
-    if (!warmupGiven)
+    if (!line.Given("--warmup"))
         o.warmup = std::min(o.warmup, o.seconds / 4);
     return o.seconds > 0 && o.warmup >= 0 && o.warmup < o.seconds && o.baud > 0 &&
            o.pollInterval > 0;
@@ -138,7 +124,7 @@ int main(int argc, char** argv)
                                test::WindowFixture::System);
     TForm1& form = *window.form;
     bench::ShowEverything(form);
-    if (!form.Komunikace || !form.Komunikace->SeriovyPort().Connected()) {
+    if (!form.Link() || !form.Link()->SeriovyPort().Connected()) {
         std::fprintf(stderr, "soak: the window did not open %s\n", qPrintable(device));
         return 1;
     }
@@ -160,33 +146,35 @@ int main(int argc, char** argv)
     // makes checksum-error lines before the first telegram shown.
     long long headErrorLines = 0;
     bench::MemoWatch* memo1Ref = nullptr;
-    bench::MemoWatch memo1(form.Memo1, [&](const std::vector<std::uint8_t>& telegram) {
-        if (shown.count == 0 && memo1Ref)
-            headErrorLines = memo1Ref->ErrorLines();
-        if (!test::Intact(telegram))
-            ++shownGarbled;
-        if (IsPoll(telegram)) {
-            ++polls;
-            if (form.Komunikace->PendingCount() > 0)
-                ++pollsWithPending;
-            lastPoll = telegram[TelegramLength(telegram)->header];
-        }
-        shown.Add(telegram);
-    });
+    bench::MemoWatch memo1(test::control<QPlainTextEdit>(form, "Memo1"),
+                           [&](const std::vector<std::uint8_t>& telegram) {
+                               if (shown.count == 0 && memo1Ref)
+                                   headErrorLines = memo1Ref->ErrorLines();
+                               if (!test::Intact(telegram))
+                                   ++shownGarbled;
+                               if (IsPoll(telegram)) {
+                                   ++polls;
+                                   if (form.Link()->PendingCount() > 0)
+                                       ++pollsWithPending;
+                                   lastPoll = telegram[TelegramLength(telegram)->header];
+                               }
+                               shown.Add(telegram);
+                           });
     memo1Ref = &memo1;
-    bench::MemoWatch memo3(form.Memo3, [&](const std::vector<std::uint8_t>& sent) {
-        // The lead byte 0xFF and the request.
-        if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
-            ++answersGarbled;
-        answeredSequence.push_back(lastPoll);
-    });
+    bench::MemoWatch memo3(
+        test::control<QPlainTextEdit>(form, "Memo3"), [&](const std::vector<std::uint8_t>& sent) {
+            // The lead byte 0xFF and the request.
+            if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
+                ++answersGarbled;
+            answeredSequence.push_back(lastPoll);
+        });
 
     // Keep requests pending: the traffic between polls drops one per telegram.
     std::uint32_t address = 0;
     auto fill = [&] {
         memo1.KeepShort();
-        while (form.Komunikace && form.Komunikace->PendingCount() < 64)
-            form.Komunikace->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
+        while (form.Link() && form.Link()->PendingCount() < 64)
+            form.Link()->ZaradTLG(0xF0, 0x00, false, 0x00, address++ & 0xFFFF, 1);
     };
     fill();
     QTimer topUp;

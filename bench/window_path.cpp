@@ -10,6 +10,7 @@
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
 //                    [--without-capture] [--pcapng] [--without-overview]
+#include "bench_options.h"
 #include "mixed_stream.h"
 #include "radiogroup.h"
 #include "telegram.h"
@@ -42,30 +43,16 @@ struct Options {
 
 bool ParseArgs(const QStringList& args, Options& o)
 {
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--mib" && hasValue)
-            o.mib = args[++i].toDouble(&ok);
-        else if (a == "--chunk" && hasValue)
-            o.chunk = args[++i].toInt(&ok);
-        else if (a == "--seed" && hasValue)
-            o.seed = args[++i].toUInt(&ok);
-        else if (a == "--without-display")
-            o.display = false;
-        else if (a == "--without-capture")
-            o.capture = false;
-        else if (a == "--pcapng")
-            o.pcapng = true;
-        else if (a == "--without-overview")
-            o.overview = false;
-        else
-            return false;
-        if (!ok)
-            return false;
-    }
-    return o.mib > 0 && o.chunk > 0;
+    const bool read = bench::CommandLine()
+                          .Value("--mib", o.mib)
+                          .Value("--chunk", o.chunk)
+                          .Value("--seed", o.seed)
+                          .Flag("--without-display", o.display, false)
+                          .Flag("--without-capture", o.capture, false)
+                          .Flag("--pcapng", o.pcapng, true)
+                          .Flag("--without-overview", o.overview, false)
+                          .Parse(args);
+    return read && o.mib > 0 && o.chunk > 0;
 }
 
 struct Pass {
@@ -87,13 +74,13 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     TForm1& form = *window.form;
     bench::ShowEverything(form);
     if (!o.display)
-        form.Rgp_PrijataData->SetItemIndex(1);
-    form.Chk_VystupDoSouboru->setChecked(o.capture);
-    form.Chk_Prehled->setChecked(o.overview);
+        test::control<TRadioGroup>(form, "Rgp_PrijataData")->SetItemIndex(1);
+    test::control<QCheckBox>(form, "Chk_VystupDoSouboru")->setChecked(o.capture);
+    test::control<QCheckBox>(form, "Chk_Prehled")->setChecked(o.overview);
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
-        memo = std::make_unique<bench::MemoWatch>(form.Memo1,
+        memo = std::make_unique<bench::MemoWatch>(test::control<QPlainTextEdit>(form, "Memo1"),
                                                   [&](const std::vector<std::uint8_t>& telegram) {
                                                       if (test::Intact(telegram))
                                                           ++pass.intactShown;
@@ -104,7 +91,7 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     timer.start();
     for (std::size_t at = 0; at < stream.size(); at += static_cast<std::size_t>(o.chunk)) {
         const std::size_t n = std::min(stream.size() - at, static_cast<std::size_t>(o.chunk));
-        form.PrijmiData(form.Komunikace->SeriovyPort(), ByteSpan(stream.data() + at, n));
+        form.PrijmiData(form.Link()->SeriovyPort(), ByteSpan(stream.data() + at, n));
         QCoreApplication::processEvents();
         if (memo)
             memo->KeepShort();

@@ -1,6 +1,8 @@
 #include "window_probe.h"
 
+#include "hextext.h"
 #include "radiogroup.h"
+#include "window_controls.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
@@ -19,28 +21,13 @@
 
 namespace qtr290::bench {
 
-namespace {
-
-int HexValue(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::vector<std::uint8_t> HexBytes(const QString& text)
 {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(text.size() / 3 + 1));
     for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        const int high = HexValue(text[i].unicode());
-        const int low = HexValue(text[i + 1].unicode());
+        const int high = HexDigitValue(text[i].unicode());
+        const int low = HexDigitValue(text[i + 1].unicode());
         if (high >= 0 && low >= 0) {
             bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
             ++i;
@@ -125,11 +112,11 @@ std::string MeasuringSettings(const QString& device, int baud)
 
 void ShowEverything(TForm1& form)
 {
-    form.Rgp_PrijataData->SetItemIndex(0);
-    form.Rgp_Razeni->SetItemIndex(0);
-    form.Chk_Filtr->setChecked(false);
-    form.Chk_NezobrazujVyzvy->setChecked(false);
-    form.Chk_VystupDoSouboru->setChecked(true);
+    test::control<TRadioGroup>(form, "Rgp_PrijataData")->SetItemIndex(0);
+    test::control<TRadioGroup>(form, "Rgp_Razeni")->SetItemIndex(0);
+    test::control<QCheckBox>(form, "Chk_Filtr")->setChecked(false);
+    test::control<QCheckBox>(form, "Chk_NezobrazujVyzvy")->setChecked(false);
+    test::control<QCheckBox>(form, "Chk_VystupDoSouboru")->setChecked(true);
 }
 
 std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long long* lines)
@@ -149,8 +136,8 @@ std::optional<std::vector<std::uint8_t>> CaptureBytes(const QString& path, long 
         if (hex.size() % 3 != 0)
             return std::nullopt;
         for (qsizetype i = 0; i < hex.size(); i += 3) {
-            const int high = HexValue(static_cast<char16_t>(hex[i]));
-            const int low = HexValue(static_cast<char16_t>(hex[i + 1]));
+            const int high = HexDigitValue(static_cast<char16_t>(hex[i]));
+            const int low = HexDigitValue(static_cast<char16_t>(hex[i + 1]));
             if (high < 0 || low < 0 || hex[i + 2] != ' ')
                 return std::nullopt;
             bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));

@@ -1,21 +1,12 @@
 #include "capture_text.h"
 
+#include "hextext.h"
+
 #include <ctime>
 
 namespace qtr290::pcap {
 
 namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value)
 {
@@ -102,8 +93,8 @@ CaptureLineResult ParseCaptureLine(std::string_view text)
     }
     line.bytes.reserve(rest.size() / 3 + 1);
     for (std::size_t i = 0; i < rest.size(); i += 3) {
-        const int high = HexDigit(rest[i]);
-        const int low = i + 1 < rest.size() ? HexDigit(rest[i + 1]) : -1;
+        const int high = HexDigitValue(rest[i]);
+        const int low = i + 1 < rest.size() ? HexDigitValue(rest[i + 1]) : -1;
         const bool blank = i + 2 >= rest.size() || rest[i + 2] == ' ';
         if (high < 0 || low < 0 || !blank) {
             result.error = Column(StampLayout.size() + i) +

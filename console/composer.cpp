@@ -17,13 +17,8 @@ namespace {
 
 unsigned DigitValue(char32_t c)
 {
-    if (c >= U'0' && c <= U'9')
-        return c - U'0';
-    if (c >= U'A' && c <= U'F')
-        return c - U'A' + 10;
-    if (c >= U'a' && c <= U'f')
-        return c - U'a' + 10;
-    return 0;
+    const int value = HexDigitValue(c);
+    return value < 0 ? 0u : unsigned(value);
 }
 
 // Characters are counted as code points, so a character outside the BMP is one
@@ -130,20 +125,6 @@ bool FieldShowsByte(QStringView text, std::uint8_t value)
         if (!IsHexDigit(c.unicode()))
             return false;
     return HexNaByte(text) == value;
-}
-
-std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
-                                          bool write, ByteSpan dataTLG,
-                                          const std::function<std::uint8_t(int)>& staged)
-{
-    if (!write)
-        return BuildReadRequest(target, count);
-    if (count > MaxWriteCount)
-        return {};
-    std::vector<std::uint8_t> data(count);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = i < dataTLG.size() ? dataTLG[i] : staged(int(i + 1));
-    return BuildWriteRequest(target, data);
 }
 
 bool DataLineAccepts(QStringView keyText)

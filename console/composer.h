@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -66,13 +65,6 @@ bool IsHexDigit(char32_t c);
 // Whether a composer field's text plainly says this byte: one or two hex digits of its value.
 // A field that does not ("1A6", "g1", a hand-typed checksum) is read or sent all the same.
 bool FieldShowsByte(QStringView text, std::uint8_t value);
-
-// The request the link builds and queues from these inputs: a read, or a write of Count bytes,
-// those beyond the data line taken from what the link has staged at their positions. Empty
-// for a write too long to queue.
-std::vector<std::uint8_t> RequestAsQueued(const RequestTarget& target, std::uint8_t count,
-                                          bool write, ByteSpan dataTLG,
-                                          const std::function<std::uint8_t(int)>& staged);
 
 // Whether a key's text may go into the data line: hex digits, spaces and control characters
 // (editing keys, shortcuts and backspace carry those); anything else is dropped.

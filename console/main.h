@@ -126,6 +126,22 @@ public:
     // The status line: which device the COM number stands for, and the port state.
     QString StatusText() const;
 
+    // Queries of the window's state, for its own units and for the tests.
+    // The link to the bus, from FormCreate to FormClose; null before and after.
+    TKomunikace* Link() const { return Komunikace.get(); }
+    // Received bytes kept for the rest of their telegram.
+    std::size_t ReceiveBacklog() const { return PrijemBuf.size(); }
+    int BytesPerLine() const { return PocetBytuNaRadku; }
+    const QString& ProgramDir() const { return AdresarProgramu; }
+    // The composer's data bytes and read/write area code, as the next request takes them.
+    const std::vector<std::uint8_t>& ComposerData() const { return DataTLG; }
+    std::uint8_t AreaCode() const { return KodOblasti; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     // Controls, top to bottom.
     QPlainTextEdit* Memo1;
     QPushButton* Button1;
@@ -177,11 +193,6 @@ public:
     std::vector<std::uint8_t> DataTLG;
     std::vector<std::uint8_t> PrijemBuf;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     void VytvorOvladace();
     // VytvorOvladace's parts, one per control group (main_controls.cpp).
     QLayout* CreateMemos(QWidget* central);

@@ -133,8 +133,7 @@ std::vector<std::uint8_t> TForm1::TelegramToQueue() const
     const RequestTarget target{
         HexNaByte(Edt_From->text()), HexNaByte(Edt_To->text()), KodOblasti,
         AddressFromEdits(Edt_Addr1->text(), Edt_Addr2->text(), Edt_Addr3->text())};
-    return RequestAsQueued(target, HexNaByte(Edt_DataLen->text()), IsWrite(), DataTLG,
-                           [this](int position) { return Komunikace->StagedDataByte(position); });
+    return Komunikace->BuildRequest(target, IsWrite(), HexNaByte(Edt_DataLen->text()), DataTLG);
 }
 
 void TForm1::MarkFieldsThatDifferFromTelegram()

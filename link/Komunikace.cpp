@@ -46,14 +46,14 @@ void TKomunikace::NastavVychozi()
     FRizeniDTR = true;
 }
 
-void TKomunikace::NastavPort(std::uint8_t cisloPortu)
+void TKomunikace::NastavPort(std::uint8_t portNumber)
 {
-    if (cisloPortu >= 1 && cisloPortu <= 25) {
-        FSeriovyPort->SetPort(static_cast<TPortNumber>(cisloPortu));
+    if (portNumber >= 1 && portNumber <= 25) {
+        FSeriovyPort->SetPort(static_cast<TPortNumber>(portNumber));
         return;
     }
     char name[16];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", int{cisloPortu});
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", int{portNumber});
     FSeriovyPort->SetPortName(name);
 }
 
@@ -78,26 +78,33 @@ void TKomunikace::NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler)
     FSeriovyPort->SetOnReceiveData(std::move(handler));
 }
 
-bool TKomunikace::ZapisDataByte(int pozice, std::uint8_t hodnota)
+bool TKomunikace::ZapisDataByte(int position, std::uint8_t value)
 {
-    if (pozice < 1 || pozice > MaxStagedPosition)
+    if (position < 1 || position > MaxStagedPosition)
         return false;
-    DataZapisu[static_cast<std::size_t>(pozice)] = hodnota;
+    DataZapisu[static_cast<std::size_t>(position)] = value;
     return true;
+}
+
+std::vector<std::uint8_t> TKomunikace::BuildRequest(const RequestTarget& target, bool write,
+                                                    std::uint8_t count, ByteSpan staging) const
+{
+    if (!write)
+        return BuildReadRequest(target, count);
+    if (count > MaxWriteCount)
+        return {};
+    std::vector<std::uint8_t> data(DataZapisu.begin() + 1, DataZapisu.begin() + 1 + count);
+    std::copy_n(staging.begin(), std::min(staging.size(), data.size()), data.begin());
+    return BuildWriteRequest(target, data);
 }
 
 bool TKomunikace::ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
                            std::uint32_t address, std::uint8_t count)
 {
-    const RequestTarget target{from, to, areaCode, address};
-    std::vector<std::uint8_t> telegram;
-    if (write) {
-        if (count > MaxWriteCount)
-            return false;
-        telegram = BuildWriteRequest(target, ByteSpan(DataZapisu).subspan(1, count));
-    } else {
-        telegram = BuildReadRequest(target, count);
-    }
+    const std::vector<std::uint8_t> telegram =
+        BuildRequest({from, to, areaCode, address}, write, count);
+    if (telegram.empty())
+        return false;
     Fronta.push_back(static_cast<int>(telegram.size()));
     Fronta.insert(Fronta.end(), telegram.begin(), telegram.end());
     Notify([&](LinkObserver& o) { o.Queued(telegram); });
@@ -150,15 +157,15 @@ void TKomunikace::Transmit(bool atPoll)
     const std::uint8_t from = VysilaciBuffer[1 + 2];
     const std::uint8_t offset5 = VysilaciBuffer[1 + 5];
     if (from >= 0x37 && from <= 0x3E && (offset5 & 0x60) == 0x60)
-        Odeber(LinkObserver::Removal::OnceOnly);
+        RemoveOldest(LinkObserver::Removal::OnceOnly);
 }
 
 void TKomunikace::OdeberCekajici()
 {
-    Odeber(LinkObserver::Removal::Reply);
+    RemoveOldest(LinkObserver::Removal::Reply);
 }
 
-void TKomunikace::Odeber(LinkObserver::Removal why)
+void TKomunikace::RemoveOldest(LinkObserver::Removal why)
 {
     if (Fronta.empty())
         return;

@@ -39,9 +39,9 @@ public:
 
 class TKomunikace {
 public:
-    static constexpr int DataZapisuSize = 257; // positions 0 to 256, 0 unused
+    static constexpr int StagingSize = 257; // positions 0 to 256, 0 unused
     static constexpr int MaxStagedPosition = 256;
-    static constexpr std::size_t VysilaciBufferSize = 270;
+    static constexpr std::size_t TransmitBufferSize = 270;
 
     explicit TKomunikace(std::unique_ptr<SerialPlatform> platform = MakeSystemPlatform());
     virtual ~TKomunikace();
@@ -49,14 +49,19 @@ public:
     TKomunikace& operator=(const TKomunikace&) = delete;
 
     void NastavVychozi();
-    void NastavPort(std::uint8_t cisloPortu);
+    void NastavPort(std::uint8_t portNumber);
     bool Otevri(int baudRate);
     void Zavri();
     void NastavDTR(bool level);
     void NastavPrijem(TSerialPortDriver::TReceiveDataEvent handler);
 
     // Positions 1 to 256; anything else is refused (false) and changes nothing.
-    bool ZapisDataByte(int pozice, std::uint8_t hodnota);
+    bool ZapisDataByte(int position, std::uint8_t value);
+    // The request ZaradTLG queues for these inputs: a read, or a write of Count bytes taken
+    // from `staging` (position 1 on) where it reaches and from what is staged beyond it.
+    // Empty for a write whose Count exceeds MaxWriteCount.
+    std::vector<std::uint8_t> BuildRequest(const RequestTarget& target, bool write,
+                                           std::uint8_t count, ByteSpan staging = {}) const;
     // Builds a read or write request and queues it. False (nothing queued) for a write
     // whose Count exceeds MaxWriteCount.
     bool ZaradTLG(std::uint8_t from, std::uint8_t to, bool write, std::uint8_t areaCode,
@@ -65,12 +70,6 @@ public:
     // The poll reaction's removal of the oldest pending telegram (reported as a reply).
     void OdeberCekajici();
     void VymazFrontu();
-
-    // What a write will carry at this position unless staged anew; 0 outside 1 to 256.
-    std::uint8_t StagedDataByte(int pozice) const
-    {
-        return pozice >= 1 && pozice <= MaxStagedPosition ? DataZapisu[pozice] : 0;
-    }
 
     std::uint8_t DelkaPosledni() const { return FDelkaPosledni; }
     // The bytes of the last transmission: 0xFF and the telegram, DelkaPosledni + 1 bytes.
@@ -108,7 +107,7 @@ public:
 private:
     void WaitMoreThan(std::uint32_t ms);
     void Transmit(bool atPoll);
-    void Odeber(LinkObserver::Removal why);
+    void RemoveOldest(LinkObserver::Removal why);
     template <class Report> void Notify(const Report& report)
     {
         for (LinkObserver* observer : FObservers)
@@ -117,8 +116,8 @@ private:
 
     std::unique_ptr<TSerialPortDriver> FSeriovyPort;
     std::deque<int> Fronta;
-    std::array<std::uint8_t, VysilaciBufferSize> VysilaciBuffer{};
-    std::array<std::uint8_t, DataZapisuSize> DataZapisu{};
+    std::array<std::uint8_t, TransmitBufferSize> VysilaciBuffer{};
+    std::array<std::uint8_t, StagingSize> DataZapisu{};
     std::uint8_t FDelkaPosledni = 0;
     bool FRizeniDTR = false;
     std::vector<LinkObserver*> FObservers;

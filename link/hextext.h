@@ -24,6 +24,18 @@ template <class Char> Char* WriteHexBytes(Char* out, ByteSpan bytes)
     return out;
 }
 
+// The value of a hex digit of either case; -1 for any other character.
+constexpr int HexDigitValue(char32_t c)
+{
+    if (c >= U'0' && c <= U'9')
+        return int(c - U'0');
+    if (c >= U'A' && c <= U'F')
+        return int(c - U'A') + 10;
+    if (c >= U'a' && c <= U'f')
+        return int(c - U'a') + 10;
+    return -1;
+}
+
 // Two upper-case hex digits.
 std::string HexByte(std::uint8_t value);
 

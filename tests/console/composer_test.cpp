@@ -2,6 +2,7 @@
 // byte of the telegram each field stands for. The window's handler chain over these is
 // tested on the real window (composer_window_test).
 #include "composer.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -161,36 +162,16 @@ TEST(Composer, DataLineKeys)
     }
 }
 
-// What the link queues: a write longer than its data line carries what was staged before at
-// the remaining positions (00 where nothing was); one too long for the queue is none.
-TEST(Composer, RequestAsQueued)
-{
-    const RequestTarget target{0xF0, 0x00, 0x10, 0x000157};
-    const auto staged = [](int position) { return std::uint8_t(position == 3 ? 0x77 : 0x00); };
-    EXPECT_EQ(RequestAsQueued(target, 1, false, Bytes{0x12}, staged),
-              (Bytes{0xA6, 0x00, 0xF0, 0x1A, 0x03, 0x4D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
-    EXPECT_EQ(RequestAsQueued(target, 2, true, Bytes{0x12, 0x34}, staged),
-              (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00, 0x12, 0x34, 0x87,
-                     0xD9}));
-    const Bytes longer = RequestAsQueued(target, 4, true, Bytes{0x12, 0x34}, staged);
-    ASSERT_EQ(longer.size(), 16u);
-    EXPECT_EQ(Bytes(longer.begin() + 10, longer.begin() + 14), (Bytes{0x12, 0x34, 0x77, 0x00}));
-    EXPECT_EQ(RequestAsQueued(target, 1, true, Bytes{0x12, 0x34}, staged).size(), 13u);
-    EXPECT_TRUE(RequestAsQueued(target, 244, true, Bytes(244, 0xAA), staged).empty());
-    EXPECT_EQ(RequestAsQueued(target, 243, true, Bytes(243, 0xAA), staged).size(), 255u);
-}
-
 TEST(Composer, FieldBytesOfTheTelegram)
 {
-    const Bytes read = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    const Bytes& read = test::ReadRequest;
     const auto r = FieldBytes(read, false);
     for (std::size_t i = 0; i < 10; ++i)
         EXPECT_EQ(r[i], read[i]) << i;
     EXPECT_EQ(r[std::size_t(ComposerField::CRCWrite)], std::nullopt);
     EXPECT_EQ(r[std::size_t(ComposerField::CRCTLG)], 0xA7);
 
-    const Bytes write = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
-                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
+    const Bytes& write = test::WriteRequest;
     const auto w = FieldBytes(write, true);
     EXPECT_EQ(w[std::size_t(ComposerField::Dev)], 0x9A);
     EXPECT_EQ(w[std::size_t(ComposerField::CRCWrite)], 0x87);

@@ -16,10 +16,6 @@ using namespace qtr290::test;
 
 namespace {
 
-// The FRAM290 write of 12 34 from F0 to 00 at 0x000157.
-const Bytes FramWrite = {0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02,
-                         0x57, 0x01, 0x00, 0x12, 0x34, 0x87, 0xD9};
-
 const char* const ComposerEdits[] = {"Edt_Sync",  "Edt_To",      "Edt_From",     "Edt_Dev",
                                      "Edt_RW",    "Edt_CRCHead", "Edt_DataLen",  "Edt_Addr1",
                                      "Edt_Addr2", "Edt_Addr3",   "Edt_CRCWrite", "Edt_CRCTLG"};
@@ -41,11 +37,11 @@ void Retype(QLineEdit* edit, const QString& text)
 
 void TypeData(TForm1& f, const QString& text)
 {
-    f.Cmb_Data->lineEdit()->selectAll();
+    control<QComboBox>(f, "Cmb_Data")->lineEdit()->selectAll();
     if (text.isEmpty())
-        QTest::keyClick(f.Cmb_Data, Qt::Key_Backspace);
+        QTest::keyClick(control<QComboBox>(f, "Cmb_Data"), Qt::Key_Backspace);
     else
-        QTest::keyClicks(f.Cmb_Data, text);
+        QTest::keyClicks(control<QComboBox>(f, "Cmb_Data"), text);
 }
 
 QMap<QString, QString> Snapshot(TForm1& f)
@@ -53,7 +49,7 @@ QMap<QString, QString> Snapshot(TForm1& f)
     QMap<QString, QString> texts;
     for (const char* name : ComposerEdits)
         texts[QLatin1String(name)] = Edit(f, QLatin1String(name))->text();
-    texts[QStringLiteral("Lbl_PocetBytu")] = f.Lbl_PocetBytu->text();
+    texts[QStringLiteral("Lbl_PocetBytu")] = control<QLabel>(f, "Lbl_PocetBytu")->text();
     return texts;
 }
 
@@ -105,17 +101,17 @@ void ComposerWindowTest::stateAfterStartUp()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
-    QCOMPARE(f.Edt_RW->text(), QStringLiteral("03"));
-    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5D"));
-    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("01"));
-    QCOMPARE(f.Lbl_PocetBytu->text(), QStringLiteral("1"));
-    QCOMPARE(f.Edt_CRCWrite->text(), QStringLiteral("CD"));
-    QVERIFY(!f.Edt_CRCWrite->isEnabled());
-    QCOMPARE(f.Edt_CRCTLG->text(), QStringLiteral("FF"));
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("00"));
-    QCOMPARE(f.DataTLG, Bytes{0x00});
-    QCOMPARE(f.KodOblasti, std::uint8_t(0));
+    QCOMPARE(control<QLineEdit>(f, "Edt_Dev")->text(), QStringLiteral("0A"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_RW")->text(), QStringLiteral("03"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCHead")->text(), QStringLiteral("5D"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_DataLen")->text(), QStringLiteral("01"));
+    QCOMPARE(control<QLabel>(f, "Lbl_PocetBytu")->text(), QStringLiteral("1"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCWrite")->text(), QStringLiteral("CD"));
+    QVERIFY(!control<QLineEdit>(f, "Edt_CRCWrite")->isEnabled());
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCTLG")->text(), QStringLiteral("FF"));
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("00"));
+    QCOMPARE(f.ComposerData(), Bytes{0x00});
+    QCOMPARE(f.AreaCode(), std::uint8_t(0));
 }
 
 void ComposerWindowTest::shownFields_data()
@@ -166,32 +162,32 @@ void ComposerWindowTest::shownFields()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    Retype(f.Edt_Addr1, QStringLiteral("57"));
-    Retype(f.Edt_Addr2, QStringLiteral("01"));
-    w.Select(f.Rgp_Zarizeni, area);
-    w.Select(f.Rgp_druhTLG, kind >= 2 ? kind - 2 : kind);
+    Retype(control<QLineEdit>(f, "Edt_Addr1"), QStringLiteral("57"));
+    Retype(control<QLineEdit>(f, "Edt_Addr2"), QStringLiteral("01"));
+    w.Select(control<TRadioGroup>(f, "Rgp_Zarizeni"), area);
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), kind >= 2 ? kind - 2 : kind);
     TypeData(f, data);
     if (kind >= 2)
-        w.Select(f.Rgp_druhTLG, 3 - kind);
-    const Bytes parsed = f.DataTLG;
+        w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 3 - kind);
+    const Bytes parsed = f.ComposerData();
     if (!dataLen.isEmpty())
-        Retype(f.Edt_DataLen, dataLen);
+        Retype(control<QLineEdit>(f, "Edt_DataLen"), dataLen);
 
-    QCOMPARE(f.Edt_Dev->text(), shown[0]);
-    QCOMPARE(f.Edt_RW->text(), shown[1]);
-    QCOMPARE(f.Edt_CRCHead->text(), shown[2]);
-    QCOMPARE(f.Edt_DataLen->text(), shown[3]);
-    QCOMPARE(f.Lbl_PocetBytu->text(), shown[4]);
+    QCOMPARE(control<QLineEdit>(f, "Edt_Dev")->text(), shown[0]);
+    QCOMPARE(control<QLineEdit>(f, "Edt_RW")->text(), shown[1]);
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCHead")->text(), shown[2]);
+    QCOMPARE(control<QLineEdit>(f, "Edt_DataLen")->text(), shown[3]);
+    QCOMPARE(control<QLabel>(f, "Lbl_PocetBytu")->text(), shown[4]);
     if (!shown[5].isEmpty())
-        QCOMPARE(f.Edt_CRCWrite->text(), shown[5]);
-    QCOMPARE(f.Edt_CRCWrite->isEnabled(), shown[6] == "1");
+        QCOMPARE(control<QLineEdit>(f, "Edt_CRCWrite")->text(), shown[5]);
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCWrite")->isEnabled(), shown[6] == "1");
     if (!shown[7].isEmpty())
-        QCOMPARE(f.Edt_CRCTLG->text(), shown[7]);
+        QCOMPARE(control<QLineEdit>(f, "Edt_CRCTLG")->text(), shown[7]);
     // A hand-edited count leaves the data alone.
-    QCOMPARE(f.DataTLG, parsed);
-    QCOMPARE(f.KodOblasti, std::uint8_t(area * 0x10));
+    QCOMPARE(f.ComposerData(), parsed);
+    QCOMPARE(f.AreaCode(), std::uint8_t(area * 0x10));
     if (data == "1 23")
-        QCOMPARE(f.DataTLG, (Bytes{0x12, 0x03}));
+        QCOMPARE(f.ComposerData(), (Bytes{0x12, 0x03}));
 }
 
 void ComposerWindowTest::dataLineKeys()
@@ -200,48 +196,48 @@ void ComposerWindowTest::dataLineKeys()
     TForm1& f = *w.form;
     f.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&f));
-    f.Cmb_Data->setFocus();
-    QCOMPARE(QApplication::focusWidget(), f.Cmb_Data);
+    control<QComboBox>(f, "Cmb_Data")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), control<QComboBox>(f, "Cmb_Data"));
 
     // Only hex digits, space and backspace get in: g and minus change nothing.
     TypeData(f, QStringLiteral("1g-2 aB+x"));
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
-    QCOMPARE(f.DataTLG, (Bytes{0x12, 0xAB}));
-    QTest::keyClick(f.Cmb_Data, Qt::Key_Backspace);
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 a"));
-    QCOMPARE(f.Lbl_PocetBytu->text(), QStringLiteral("2"));
-    QTest::keyClicks(f.Cmb_Data, QStringLiteral("B"));
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(f.ComposerData(), (Bytes{0x12, 0xAB}));
+    QTest::keyClick(control<QComboBox>(f, "Cmb_Data"), Qt::Key_Backspace);
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("12 a"));
+    QCOMPARE(control<QLabel>(f, "Lbl_PocetBytu")->text(), QStringLiteral("2"));
+    QTest::keyClicks(control<QComboBox>(f, "Cmb_Data"), QStringLiteral("B"));
 
     // Enter moves the focus on, and leaving puts the text into the list, every time.
-    QTest::keyClick(f.Cmb_Data, Qt::Key_Return);
-    QVERIFY(QApplication::focusWidget() != f.Cmb_Data);
-    QCOMPARE(f.Cmb_Data->count(), 1);
-    QCOMPARE(f.Cmb_Data->itemText(0), QStringLiteral("12 aB"));
-    f.Cmb_Data->setFocus();
-    QTest::keyClick(f.Cmb_Data, Qt::Key_Enter);
-    QCOMPARE(f.Cmb_Data->count(), 2);
-    QCOMPARE(f.Cmb_Data->itemText(1), QStringLiteral("12 aB"));
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
+    QTest::keyClick(control<QComboBox>(f, "Cmb_Data"), Qt::Key_Return);
+    QVERIFY(QApplication::focusWidget() != control<QComboBox>(f, "Cmb_Data"));
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->count(), 1);
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->itemText(0), QStringLiteral("12 aB"));
+    control<QComboBox>(f, "Cmb_Data")->setFocus();
+    QTest::keyClick(control<QComboBox>(f, "Cmb_Data"), Qt::Key_Enter);
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->count(), 2);
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->itemText(1), QStringLiteral("12 aB"));
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("12 aB"));
 
     // Choosing an entry brings its bytes back.
-    f.Cmb_Data->setFocus();
+    control<QComboBox>(f, "Cmb_Data")->setFocus();
     TypeData(f, QStringLiteral("34"));
-    QCOMPARE(f.DataTLG, Bytes{0x34});
-    QTest::keyClick(f.Cmb_Data, Qt::Key_Down);
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
-    QCOMPARE(f.DataTLG, (Bytes{0x12, 0xAB}));
-    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
+    QCOMPARE(f.ComposerData(), Bytes{0x34});
+    QTest::keyClick(control<QComboBox>(f, "Cmb_Data"), Qt::Key_Down);
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(f.ComposerData(), (Bytes{0x12, 0xAB}));
+    QCOMPARE(control<QLineEdit>(f, "Edt_DataLen")->text(), QStringLiteral("02"));
 
     // Choosing the entry that is already the text runs the change handler all the same:
     // a hand-edited DataLen goes back to the entry's byte count.
-    Retype(f.Edt_DataLen, QStringLiteral("07"));
-    f.Cmb_Data->showPopup();
-    QAbstractItemView* list = f.Cmb_Data->view();
+    Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("07"));
+    control<QComboBox>(f, "Cmb_Data")->showPopup();
+    QAbstractItemView* list = control<QComboBox>(f, "Cmb_Data")->view();
     QVERIFY(QTest::qWaitForWindowExposed(list->window()));
     list->setCurrentIndex(list->model()->index(1, 0));
     QTest::keyClick(list, Qt::Key_Return);
-    QCOMPARE(f.Cmb_Data->currentText(), QStringLiteral("12 aB"));
-    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("02"));
+    QCOMPARE(control<QComboBox>(f, "Cmb_Data")->currentText(), QStringLiteral("12 aB"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_DataLen")->text(), QStringLiteral("02"));
 }
 
 void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked_data()
@@ -292,9 +288,9 @@ void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(true);
-    Retype(f.Edt_Addr1, QStringLiteral("57"));
-    Retype(f.Edt_Addr2, QStringLiteral("01"));
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
+    Retype(control<QLineEdit>(f, "Edt_Addr1"), QStringLiteral("57"));
+    Retype(control<QLineEdit>(f, "Edt_Addr2"), QStringLiteral("01"));
     QMap<QString, QString> expected = Snapshot(f);
     QVERIFY(Marks(f).isEmpty());
     Retype(Edit(f, field), text);
@@ -307,9 +303,9 @@ void ComposerWindowTest::shownFieldsThatDifferFromTheTelegramAreMarked()
             QStringLiteral("Odešle se: ") + mark.section(QLatin1Char('='), 1);
     QCOMPARE(Marks(f), marks);
 
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
-    QCOMPARE(f.Komunikace->OldestPending(), queued);
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
+    QCOMPARE(f.Link()->OldestPending(), queued);
     QCOMPARE(w.CaptureLines().size(), 1);
     QVERIFY(w.messages.empty());
 }
@@ -320,14 +316,14 @@ void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(true);
-    Retype(f.Edt_Addr1, QStringLiteral("57"));
-    Retype(f.Edt_Addr2, QStringLiteral("01"));
-    w.Select(f.Rgp_Zarizeni, 1);
-    w.Select(f.Rgp_druhTLG, 1);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
+    Retype(control<QLineEdit>(f, "Edt_Addr1"), QStringLiteral("57"));
+    Retype(control<QLineEdit>(f, "Edt_Addr2"), QStringLiteral("01"));
+    w.Select(control<TRadioGroup>(f, "Rgp_Zarizeni"), 1);
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
     TypeData(f, QStringLiteral("12 34"));
-    Retype(f.Edt_Sync, QStringLiteral("A5"));
-    Retype(f.Edt_DataLen, QStringLiteral("03"));
+    Retype(control<QLineEdit>(f, "Edt_Sync"), QStringLiteral("A5"));
+    Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("03"));
     const Bytes sent = {0xA6, 0x00, 0xF0, 0x9A, 0x07, 0xC9, 0x03, 0x57,
                         0x01, 0x00, 0x12, 0x34, 0x00, 0x32, 0x2D};
     // The previews cover the data line only; the marks tell what goes out instead.
@@ -338,20 +334,20 @@ void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
                                           {"Edt_CRCTLG", "Odešle se: 2D"}};
     QCOMPARE(Marks(f), marks);
 
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->OldestPending(), sent);
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->OldestPending(), sent);
     QVERIFY(w.line->written.empty());
     w.Receive(Poll);
     QCOMPARE(w.line->written, WithLead(sent));
-    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(sent))});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
     QCOMPARE(w.CaptureLines().size(), 2); // the queued line and the poll's chunk
     QVERIFY(w.messages.empty());
 
     // A Count below the data line sends only the first Count bytes.
-    Retype(f.Edt_DataLen, QStringLiteral("01"));
-    w.Click(f.Btn_VymazBuffer);
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->OldestPending(),
+    Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("01"));
+    w.Click(control<QPushButton>(f, "Btn_VymazBuffer"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->OldestPending(),
              (Bytes{0xA6, 0x00, 0xF0, 0x9A, 0x05, 0xCB, 0x01, 0x57, 0x01, 0x00, 0x12, 0x19, 0x7C}));
 }
 
@@ -359,17 +355,17 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Click(f.Btn_TestKomunikace); // an older telegram waits
-    w.Select(f.Rgp_druhTLG, 1);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace")); // an older telegram waits
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
     const QString refused = QStringLiteral("Počet dat je větší než 243 !\nTLG nebyl zařazen.");
 
     // 244 data bytes, and a count typed above the limit over two bytes.
-    f.Cmb_Data->setEditText(QString(2 * 244, QLatin1Char('a')));
-    QCOMPARE(f.Edt_DataLen->text(), QStringLiteral("F4"));
-    w.Click(f.Btn_PosliTLG);
+    control<QComboBox>(f, "Cmb_Data")->setEditText(QString(2 * 244, QLatin1Char('a')));
+    QCOMPARE(control<QLineEdit>(f, "Edt_DataLen")->text(), QStringLiteral("F4"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
     TypeData(f, QStringLiteral("1234"));
-    Retype(f.Edt_DataLen, QStringLiteral("F5"));
-    w.Click(f.Button4);
+    Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("F5"));
+    w.Click(control<QPushButton>(f, "Button4"));
 
     QCOMPARE(w.messages.size(), size_t(2));
     for (const Message& m : w.messages) {
@@ -377,10 +373,11 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
         QCOMPARE(m.text, refused);
     }
     // Nothing joined the queue; "send now" still sent the oldest pending telegram.
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
-    QCOMPARE(f.Komunikace->OldestPending(), ReadRequest);
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
+    QCOMPARE(f.Link()->OldestPending(), ReadRequest);
     QCOMPARE(w.line->written, WithLead(ReadRequest));
-    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(ReadRequest))});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+             QStringList{HexText(WithLead(ReadRequest))});
 }
 
 // "Send now" after a refused write and after a queued one: each time the oldest pending
@@ -391,19 +388,19 @@ void ComposerWindowTest::sendNowAlwaysSendsTheOldestOnAPseudoTerminal()
     QVERIFY(pty.valid());
     WindowFixture w(pty.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
-    w.Click(f.Btn_TestKomunikace);
-    w.Select(f.Rgp_druhTLG, 1);
-    f.Cmb_Data->setEditText(QString(2 * 244, QLatin1Char('a')));
-    w.Click(f.Button4);
+    QVERIFY(f.Link()->SeriovyPort().Connected());
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
+    control<QComboBox>(f, "Cmb_Data")->setEditText(QString(2 * 244, QLatin1Char('a')));
+    w.Click(control<QPushButton>(f, "Button4"));
     QCOMPARE(w.messages.size(), size_t(1));
     QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
 
     TypeData(f, QStringLiteral("12 34"));
-    w.Click(f.Button4);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
+    w.Click(control<QPushButton>(f, "Button4"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(2));
     QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
-    QCOMPARE(Lines(f.Memo3),
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
              (QStringList{HexText(WithLead(ReadRequest)), HexText(WithLead(ReadRequest))}));
     QCOMPARE(w.messages.size(), size_t(1));
 }
@@ -415,24 +412,24 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     WindowFixture w(pty.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
     QVERIFY(w.messages.empty());
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
+    QVERIFY(f.Link()->SeriovyPort().Connected());
 
-    Retype(f.Edt_Addr1, QStringLiteral("57"));
-    Retype(f.Edt_Addr2, QStringLiteral("01"));
-    w.Select(f.Rgp_Zarizeni, 1);
-    w.Select(f.Rgp_druhTLG, 1);
+    Retype(control<QLineEdit>(f, "Edt_Addr1"), QStringLiteral("57"));
+    Retype(control<QLineEdit>(f, "Edt_Addr2"), QStringLiteral("01"));
+    w.Select(control<TRadioGroup>(f, "Rgp_Zarizeni"), 1);
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
     TypeData(f, QStringLiteral("12 34"));
-    w.Click(f.Btn_PosliTLG);
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
     QVERIFY(w.messages.empty());
-    QCOMPARE(f.Komunikace->OldestPending(), FramWrite);
+    QCOMPARE(f.Link()->OldestPending(), WriteRequest);
     QTest::qWait(100);
     QVERIFY(pty.receive().empty()); // nothing goes out before a poll
 
     QVERIFY(pty.send(Poll));
-    const Bytes expected = WithLead(FramWrite);
+    const Bytes expected = WithLead(WriteRequest);
     QCOMPARE(ReceiveWhileRunning(pty, expected.size()), expected);
-    QCOMPARE(Lines(f.Memo3), QStringList{HexText(expected)});
-    QCOMPARE(Lines(f.Memo1), QStringList{PollText});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(expected)});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{PollText});
 }
 
 void ComposerWindowTest::startQueuesTheTestRead_data()
@@ -456,29 +453,32 @@ void ComposerWindowTest::startQueuesTheTestRead()
     WindowFixture w;
     TForm1& f = *w.form;
     // Something else set up and queued before.
-    Retype(f.Edt_To, QStringLiteral("12"));
-    Retype(f.Edt_Addr3, QStringLiteral("44"));
-    w.Select(f.Rgp_Zarizeni, 3);
-    w.Select(f.Rgp_druhTLG, 1);
-    w.Click(f.Btn_PosliTLG);
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
-    Retype(f.Edt_DataLen, dataLen);
-    Retype(f.Edt_Sync, QStringLiteral("A5")); // hand-typed: queued all the same
+    Retype(control<QLineEdit>(f, "Edt_To"), QStringLiteral("12"));
+    Retype(control<QLineEdit>(f, "Edt_Addr3"), QStringLiteral("44"));
+    w.Select(control<TRadioGroup>(f, "Rgp_Zarizeni"), 3);
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(2));
+    Retype(control<QLineEdit>(f, "Edt_DataLen"), dataLen);
+    Retype(control<QLineEdit>(f, "Edt_Sync"),
+           QStringLiteral("A5")); // hand-typed: queued all the same
 
-    w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
-    QCOMPARE(f.Komunikace->OldestPending(), queued);
-    QCOMPARE(f.Edt_To->text(), QStringLiteral("00"));
-    QCOMPARE(f.Edt_From->text(), QStringLiteral("F0"));
-    QCOMPARE(f.Edt_Addr1->text() + f.Edt_Addr2->text() + f.Edt_Addr3->text(),
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
+    QCOMPARE(f.Link()->OldestPending(), queued);
+    QCOMPARE(control<QLineEdit>(f, "Edt_To")->text(), QStringLiteral("00"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_From")->text(), QStringLiteral("F0"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_Addr1")->text() +
+                 control<QLineEdit>(f, "Edt_Addr2")->text() +
+                 control<QLineEdit>(f, "Edt_Addr3")->text(),
              QStringLiteral("570100"));
-    QCOMPARE(f.Rgp_Zarizeni->ItemIndex(), 0);
-    QCOMPARE(f.Rgp_druhTLG->ItemIndex(), 0);
-    QCOMPARE(f.Edt_Dev->text(), QStringLiteral("0A"));
-    QCOMPARE(f.Edt_CRCHead->text(), QStringLiteral("5E"));
-    QCOMPARE(f.Edt_CRCTLG->text(), crcTlg);
-    QVERIFY(!f.Edt_CRCWrite->isEnabled());
+    QCOMPARE(control<TRadioGroup>(f, "Rgp_Zarizeni")->ItemIndex(), 0);
+    QCOMPARE(control<TRadioGroup>(f, "Rgp_druhTLG")->ItemIndex(), 0);
+    QCOMPARE(control<QLineEdit>(f, "Edt_Dev")->text(), QStringLiteral("0A"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCHead")->text(), QStringLiteral("5E"));
+    QCOMPARE(control<QLineEdit>(f, "Edt_CRCTLG")->text(), crcTlg);
+    QVERIFY(!control<QLineEdit>(f, "Edt_CRCWrite")->isEnabled());
     QVERIFY(w.messages.empty());
     QVERIFY(w.line->written.empty()); // it waits for the poll
 }
@@ -501,21 +501,21 @@ void ComposerWindowTest::sendNow()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Click(f.Btn_TestKomunikace);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
     if (olderPending) {
-        Retype(f.Edt_DataLen, QStringLiteral("04"));
-        w.Click(f.Btn_TestKomunikace);
-        Retype(f.Edt_DataLen, QStringLiteral("01"));
+        Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("04"));
+        w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+        Retype(control<QLineEdit>(f, "Edt_DataLen"), QStringLiteral("01"));
     } else {
-        w.Click(f.Btn_VymazBuffer);
+        w.Click(control<QPushButton>(f, "Btn_VymazBuffer"));
     }
-    w.Click(f.Button4);
+    w.Click(control<QPushButton>(f, "Button4"));
 
     QCOMPARE(w.line->written, WithLead(sent));
-    QCOMPARE(Lines(f.Memo3), QStringList{HexText(WithLead(sent))});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
     // Sending does not remove it: it stays for the next poll until an answer drops it.
-    QCOMPARE(f.Komunikace->OldestPending(), sent);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(olderPending ? 2 : 1));
+    QCOMPARE(f.Link()->OldestPending(), sent);
+    QCOMPARE(f.Link()->PendingCount(), size_t(olderPending ? 2 : 1));
     QVERIFY(w.messages.empty());
 }
 
@@ -523,15 +523,15 @@ void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Click(f.Btn_PosliTLG);
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
-    w.Click(f.Btn_VymazBuffer);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(2));
+    w.Click(control<QPushButton>(f, "Btn_VymazBuffer"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(0));
     w.Receive(Poll);
     QVERIFY(w.line->written.empty());
-    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
-    QCOMPARE(Lines(f.Memo1), QStringList{PollText});
+    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{PollText});
 }
 
 int main(int argc, char** argv)

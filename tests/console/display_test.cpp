@@ -29,9 +29,9 @@ const Bytes DamagedBlock = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01
 
 void SetBytesPerLine(TForm1& f, const QString& text)
 {
-    f.Edt_PocetBytu->setText(text);
+    control<QLineEdit>(f, "Edt_PocetBytu")->setText(text);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(f.Edt_PocetBytu, &focusOut);
+    QCoreApplication::sendEvent(control<QLineEdit>(f, "Edt_PocetBytu"), &focusOut);
 }
 
 QString Numbered(int count)
@@ -89,7 +89,7 @@ void DisplayTest::goodTelegramInChunks()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(capture);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(capture);
     const QDateTime before = QDateTime::currentDateTime();
     int from = 0;
     cuts << int(ReadRequest.size());
@@ -100,9 +100,9 @@ void DisplayTest::goodTelegramInChunks()
     const QDateTime after = QDateTime::currentDateTime();
 
     // One entry, ending in a space: the telegram is shown once it is complete.
-    QCOMPARE(Lines(f.Memo1), QStringList{ReadRequestText});
-    QVERIFY(f.PrijemBuf.empty());
-    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{ReadRequestText});
+    QVERIFY(f.ReceiveBacklog() == 0);
+    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
 
     if (!capture) {
         QVERIFY(!QFile::exists(w.CapturePath()));
@@ -166,32 +166,32 @@ void DisplayTest::layout()
     WindowFixture w;
     TForm1& f = *w.form;
     SetBytesPerLine(f, perLine);
-    w.Select(f.Rgp_Razeni, ordering);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), ordering);
     w.Receive(ReadRequest);
     w.Receive(Poll);
-    QCOMPARE(Lines(f.Memo1), lines);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), lines);
 }
 
 void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    QScrollBar* bar = f.Memo1->verticalScrollBar();
-    f.Memo1->setPlainText(Numbered(300));
+    QScrollBar* bar = control<QPlainTextEdit>(f, "Memo1")->verticalScrollBar();
+    control<QPlainTextEdit>(f, "Memo1")->setPlainText(Numbered(300));
     QVERIFY(bar->maximum() > 100);
 
-    w.Select(f.Rgp_Razeni, 0);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 0);
     bar->setValue(bar->maximum());
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(f.Memo1).first(), ReadRequestText);
-    QCOMPARE(f.Memo1->textCursor().position(), 0);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).first(), ReadRequestText);
+    QCOMPARE(control<QPlainTextEdit>(f, "Memo1")->textCursor().position(), 0);
     QCOMPARE(bar->value(), 0);
 
-    w.Select(f.Rgp_Razeni, 1);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
     bar->setValue(bar->maximum() / 2);
     const int where = bar->value();
     w.Receive(Poll);
-    QCOMPARE(Lines(f.Memo1).last(), PollText);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).last(), PollText);
     QCOMPARE(bar->value(), where);
 }
 
@@ -228,11 +228,12 @@ void DisplayTest::filter()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_Filtr->setChecked(on);
-    f.Edt_FiltrOd->setText(od);
-    f.Edt_FiltrPro->setText(pro);
+    control<QCheckBox>(f, "Chk_Filtr")->setChecked(on);
+    control<QLineEdit>(f, "Edt_FiltrOd")->setText(od);
+    control<QLineEdit>(f, "Edt_FiltrPro")->setText(pro);
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(f.Memo1), shown ? QStringList{ReadRequestText} : QStringList{QString()});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")),
+             shown ? QStringList{ReadRequestText} : QStringList{QString()});
 }
 
 void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture_data()
@@ -260,28 +261,29 @@ void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Select(f.Rgp_Razeni, 1);
-    w.Select(f.Rgp_PrijataData, prijataData);
-    f.Chk_NezobrazujVyzvy->setChecked(hidePolls);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
+    w.Select(control<TRadioGroup>(f, "Rgp_PrijataData"), prijataData);
+    control<QCheckBox>(f, "Chk_NezobrazujVyzvy")->setChecked(hidePolls);
     if (!filterFrom.isEmpty()) {
-        f.Chk_Filtr->setChecked(true);
-        f.Edt_FiltrOd->setText(filterFrom);
+        control<QCheckBox>(f, "Chk_Filtr")->setChecked(true);
+        control<QLineEdit>(f, "Edt_FiltrOd")->setText(filterFrom);
     }
-    f.Chk_VystupDoSouboru->setChecked(true);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
 
     // START queues the read request; the poll sends it, the read request that follows
     // (as a non-poll telegram) drops it again.
-    w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
     for (const Bytes& chunk : {DamagedHeader, DamagedBlock, Poll, ReadRequest})
         w.Receive(chunk);
 
-    QCOMPARE(Lines(f.Memo1), memo1);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), memo1);
     Bytes sent = ReadRequest;
     sent.insert(sent.begin(), 0xFF);
     QCOMPARE(w.line->written, sent);
-    QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+             QStringList{QStringLiteral("FF ") + ReadRequestText});
+    QCOMPARE(f.Link()->PendingCount(), size_t(0));
 
     const QList<QByteArray> capture = w.CaptureLines();
     QCOMPARE(capture.size(), 5);
@@ -340,8 +342,9 @@ void DisplayTest::lineLimits()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    QPlainTextEdit* target = memo == 1 ? f.Memo1 : f.Memo3;
-    w.Select(f.Rgp_Razeni, ordering);
+    QPlainTextEdit* target =
+        memo == 1 ? control<QPlainTextEdit>(f, "Memo1") : control<QPlainTextEdit>(f, "Memo3");
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), ordering);
     target->setPlainText(Numbered(initial));
     QCOMPARE(target->blockCount(), initial);
 
@@ -350,7 +353,7 @@ void DisplayTest::lineLimits()
     } else if (arrival == "error") {
         w.Receive(DamagedHeader);
     } else {
-        w.Click(f.Btn_TestKomunikace);
+        w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
         w.Receive(Poll);
     }
     const QStringList lines = Lines(target);
@@ -372,7 +375,7 @@ void DisplayTest::captureFileThatCannotBeWritten()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(true);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
     w.Receive({0x01});
     QCOMPARE(w.CaptureLines().size(), 1);
 
@@ -387,7 +390,7 @@ void DisplayTest::captureFileThatCannotBeWritten()
     QElapsedTimer timer;
     timer.start();
     w.Receive({0x02});
-    w.Click(f.Btn_TestKomunikace); // its "Cteni dat" line is lost as well
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace")); // its "Cteni dat" line is lost as well
     w.Receive({0x03});
     QVERIFY2(timer.elapsed() < 1000, "the window waited for the file");
     QVERIFY(w.messages.empty());
@@ -405,7 +408,7 @@ void DisplayTest::captureFileThatCannotBeWritten()
     QVERIFY(lines[1].endsWith(">04 \r"));
     QVERIFY(w.messages.empty());
     // The display went on meanwhile.
-    QCOMPARE(f.PrijemBuf.size(), size_t(4));
+    QCOMPARE(f.ReceiveBacklog(), size_t(4));
 }
 
 void DisplayTest::clearButtonsClearTheirOwnMemo()
@@ -413,7 +416,9 @@ void DisplayTest::clearButtonsClearTheirOwnMemo()
     WindowFixture w;
     TForm1& f = *w.form;
     const std::pair<QPlainTextEdit*, QPushButton*> pairs[] = {
-        {f.Memo1, f.Button1}, {f.Memo2, f.Button2}, {f.Memo3, f.Button3}};
+        {control<QPlainTextEdit>(f, "Memo1"), control<QPushButton>(f, "Button1")},
+        {control<QPlainTextEdit>(f, "Memo2"), control<QPushButton>(f, "Button2")},
+        {control<QPlainTextEdit>(f, "Memo3"), control<QPushButton>(f, "Button3")}};
     for (const auto& [memo, button] : pairs) {
         for (const auto& other : pairs)
             other.first->setPlainText(QStringLiteral("x\ny"));
@@ -424,16 +429,16 @@ void DisplayTest::clearButtonsClearTheirOwnMemo()
                 QCOMPARE(other.first->blockCount(), 2);
     }
     // A cleared memo starts again on its first line.
-    w.Click(f.Button1);
+    w.Click(control<QPushButton>(f, "Button1"));
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(f.Memo1), QStringList{ReadRequestText});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{ReadRequestText});
 }
 
 void DisplayTest::longestTelegramsAreShownWhole()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Select(f.Rgp_Razeni, 1);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
 
     // Received: a long telegram with block length 255, 263 bytes in all.
     Bytes longest = {0xA6, 0x20, 0x10, 0x0B, 0xFF};
@@ -443,16 +448,17 @@ void DisplayTest::longestTelegramsAreShownWhole()
     longest.push_back(KontrolniSoucet(ByteSpan(longest).subspan(6)));
     QCOMPARE(longest.size(), MaxTelegramLength);
     w.Receive(longest);
-    QCOMPARE(f.Memo1->blockCount(), 9); // 8 lines of 32 bytes and one of 7
-    QCOMPARE(Lines(f.Memo1).join(QString()), HexText(longest));
+    QCOMPARE(control<QPlainTextEdit>(f, "Memo1")->blockCount(),
+             9); // 8 lines of 32 bytes and one of 7
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).join(QString()), HexText(longest));
 
     // Transmitted: a write of 243 bytes is 255 bytes, 256 on the line.
-    w.Select(f.Rgp_druhTLG, 1);
-    f.Cmb_Data->setEditText(QString(2 * 243, QLatin1Char('5')));
-    w.Click(f.Button4);
+    w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
+    control<QComboBox>(f, "Cmb_Data")->setEditText(QString(2 * 243, QLatin1Char('5')));
+    w.Click(control<QPushButton>(f, "Button4"));
     QVERIFY(w.messages.empty());
     QCOMPARE(w.line->written.size(), size_t(256));
-    QCOMPARE(Lines(f.Memo3).join(QString()), HexText(w.line->written));
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")).join(QString()), HexText(w.line->written));
 }
 
 void DisplayTest::receiveErrorIsReportedAfterTheTickOnce()
@@ -487,17 +493,18 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Select(f.Rgp_Razeni, ordering);
-    f.Chk_VystupDoSouboru->setChecked(true);
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), ordering);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
     // Two requests: the read request ahead of the poll drops the first.
-    w.Click(f.Btn_TestKomunikace);
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(2));
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(2));
     const int captureLinesBefore = int(w.CaptureLines().size());
 
     std::vector<std::size_t> writtenAtEachChange;
     std::vector<int> captureLinesAtEachChange;
-    for (QPlainTextEdit* memo : {f.Memo1, f.Memo3})
+    for (QPlainTextEdit* memo :
+         {control<QPlainTextEdit>(f, "Memo1"), control<QPlainTextEdit>(f, "Memo3")})
         QObject::connect(memo->document(), &QTextDocument::contentsChange, memo, [&] {
             writtenAtEachChange.push_back(w.line->written.size());
             captureLinesAtEachChange.push_back(int(w.CaptureLines().size()));
@@ -517,12 +524,13 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
     for (int lines : captureLinesAtEachChange)
         QCOMPARE(lines, captureLinesBefore + 1);
 
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
+    QCOMPARE(f.Link()->PendingCount(), size_t(0));
     QStringList memo1 = {ReadRequestText, HeaderError, PollText, ReadRequestText};
     if (ordering == 0)
         std::reverse(memo1.begin(), memo1.end());
-    QCOMPARE(Lines(f.Memo1), memo1);
-    QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), memo1);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+             QStringList{QStringLiteral("FF ") + ReadRequestText});
     QCOMPARE(w.CaptureLines().back().right(qsizetype(HexText(chunk).size() + 1)),
              QByteArray(HexText(chunk).toLatin1() + '\r'));
 }
@@ -579,13 +587,13 @@ void DisplayTest::pcapngBesideTheCaptureFileWhenAsked()
     QFETCH(bool, asked);
     WindowFixture w(asked ? "[Wireshark]\r\nPcapng=1\r\n" : "");
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(true);
-    w.Click(f.Btn_TestKomunikace);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
     w.Receive(Poll);
     w.Receive(Bytes(ReadRequest.begin(), ReadRequest.begin() + 4));
     w.Receive(Bytes(ReadRequest.begin() + 4, ReadRequest.end()));
-    w.Click(f.Btn_TestKomunikace);
-    w.Click(f.Button4);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    w.Click(control<QPushButton>(f, "Button4"));
     f.close();
 
     QCOMPARE(w.CaptureLines().size(), 6); // three queued lines, three chunks

@@ -1,3 +1,4 @@
+#include "telegrams.h"
 #include "trafficdisplay.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +8,8 @@
 
 using namespace qtr290;
 
-namespace {
+using test::ReadRequest;
 
-// The read request of the worked example: A6 00 F0 0A 03 5D 01 57 01 00 A7 (To 00, From F0).
-const std::vector<std::uint8_t> ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
-                                               0x01, 0x57, 0x01, 0x00, 0xA7};
-
-} // namespace
 // Display decision for the worked read request (To 00, From F0) and for a poll.
 TEST(DisplayFilter, ZobrazitTLGRows)
 {

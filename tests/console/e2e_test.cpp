@@ -152,9 +152,9 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
     WindowFixture w(sim.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
     QVERIFY(w.messages.empty());
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
-    w.Select(f.Rgp_Razeni, 1);
-    f.Chk_VystupDoSouboru->setChecked(true);
+    QVERIFY(f.Link()->SeriovyPort().Connected());
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
 
     for (int i = 0; i < 24; ++i) {
         sim.Command("poll");
@@ -180,7 +180,7 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
     QStringList shown;
     long headerLines = 0;
     long blockLines = 0;
-    for (const QString& line : Lines(f.Memo1)) {
+    for (const QString& line : Lines(control<QPlainTextEdit>(f, "Memo1"))) {
         if (line == QLatin1String("Vadne CRC hlavicky"))
             ++headerLines;
         else if (line == QLatin1String("Vadne CRC dat"))
@@ -195,7 +195,7 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
     QVERIFY(stats.at("injected_header_errors") > 0 && stats.at("injected_block_errors") > 0);
     QVERIFY(stats.at("injected_noise_bytes") > 0 && stats.at("split_telegrams") > 0);
     // Nothing was queued, so no poll was answered.
-    QVERIFY(Lines(f.Memo3) == QStringList{QString()});
+    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
     QCOMPARE(stats.at("rx_bytes"), 0L);
 }
 
@@ -205,29 +205,30 @@ void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt()
     QVERIFY(sim.Start({"--script", "--poll-interval", "0"}));
     WindowFixture w(sim.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
-    w.Select(f.Rgp_Razeni, 1);
-    f.Chk_VystupDoSouboru->setChecked(true);
+    QVERIFY(f.Link()->SeriovyPort().Connected());
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
 
-    w.Click(f.Btn_TestKomunikace);
-    QCOMPARE(f.Komunikace->OldestPending(), ReadRequest);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
+    QCOMPARE(f.Link()->OldestPending(), ReadRequest);
     sim.Command("poll");
     // The device's answer (to F0, from 00) is shown after the poll, and drops the request.
-    QTRY_COMPARE_WITH_TIMEOUT(f.Memo1->blockCount(), 2, 5000);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(0));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QPlainTextEdit>(f, "Memo1")->blockCount(), 2, 5000);
+    QCOMPARE(f.Link()->PendingCount(), size_t(0));
     sim.Command("poll"); // nothing left to answer with
-    QTRY_COMPARE_WITH_TIMEOUT(f.Memo1->blockCount(), 3, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(control<QPlainTextEdit>(f, "Memo1")->blockCount(), 3, 5000);
     sim.Command("quit");
     QVERIFY(sim.RunUntilFinished(10000));
 
-    const QStringList memo1 = Lines(f.Memo1);
+    const QStringList memo1 = Lines(control<QPlainTextEdit>(f, "Memo1"));
     QCOMPARE(memo1.size(), 3);
     QVERIFY2(memo1[0].startsWith("A6 F0 01 00 00 "), qPrintable(memo1[0]));
     // Read reply: area 0 at 0x000157, one byte holding 0x57 ^ 0x01.
     QVERIFY2(memo1[1].startsWith("A6 F0 00 0B 05 ") && memo1[1].contains(" 01 57 01 00 56 "),
              qPrintable(memo1[1]));
     QVERIFY2(memo1[2].startsWith("A6 F0 01 00 00 "), qPrintable(memo1[2]));
-    QCOMPARE(Lines(f.Memo3), QStringList{QStringLiteral("FF ") + ReadRequestText});
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+             QStringList{QStringLiteral("FF ") + ReadRequestText});
 
     const auto stats = sim.Stats();
     QCOMPARE(stats.at("polls_sent"), 2L);
@@ -253,12 +254,12 @@ void EndToEndTest::countersEqualTheSimulatorsFigures()
                        "--inject-header-errors", "5", "--inject-block-errors", "3"}));
     WindowFixture w(sim.Settings(), WindowFixture::System);
     TForm1& f = *w.form;
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
+    QVERIFY(f.Link()->SeriovyPort().Connected());
     w.Click(w.Control<QCheckBox>("Chk_Prehled")); // the panel is hidden at a first start
-    w.Click(f.Btn_TestKomunikace);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace"));
     for (int i = 0; i < 30; ++i) {
         if (i % 6 == 0)
-            w.Click(f.Btn_PosliTLG);
+            w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
         sim.Command("poll");
         QTest::qWait(40);
     }
@@ -270,23 +271,22 @@ void EndToEndTest::countersEqualTheSimulatorsFigures()
           "block errors",
           stats.at("tx_bytes"), stats.at("line_telegrams"), stats.at("line_polls"),
           stats.at("rx_telegrams"), stats.at("line_header_errors"), stats.at("line_block_errors"));
-    const auto shown = [&](QLabel* label) { return label->text().toLong(); };
-    const BusPanel& panel = *f.Pnl_Prehled;
-    QTRY_COMPARE(shown(panel.Lbl_StatBajty), stats.at("tx_bytes"));
-    QCOMPARE(shown(panel.Lbl_StatTelegramy), stats.at("line_telegrams"));
-    QCOMPARE(shown(panel.Lbl_StatVyzvy), stats.at("line_polls"));
-    QCOMPARE(shown(panel.Lbl_StatChybyHlavicky), stats.at("line_header_errors"));
-    QCOMPARE(shown(panel.Lbl_StatChybyDat), stats.at("line_block_errors"));
-    QCOMPARE(shown(panel.Lbl_StatOdpovedi), stats.at("rx_telegrams"));
-    QCOMPARE(shown(panel.Lbl_StatOdeslano), stats.at("rx_telegrams"));
-    QCOMPARE(shown(panel.Lbl_StatFronta), long(f.Komunikace->PendingCount()));
+    const auto shown = [&](const char* name) { return control<QLabel>(f, name)->text().toLong(); };
+    QTRY_COMPARE(shown("Lbl_StatBajty"), stats.at("tx_bytes"));
+    QCOMPARE(shown("Lbl_StatTelegramy"), stats.at("line_telegrams"));
+    QCOMPARE(shown("Lbl_StatVyzvy"), stats.at("line_polls"));
+    QCOMPARE(shown("Lbl_StatChybyHlavicky"), stats.at("line_header_errors"));
+    QCOMPARE(shown("Lbl_StatChybyDat"), stats.at("line_block_errors"));
+    QCOMPARE(shown("Lbl_StatOdpovedi"), stats.at("rx_telegrams"));
+    QCOMPARE(shown("Lbl_StatOdeslano"), stats.at("rx_telegrams"));
+    QCOMPARE(shown("Lbl_StatFronta"), long(f.Link()->PendingCount()));
     // Damage both ways, and polls both answered and not (damaged ones, or nothing pending).
     QVERIFY(stats.at("line_header_errors") > 0 && stats.at("line_block_errors") > 0);
     QVERIFY(stats.at("rx_telegrams") > 3);
     QVERIFY(stats.at("rx_telegrams") < stats.at("line_polls"));
     QCOMPARE(stats.at("rx_header_errors") + stats.at("rx_block_errors"), 0L);
     QCOMPARE(stats.at("backlog_flushes"), 0L);
-    QTRY_VERIFY(panel.Lst_ZaznamFronty->count() >= 3);
+    QTRY_VERIFY(control<QListWidget>(f, "Lst_ZaznamFronty")->count() >= 3);
     QVERIFY(w.messages.empty());
 }
 
@@ -298,8 +298,8 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive()
     WindowFixture w(sim.Settings() + "[Seriovy port]\r\nBaud rate=115200\r\n",
                     WindowFixture::System);
     TForm1& f = *w.form;
-    QVERIFY(f.Komunikace->SeriovyPort().Connected());
-    f.Chk_VystupDoSouboru->setChecked(true);
+    QVERIFY(f.Link()->SeriovyPort().Connected());
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
 
     // How long the event loop goes without serving a 10 ms timer.
     QElapsedTimer sinceLast;
@@ -321,8 +321,8 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive()
     QCOMPARE(stats.at("backlog_flushes"), 0L);
     QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
     // The line limit keeps the memo small: at most one telegram's lines above it.
-    QVERIFY(f.Memo1->blockCount() <= MemoLineLimit + 10);
-    QVERIFY(f.Memo1->blockCount() > 10);
+    QVERIFY(control<QPlainTextEdit>(f, "Memo1")->blockCount() <= MemoLineLimit + 10);
+    QVERIFY(control<QPlainTextEdit>(f, "Memo1")->blockCount() > 10);
     QVERIFY(CapturedBytes(w).size() > 20000);
     QVERIFY(w.messages.empty());
 }

@@ -43,7 +43,7 @@ QStringList Items(const QListWidget* list)
 
 QString Notice(const TForm1& f)
 {
-    const QLabel* notice = f.Pnl_Prehled->Notice();
+    const QLabel* notice = control<QLabel>(f, "StatusBar1Prehled");
     return notice->isVisible() ? notice->text() : QString();
 }
 
@@ -109,12 +109,12 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_Filtr->setChecked(true);
-    f.Edt_FiltrOd->setText(QStringLiteral("77"));
-    f.Chk_NezobrazujVyzvy->setChecked(true);
+    control<QCheckBox>(f, "Chk_Filtr")->setChecked(true);
+    control<QLineEdit>(f, "Edt_FiltrOd")->setText(QStringLiteral("77"));
+    control<QCheckBox>(f, "Chk_NezobrazujVyzvy")->setChecked(true);
 
     for (int i = 0; i < 5; ++i)
-        w.Click(f.Button4);
+        w.Click(control<QPushButton>(f, "Button4"));
     w.Receive(Poll);
     w.Receive(DamagedHeader);
     w.Receive(DamagedBlock);
@@ -123,20 +123,21 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
     w.Receive(reply);
     const int bytes = int(Poll.size() + DamagedHeader.size() + DamagedBlock.size() + reply.size());
 
-    QCOMPARE(Lines(f.Memo1), (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
-    QCOMPARE(Lines(f.Memo3).size(), 6);
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")),
+             (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
+    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")).size(), 6);
     // Counted while the panel was hidden; shown, it has the figures at once.
     w.Click(w.Control<QCheckBox>("Chk_Prehled"));
     QTRY_COMPARE(Counters(f),
                  (QStringList{"2", "1", "1", "1", "1", "6", "4", QString::number(bytes)}));
     // The lists follow at their slower pace.
-    QTRY_COMPARE(f.Pnl_Prehled->Lst_ZaznamFronty->count(), 1);
-    const QStringList pending = Items(f.Pnl_Prehled->Lst_Fronta);
+    QTRY_COMPARE(control<QListWidget>(f, "Lst_ZaznamFronty")->count(), 1);
+    const QStringList pending = Items(control<QListWidget>(f, "Lst_Fronta"));
     QCOMPARE(pending.size(), 4);
     for (const QString& item : pending)
         QCOMPARE(item.section(QLatin1Char('\n'), 0, 1),
                  QStringLiteral("Čtení RAM290 0x000000 ×1 → 00\nneodesláno"));
-    const QStringList log = Items(f.Pnl_Prehled->Lst_ZaznamFronty);
+    const QStringList log = Items(control<QListWidget>(f, "Lst_ZaznamFronty"));
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} Čtení RAM290 "
                                                "0x000000 ×1 → 00\nodebrán odpovědí po \\d+ ms "
                                                "\\(odesláno 6×\\)$"))
@@ -144,14 +145,16 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
                  .hasMatch(),
              qPrintable(log[0]));
 
-    w.Click(f.Pnl_Prehled->Btn_StatVynulovat);
+    w.Click(control<QPushButton>(f, "Btn_StatVynulovat"));
     QTRY_COMPARE(Counters(f), (QStringList{"0", "0", "0", "0", "0", "0", "4", "0"}));
-    w.Click(f.Btn_TestKomunikace); // clears the four, queues its own read
-    QTRY_COMPARE(f.Pnl_Prehled->Lst_Fronta->count(), 1);
+    w.Click(control<QPushButton>(f, "Btn_TestKomunikace")); // clears the four, queues its own read
+    QTRY_COMPARE(control<QListWidget>(f, "Lst_Fronta")->count(), 1);
     QCOMPARE(Counters(f)[6], QStringLiteral("1"));
-    QCOMPARE(f.Pnl_Prehled->Lst_ZaznamFronty->count(), 5);
-    QVERIFY(f.Pnl_Prehled->Lst_ZaznamFronty->item(0)->text().endsWith(
-        QStringLiteral("\nvymazán (Vymaž buffer/START)")));
+    QCOMPARE(control<QListWidget>(f, "Lst_ZaznamFronty")->count(), 5);
+    QVERIFY(control<QListWidget>(f, "Lst_ZaznamFronty")
+                ->item(0)
+                ->text()
+                .endsWith(QStringLiteral("\nvymazán (Vymaž buffer/START)")));
     QVERIFY(w.messages.empty());
 }
 
@@ -169,20 +172,20 @@ void OverviewWindowTest::timeStamps()
     QFETCH(bool, on);
     WindowFixture w;
     TForm1& f = *w.form;
-    w.Select(f.Rgp_Razeni, 1);
-    f.Edt_PocetBytu->setText(QStringLiteral("4"));
+    w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
+    control<QLineEdit>(f, "Edt_PocetBytu")->setText(QStringLiteral("4"));
     f.Edt_PocetBytuExit();
     if (on)
-        w.Click(f.Chk_CasoveZnacky);
-    w.Click(f.Btn_PosliTLG);
+        w.Click(control<QCheckBox>(f, "Chk_CasoveZnacky"));
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
 
     w.Receive(ReadRequest); // drops the pending request
     QTest::qWait(30);
-    w.Click(f.Btn_PosliTLG);
+    w.Click(control<QPushButton>(f, "Btn_PosliTLG"));
     Bytes chunk = Poll;
     chunk.insert(chunk.end(), DamagedBlock.begin(), DamagedBlock.end());
     w.Receive(chunk);
-    w.Click(f.Button4);
+    w.Click(control<QPushButton>(f, "Button4"));
 
     const QString time = on ? QStringLiteral("(\\d\\d:\\d\\d:\\d\\d\\.\\d{3}) ") : QString();
     const QString gap = on ? QStringLiteral("\\+(\\d+) ms ") : QString();
@@ -192,8 +195,8 @@ void OverviewWindowTest::timeStamps()
     // 12 bytes fill their last line of 4: an empty line follows.
     const QStringList memo3 = {time + "FF A6 00 F0 ", "0A 03 5D 01 ", "00 00 00 FF ", "",
                                time + "FF A6 00 F0 ", "0A 03 5D 01 ", "00 00 00 FF ", ""};
-    const QStringList lines1 = Lines(f.Memo1);
-    const QStringList lines3 = Lines(f.Memo3);
+    const QStringList lines1 = Lines(control<QPlainTextEdit>(f, "Memo1"));
+    const QStringList lines3 = Lines(control<QPlainTextEdit>(f, "Memo3"));
     QCOMPARE(lines1.size(), memo1.size());
     QCOMPARE(lines3.size(), memo3.size());
     QList<QTime> times;
@@ -226,28 +229,32 @@ void OverviewWindowTest::problemsAreNotedInTheStatusBarWithoutADialog()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    f.Chk_VystupDoSouboru->setChecked(true);
-    QCOMPARE(f.Chk_VystupDoSouboru->toolTip(), QDir::toNativeSeparators(w.CapturePath()));
+    control<QCheckBox>(f, "Chk_VystupDoSouboru")->setChecked(true);
+    QCOMPARE(control<QCheckBox>(f, "Chk_VystupDoSouboru")->toolTip(),
+             QDir::toNativeSeparators(w.CapturePath()));
     {
         LockHolder holder(w.CapturePath());
         QVERIFY(holder.Locked());
         w.Receive({0x02});
-        w.Click(f.Btn_PosliTLG); // its "Cteni dat" line is lost as well
+        w.Click(control<QPushButton>(f, "Btn_PosliTLG")); // its "Cteni dat" line is lost as well
         w.Receive({0x03});
     }
     w.Receive({0x04});
     QCOMPARE(w.CaptureLines().size(), 1);
-    w.Click(f.Chk_Prehled); // the notice is the status bar's, panel shown or not
+    w.Click(control<QCheckBox>(f, "Chk_Prehled")); // the notice is the status bar's, panel shown or not
     QTRY_COMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
-    QVERIFY(f.Pnl_Prehled->Notice()->toolTip().contains(QDir::toNativeSeparators(w.CapturePath())));
-    w.Click(f.Pnl_Prehled->Btn_StatVynulovat);
+    QVERIFY(control<QLabel>(f, "StatusBar1Prehled")
+                ->toolTip()
+                .contains(QDir::toNativeSeparators(w.CapturePath())));
+    w.Click(control<QPushButton>(f, "Btn_StatVynulovat"));
     QTRY_COMPARE(Notice(f), QString());
 
     QVERIFY(QDir(w.dir.path()).mkdir(QStringLiteral("nastaveni.ini")));
     w.Open(WindowFixture::Absent);
     QCOMPARE(Notice(*w.form),
              QStringLiteral("Nastavení nelze přečíst: platí výchozí, soubor se nepřepíše"));
-    QCOMPARE(w.form->Pnl_Prehled->Notice()->toolTip(), QDir::toNativeSeparators(w.SettingsPath()));
+    QCOMPARE(w.Control<QLabel>("StatusBar1Prehled")->toolTip(),
+             QDir::toNativeSeparators(w.SettingsPath()));
     QVERIFY2(w.Status().startsWith(QStringLiteral("COM1")), qPrintable(w.Status()));
     w.form->close();
     QVERIFY(QFileInfo(w.SettingsPath()).isDir());

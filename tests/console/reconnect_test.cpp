@@ -215,7 +215,7 @@ void ReconnectTest::portListMarksDevicesAndFollowsTheirComingAndGoing()
     PortProbe probe;
     probe.devices = [&] { return devices; };
     Window w("[Porty]\r\nCOM1=" + link + "\r\n", Window::System, probe);
-    QComboBox* combo = w.form->Cmb_ComPort;
+    QComboBox* combo = w.Control<QComboBox>("Cmb_ComPort");
 
     // COM1 through the link, COM2 by default ttyS1; texts stay as they are.
     QVERIFY(!combo->itemIcon(0).isNull());
@@ -261,10 +261,10 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
     QCOMPARE(w.Status(), connected);
 
     // A read request waits in the link's queue.
-    w.Click(f.Btn_PosliTLG);
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
+    w.Click(test::control<QPushButton>(f, "Btn_PosliTLG"));
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
     Bytes expected = {0xFF};
-    const Bytes queued = f.Komunikace->OldestPending();
+    const Bytes queued = f.Link()->OldestPending();
     expected.insert(expected.end(), queued.begin(), queued.end());
 
     // Pulled: the far end hangs up and the link goes.
@@ -276,15 +276,15 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
     QVERIFY(!w.Port().Connected());
     QCOMPARE(DescriptorsOn(oldPath), 1);
     QVERIFY(w.messages.empty());
-    QCOMPARE(f.Komunikace->PendingCount(), size_t(1));
-    QCOMPARE(f.Rgp_Stav->ItemIndex(), 0);
+    QCOMPARE(f.Link()->PendingCount(), size_t(1));
+    QCOMPARE(test::control<TRadioGroup>(f, "Rgp_Stav")->ItemIndex(), 0);
     const double cpu = CpuMsWhileWaiting(2000);
     qInfo("CPU while waiting: %.1f ms in 2000 ms", cpu);
     QVERIFY2(cpu < 10, qPrintable(QStringLiteral("%1 ms: above 0.5 %").arg(cpu)));
     pty.reset();
 
     // A rate typed meanwhile waits for the operator; the device comes back at its own.
-    f.Edt_BaudRate->setText(QStringLiteral("9600"));
+    test::control<QLineEdit>(f, "Edt_BaudRate")->setText(QStringLiteral("9600"));
     Pty back;
     LinkTo(link, back.path());
     QElapsedTimer clock;
@@ -300,24 +300,25 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
 
     // The queued request answers the next poll, byte for byte.
     QVERIFY(back.send(test::Poll));
-    QTRY_COMPARE(test::Lines(f.Memo3).first(), test::HexText(expected));
+    QTRY_COMPARE(test::Lines(test::control<QPlainTextEdit>(f, "Memo3")).first(),
+                 test::HexText(expected));
     QCOMPARE(back.receive(expected.size()), expected);
 
     // Lost again; "Odpojeno" ends the wait: a device that comes back stays closed.
     back.closeMaster();
     fs::remove(link);
     QTRY_COMPARE_WITH_TIMEOUT(w.Status(), waiting, 1000);
-    w.Select(f.Rgp_Stav, 1);
+    w.Select(test::control<TRadioGroup>(f, "Rgp_Stav"), 1);
     QCOMPARE(w.Status(), QStringLiteral("COM1 = %1: odpojeno").arg(QString::fromStdString(link)));
     Pty third;
     LinkTo(link, third.path());
     QTest::qWait(4 * PortWatch::CheckPeriodMs);
     QVERIFY(!w.Port().Connected());
-    QCOMPARE(f.Rgp_Stav->ItemIndex(), 1);
+    QCOMPARE(test::control<TRadioGroup>(f, "Rgp_Stav")->ItemIndex(), 1);
     QCOMPARE(third.exclusive(), 0);
 
     // "Připojeno" opens it as always, at the rate now in the edit.
-    w.Select(f.Rgp_Stav, 0);
+    w.Select(test::control<TRadioGroup>(f, "Rgp_Stav"), 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
     QVERIFY(w.messages.empty());

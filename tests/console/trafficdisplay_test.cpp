@@ -7,6 +7,7 @@
 #include "fake_platform.h"
 #include "mixed_stream.h"
 #include "repaintthrottle.h"
+#include "telegrams.h"
 #include "trafficdisplay.h"
 
 #include <QApplication>
@@ -216,8 +217,7 @@ void TrafficDisplayTest::errorLineCapInsideAChunk()
     received.Fill(ErrorLineLimit - 3);
     const MemoLayout layout{newestOnTop, 4};
     ChunkEntries entries;
-    const std::vector<std::uint8_t> telegram = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
-                                                0x01, 0x57, 0x01, 0x00, 0xA7};
+    const std::vector<std::uint8_t>& telegram = test::ReadRequest;
     for (int i = 0; i < 6; ++i)
         entries.AddErrorLine(i % 2 ? "Vadne CRC dat" : "Vadne CRC hlavicky");
     entries.AddReceived(telegram); // the memo holds more than 1000 lines: emptied first

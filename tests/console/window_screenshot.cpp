@@ -8,6 +8,7 @@
 #include "application.h"
 #include "main.h"
 #include "radiogroup.h"
+#include "window_controls.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -40,19 +41,20 @@ int main(int argc, char** argv)
     form.show();
 
     // The operator's part, by the window's own buttons.
-    QTimer::singleShot(total * 55 / 100, &form, [&] { form.Btn_TestKomunikace->click(); });
+    QTimer::singleShot(total * 55 / 100, &form,
+                       [&] { test::control<QPushButton>(form, "Btn_TestKomunikace")->click(); });
     QTimer::singleShot(total * 75 / 100, &form, [&] {
-        form.Rgp_Zarizeni->Item(1)->click();
-        form.Rgp_druhTLG->Item(1)->click();
-        form.Cmb_Data->setEditText(QStringLiteral("12 34"));
-        form.Btn_PosliTLG->click();
+        test::control<TRadioGroup>(form, "Rgp_Zarizeni")->Item(1)->click();
+        test::control<TRadioGroup>(form, "Rgp_druhTLG")->Item(1)->click();
+        test::control<QComboBox>(form, "Cmb_Data")->setEditText(QStringLiteral("12 34"));
+        test::control<QPushButton>(form, "Btn_PosliTLG")->click();
     });
     // A read of station 05, which is silent: it stays pending and goes out at every poll, as
     // the overview's queue list shows.
     QTimer::singleShot(total * 80 / 100, &form, [&] {
-        form.Rgp_druhTLG->Item(0)->click();
-        form.Edt_To->setText(QStringLiteral("05"));
-        form.Btn_PosliTLG->click();
+        test::control<TRadioGroup>(form, "Rgp_druhTLG")->Item(0)->click();
+        test::control<QLineEdit>(form, "Edt_To")->setText(QStringLiteral("05"));
+        test::control<QPushButton>(form, "Btn_PosliTLG")->click();
     });
 
     int status = 0;
@@ -67,13 +69,14 @@ int main(int argc, char** argv)
         QTimer::singleShot(total, &form, [&] {
             // A drop-down of eight items instead of the style's full-height list, so that
             // the status bar stays in view.
-            form.Cmb_ComPort->setMaxVisibleItems(8);
-            form.Cmb_ComPort->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
-            form.Cmb_ComPort->showPopup();
+            test::control<QComboBox>(form, "Cmb_ComPort")->setMaxVisibleItems(8);
+            test::control<QComboBox>(form, "Cmb_ComPort")
+                ->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+            test::control<QComboBox>(form, "Cmb_ComPort")->showPopup();
         });
         QTimer::singleShot(total + 500, &form, [&] {
-            const QRect area =
-                form.frameGeometry().united(form.Cmb_ComPort->view()->window()->frameGeometry());
+            const QRect area = form.frameGeometry().united(
+                test::control<QComboBox>(form, "Cmb_ComPort")->view()->window()->frameGeometry());
             save(form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()));
         });
         const int loop = application.exec();

@@ -75,17 +75,17 @@ void WindowTest::firstStartWithoutSettingsFile()
 {
     Window w({}, Window::Absent);
     TForm1& f = *w.form;
-    QCOMPARE(f.Cmb_ComPort->count(), 256);
-    QCOMPARE(f.Cmb_ComPort->itemText(0), QStringLiteral("COM1"));
-    QCOMPARE(f.Cmb_ComPort->itemText(255), QStringLiteral("COM256"));
-    QCOMPARE(f.Cmb_ComPort->currentText(), QStringLiteral("COM1"));
-    QCOMPARE(f.Edt_BaudRate->text(), QStringLiteral("4800"));
-    QVERIFY(!f.Chk_Filtr->isChecked());
-    QCOMPARE(f.Edt_FiltrOd->text(), QStringLiteral("00"));
-    QCOMPARE(f.Edt_FiltrPro->text(), QStringLiteral("3f"));
-    QCOMPARE(f.Edt_PocetBytu->text(), QStringLiteral("32"));
-    QCOMPARE(f.PocetBytuNaRadku, 32);
-    QCOMPARE(f.AdresarProgramu, QDir::cleanPath(w.dir.path()));
+    QCOMPARE(test::control<QComboBox>(f, "Cmb_ComPort")->count(), 256);
+    QCOMPARE(test::control<QComboBox>(f, "Cmb_ComPort")->itemText(0), QStringLiteral("COM1"));
+    QCOMPARE(test::control<QComboBox>(f, "Cmb_ComPort")->itemText(255), QStringLiteral("COM256"));
+    QCOMPARE(test::control<QComboBox>(f, "Cmb_ComPort")->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(test::control<QLineEdit>(f, "Edt_BaudRate")->text(), QStringLiteral("4800"));
+    QVERIFY(!test::control<QCheckBox>(f, "Chk_Filtr")->isChecked());
+    QCOMPARE(test::control<QLineEdit>(f, "Edt_FiltrOd")->text(), QStringLiteral("00"));
+    QCOMPARE(test::control<QLineEdit>(f, "Edt_FiltrPro")->text(), QStringLiteral("3f"));
+    QCOMPARE(test::control<QLineEdit>(f, "Edt_PocetBytu")->text(), QStringLiteral("32"));
+    QCOMPARE(f.BytesPerLine(), 32);
+    QCOMPARE(f.ProgramDir(), QDir::cleanPath(w.dir.path()));
 
     // The port was asked for by its Windows name, refused, and the operator warned once.
     QCOMPARE(w.Opened(), std::vector<std::string>{"\\\\.\\COM1"});
@@ -100,7 +100,7 @@ void WindowTest::firstStartWithoutSettingsFile()
              std::string("[Seriovy port]\r\nPort=1\r\nBaud rate=4800\r\n\r\n"
                          "[Filtruj prichozi]\r\nZapnuto=0\r\nZarizeni=00\r\nAdresat=3f\r\n\r\n"
                          "[Program]\r\nPocet bytu na radku=32\r\n"));
-    QVERIFY(!f.Komunikace);
+    QVERIFY(!f.Link());
 }
 
 void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
@@ -154,26 +154,30 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
     }
 
     QStringList areas;
-    for (int i = 0; i < f.Rgp_Zarizeni->Count(); ++i)
-        areas << f.Rgp_Zarizeni->Item(i)->text();
+    for (int i = 0; i < test::control<TRadioGroup>(f, "Rgp_Zarizeni")->Count(); ++i)
+        areas << test::control<TRadioGroup>(f, "Rgp_Zarizeni")->Item(i)->text();
     QCOMPARE(areas,
              (QStringList{QStringLiteral("RAM290     =$00;"), QStringLiteral("FRAM290   =$10;"),
                           QStringLiteral("RTC290      =$20;"), QStringLiteral("FLASH290  =$30;"),
                           QStringLiteral("ROM290     =$40;"), QStringLiteral("FLROM290 =$50;"),
                           QStringLiteral("RAMBIT290=$60;")}));
-    QCOMPARE(f.Rgp_Stav->Item(1)->text(), QStringLiteral("Odpojeno"));
-    QCOMPARE(f.Rgp_PrijataData->Item(1)->text(), QStringLiteral("Nezobrazuj"));
-    for (QPlainTextEdit* memo : {f.Memo1, f.Memo2, f.Memo3}) {
+    QCOMPARE(test::control<TRadioGroup>(f, "Rgp_Stav")->Item(1)->text(),
+             QStringLiteral("Odpojeno"));
+    QCOMPARE(test::control<TRadioGroup>(f, "Rgp_PrijataData")->Item(1)->text(),
+             QStringLiteral("Nezobrazuj"));
+    for (QPlainTextEdit* memo :
+         {test::control<QPlainTextEdit>(f, "Memo1"), test::control<QPlainTextEdit>(f, "Memo2"),
+          test::control<QPlainTextEdit>(f, "Memo3")}) {
         QVERIFY(memo->isReadOnly());
         QVERIFY(QFontInfo(memo->font()).fixedPitch());
     }
 
     // Labels that name an edit are its buddy.
     const std::pair<QString, QWidget*> buddies[] = {
-        {QStringLiteral("Počet bytů na řádku"), f.Edt_PocetBytu},
-        {QStringLiteral("Pro"), f.Edt_FiltrPro},
-        {QStringLiteral("Address"), f.Edt_Addr1},
-        {QStringLiteral("CRC8"), f.Edt_CRCWrite},
+        {QStringLiteral("Počet bytů na řádku"), test::control<QLineEdit>(f, "Edt_PocetBytu")},
+        {QStringLiteral("Pro"), test::control<QLineEdit>(f, "Edt_FiltrPro")},
+        {QStringLiteral("Address"), test::control<QLineEdit>(f, "Edt_Addr1")},
+        {QStringLiteral("CRC8"), test::control<QLineEdit>(f, "Edt_CRCWrite")},
     };
     const auto labels = f.findChildren<QLabel*>();
     for (const auto& [text, buddy] : buddies) {
@@ -185,12 +189,24 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
 
     // Top to bottom; the clear buttons beside their memos.
     const auto top = [&](QWidget* widget) { return widget->mapTo(&f, QPoint(0, 0)).y(); };
-    QVERIFY(top(f.Memo1) < top(f.Memo2) && top(f.Memo2) < top(f.Memo3));
-    QVERIFY(top(f.Memo3) < top(f.Cmb_ComPort) && top(f.Cmb_ComPort) < top(f.Edt_Sync));
-    QVERIFY(top(f.Edt_Sync) < top(f.Rgp_Zarizeni) && top(f.Rgp_Zarizeni) < top(f.StatusBar1));
-    QCOMPARE(top(f.Button2), top(f.Memo2));
-    QVERIFY(f.Button2->mapTo(&f, QPoint(0, 0)).x() >=
-            f.Memo2->mapTo(&f, QPoint(f.Memo2->width(), 0)).x());
+    QVERIFY(top(test::control<QPlainTextEdit>(f, "Memo1")) <
+                top(test::control<QPlainTextEdit>(f, "Memo2")) &&
+            top(test::control<QPlainTextEdit>(f, "Memo2")) <
+                top(test::control<QPlainTextEdit>(f, "Memo3")));
+    QVERIFY(top(test::control<QPlainTextEdit>(f, "Memo3")) <
+                top(test::control<QComboBox>(f, "Cmb_ComPort")) &&
+            top(test::control<QComboBox>(f, "Cmb_ComPort")) <
+                top(test::control<QLineEdit>(f, "Edt_Sync")));
+    QVERIFY(top(test::control<QLineEdit>(f, "Edt_Sync")) <
+                top(test::control<TRadioGroup>(f, "Rgp_Zarizeni")) &&
+            top(test::control<TRadioGroup>(f, "Rgp_Zarizeni")) <
+                top(test::control<QStatusBar>(f, "StatusBar1")));
+    QCOMPARE(top(test::control<QPushButton>(f, "Button2")),
+             top(test::control<QPlainTextEdit>(f, "Memo2")));
+    QVERIFY(test::control<QPushButton>(f, "Button2")->mapTo(&f, QPoint(0, 0)).x() >=
+            test::control<QPlainTextEdit>(f, "Memo2")
+                ->mapTo(&f, QPoint(test::control<QPlainTextEdit>(f, "Memo2")->width(), 0))
+                .x());
 }
 
 void WindowTest::portSelection_data()
@@ -218,7 +234,7 @@ void WindowTest::portSelection()
     QFETCH(QString, written);
 
     Window w("[Seriovy port]\r\nPort=" + port.toStdString() + "\r\n", Window::Absent);
-    QCOMPARE(w.form->Cmb_ComPort->currentIndex(), index);
+    QCOMPARE(w.Control<QComboBox>("Cmb_ComPort")->currentIndex(), index);
     QCOMPARE(w.Opened(), std::vector<std::string>{opened.toStdString()});
     w.form->close();
     QCOMPARE(w.Written("Seriovy port", "Port"), written.toStdString());
@@ -228,7 +244,7 @@ void WindowTest::port256FailsToOpenAndIsKept()
 {
     // The link's port number is one byte: COM256 becomes COM0, which has no device.
     Window w("[Seriovy port]\r\nPort=256\r\n", Window::System);
-    QCOMPARE(w.form->Cmb_ComPort->currentText(), QStringLiteral("COM256"));
+    QCOMPARE(w.Control<QComboBox>("Cmb_ComPort")->currentText(), QStringLiteral("COM256"));
     QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM0"));
     QVERIFY(!w.Port().Connected());
     QCOMPARE(w.messages.size(), size_t(1));
@@ -249,11 +265,11 @@ void WindowTest::missingDeviceIsNamedInTheStatusBar()
     QCOMPARE(w.messages[0].text, PortWarning);
     QCOMPARE(w.Status(),
              QStringLiteral("COM3 = %1: nelze otevřít, zařízení neexistuje").arg(missing));
-    QCOMPARE(w.form->Cmb_ComPort->itemData(2, Qt::ToolTipRole).toString(),
+    QCOMPARE(w.Control<QComboBox>("Cmb_ComPort")->itemData(2, Qt::ToolTipRole).toString(),
              QStringLiteral("COM3 = %1").arg(missing));
 
     // A new choice shows its device and waits for the next start.
-    w.form->Cmb_ComPort->setCurrentIndex(2 + 1);
+    w.Control<QComboBox>("Cmb_ComPort")->setCurrentIndex(2 + 1);
     QVERIFY2(w.Status().endsWith(QStringLiteral("od příštího spuštění: COM4 = /dev/ttyS3")),
              qPrintable(w.Status()));
     w.form->close();
@@ -281,9 +297,9 @@ void WindowTest::filterSwitch()
     Window w("[Filtruj prichozi]\r\nZapnuto=" + value.toStdString() +
                  "\r\nZarizeni=F0\r\nAdresat= 01 \r\n",
              Window::Absent);
-    QCOMPARE(w.form->Chk_Filtr->isChecked(), checked);
-    QCOMPARE(w.form->Edt_FiltrOd->text(), QStringLiteral("F0"));
-    QCOMPARE(w.form->Edt_FiltrPro->text(), QStringLiteral("01"));
+    QCOMPARE(w.Control<QCheckBox>("Chk_Filtr")->isChecked(), checked);
+    QCOMPARE(w.Control<QLineEdit>("Edt_FiltrOd")->text(), QStringLiteral("F0"));
+    QCOMPARE(w.Control<QLineEdit>("Edt_FiltrPro")->text(), QStringLiteral("01"));
     w.form->close();
     QCOMPARE(w.Written("Filtruj prichozi", "Zapnuto"), written.toStdString());
 }
@@ -305,8 +321,8 @@ void WindowTest::bytesPerLine()
     QFETCH(int, count);
 
     Window w("[Program]\r\nPocet bytu na radku=" + text.toStdString() + "\r\n", Window::Absent);
-    QCOMPARE(w.form->Edt_PocetBytu->text(), text);
-    QCOMPARE(w.form->PocetBytuNaRadku, count);
+    QCOMPARE(w.Control<QLineEdit>("Edt_PocetBytu")->text(), text);
+    QCOMPARE(w.form->BytesPerLine(), count);
     QCOMPARE(w.Count(MessageKind::Error), 0);
     w.form->close();
     QCOMPARE(w.Written("Program", "Pocet bytu na radku"), text.toStdString());
@@ -315,15 +331,15 @@ void WindowTest::bytesPerLine()
 void WindowTest::bytesPerLineIsReadWhenTheEditLosesFocus()
 {
     Window w({}, Window::Absent);
-    w.form->Edt_PocetBytu->setText(QStringLiteral("12"));
-    QCOMPARE(w.form->PocetBytuNaRadku, 32);
+    w.Control<QLineEdit>("Edt_PocetBytu")->setText(QStringLiteral("12"));
+    QCOMPARE(w.form->BytesPerLine(), 32);
     QFocusEvent focusOut(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(w.form->Edt_PocetBytu, &focusOut);
-    QCOMPARE(w.form->PocetBytuNaRadku, 12);
-    w.form->Edt_PocetBytu->setText(QStringLiteral("x"));
-    QCoreApplication::sendEvent(w.form->Edt_PocetBytu, &focusOut);
-    QCOMPARE(w.form->PocetBytuNaRadku, 32);
-    QCOMPARE(w.form->Edt_PocetBytu->text(), QStringLiteral("x"));
+    QCoreApplication::sendEvent(w.Control<QLineEdit>("Edt_PocetBytu"), &focusOut);
+    QCOMPARE(w.form->BytesPerLine(), 12);
+    w.Control<QLineEdit>("Edt_PocetBytu")->setText(QStringLiteral("x"));
+    QCoreApplication::sendEvent(w.Control<QLineEdit>("Edt_PocetBytu"), &focusOut);
+    QCOMPARE(w.form->BytesPerLine(), 32);
+    QCOMPARE(w.Control<QLineEdit>("Edt_PocetBytu")->text(), QStringLiteral("x"));
 }
 
 void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate()
@@ -340,22 +356,22 @@ void WindowTest::reconnectReopensTheSamePortAtTheNewBaudRate()
 
     // Bytes on the line reach the receive accumulator (too few to be framed).
     QVERIFY(pty.send({0x01, 0x02, 0x03}));
-    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(3));
+    QTRY_COMPARE(w.form->ReceiveBacklog(), size_t(3));
 
-    w.Select(w.form->Rgp_Stav, 1);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 1);
     QVERIFY(!w.Port().Connected());
     QCOMPARE(w.Status(),
              QStringLiteral("COM1 = %1: odpojeno").arg(QString::fromStdString(pty.path())));
 
-    w.form->Edt_BaudRate->setText(QStringLiteral("9600"));
-    w.Select(w.form->Rgp_Stav, 0);
+    w.Control<QLineEdit>("Edt_BaudRate")->setText(QStringLiteral("9600"));
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().PortName(), std::string("\\\\.\\COM1"));
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
     QCOMPARE(w.Status(),
              QStringLiteral("COM1 = %1: připojeno").arg(QString::fromStdString(pty.path())));
     QVERIFY(pty.send({0x04, 0x05}));
-    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(5));
+    QTRY_COMPARE(w.form->ReceiveBacklog(), size_t(5));
     QVERIFY(w.messages.empty());
 
     w.form->close();
@@ -381,12 +397,12 @@ void WindowTest::reconnectAfterAFailedStartAttachesTheReceiver()
              qPrintable(w.Status()));
 
     ::close(holder);
-    w.Select(w.form->Rgp_Stav, 1);
-    w.Select(w.form->Rgp_Stav, 0);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 1);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.messages.size(), size_t(1));
     QVERIFY(pty.send({0x0A, 0x0B}));
-    QTRY_COMPARE(w.form->PrijemBuf.size(), size_t(2));
+    QTRY_COMPARE(w.form->ReceiveBacklog(), size_t(2));
 }
 
 void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn()
@@ -399,18 +415,18 @@ void WindowTest::nonNumericBaudRateIsReportedAndTheWindowRunsOn()
     QCOMPARE(w.messages[0].kind, MessageKind::Error);
     QCOMPARE(w.messages[0].text, QStringLiteral("'48OO' is not a valid integer value"));
     QVERIFY(!w.Port().Connected());
-    QCOMPARE(w.form->Edt_BaudRate->text(), QStringLiteral("48OO"));
+    QCOMPARE(w.Control<QLineEdit>("Edt_BaudRate")->text(), QStringLiteral("48OO"));
 
-    w.Select(w.form->Rgp_Stav, 1);
-    w.Select(w.form->Rgp_Stav, 0);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 1);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 0);
     QCOMPARE(w.messages.size(), size_t(2));
     QCOMPARE(w.messages[1].text, QStringLiteral("'48OO' is not a valid integer value"));
     QVERIFY(!w.Port().Connected());
 
     // The window still works: a good rate opens the port.
-    w.Select(w.form->Rgp_Stav, 1);
-    w.form->Edt_BaudRate->setText(QStringLiteral("19200"));
-    w.Select(w.form->Rgp_Stav, 0);
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 1);
+    w.Control<QLineEdit>("Edt_BaudRate")->setText(QStringLiteral("19200"));
+    w.Select(w.Control<TRadioGroup>("Rgp_Stav"), 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().BaudRateValue(), 19200u);
     QCOMPARE(w.messages.size(), size_t(2));
@@ -467,22 +483,22 @@ void WindowTest::badSettingsFiles()
     QFETCH(QByteArray, kept);
 
     Window w(file.toStdString(), Window::Absent);
-    QCOMPARE(w.form->Cmb_ComPort->currentText(), port);
-    QCOMPARE(w.form->Edt_BaudRate->text(), baud);
-    QCOMPARE(w.form->Edt_PocetBytu->text(), perLine);
+    QCOMPARE(w.Control<QComboBox>("Cmb_ComPort")->currentText(), port);
+    QCOMPARE(w.Control<QLineEdit>("Edt_BaudRate")->text(), baud);
+    QCOMPARE(w.Control<QLineEdit>("Edt_PocetBytu")->text(), perLine);
     QCOMPARE(w.Count(MessageKind::Error), 0);
     w.form->close();
     const QByteArray after = QByteArray::fromStdString(w.Settings());
     QVERIFY(after.contains(kept));
     QCOMPARE(w.Written("Seriovy port", "Port"),
-             std::to_string(w.form->Cmb_ComPort->currentIndex() + 1));
+             std::to_string(w.Control<QComboBox>("Cmb_ComPort")->currentIndex() + 1));
 }
 
 void WindowTest::failedSettingsWriteKeepsTheOldFile()
 {
     const std::string old = "[Seriovy port]\r\nPort=2\r\n[Jine]\r\nX=1\r\n";
     Window w(old, Window::Absent);
-    w.form->Edt_BaudRate->setText(QString(4096, QLatin1Char('9')));
+    w.Control<QLineEdit>("Edt_BaudRate")->setText(QString(4096, QLatin1Char('9')));
 
     // A file size limit makes the write fail half way, for root as well.
     struct rlimit saved {};
@@ -497,7 +513,7 @@ void WindowTest::failedSettingsWriteKeepsTheOldFile()
 
     QCOMPARE(w.Settings(), old);
     QVERIFY(!w.form->isVisible());
-    QVERIFY(!w.form->Komunikace);
+    QVERIFY(!w.form->Link());
     QCOMPARE(w.Count(MessageKind::Error), 1);
     QVERIFY2(w.messages.back().text.startsWith(QStringLiteral("Nastavení nelze uložit do souboru")),
              qPrintable(w.messages.back().text));
@@ -545,11 +561,11 @@ void WindowTest::filesFollowTheProgramDirectory()
     };
 
     auto first = start();
-    QCOMPARE(first->AdresarProgramu, QDir::cleanPath(program));
+    QCOMPARE(first->ProgramDir(), QDir::cleanPath(program));
     const QString tip = first->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"))->toolTip();
     QVERIFY2(tip.contains(QDir::toNativeSeparators(settings)), qPrintable(tip));
-    first->Edt_BaudRate->setText(QStringLiteral("9600"));
-    first->Chk_VystupDoSouboru->setChecked(true);
+    test::control<QLineEdit>(*first, "Edt_BaudRate")->setText(QStringLiteral("9600"));
+    test::control<QCheckBox>(*first, "Chk_VystupDoSouboru")->setChecked(true);
     line->deliver(test::ReadRequest);
     line->tick();
     first->close();
@@ -565,7 +581,7 @@ void WindowTest::filesFollowTheProgramDirectory()
     QCOMPARE(QFile::exists(data), !writable);
 
     auto second = start();
-    QCOMPARE(second->Edt_BaudRate->text(), QStringLiteral("9600"));
+    QCOMPARE(test::control<QLineEdit>(*second, "Edt_BaudRate")->text(), QStringLiteral("9600"));
     second->close();
     IniProfile ini(settings);
     QVERIFY(ini.Load());

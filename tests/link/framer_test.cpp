@@ -1,4 +1,5 @@
 #include "framer.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -6,46 +7,9 @@
 #include <vector>
 
 using namespace qtr290;
-using Bytes = std::vector<std::uint8_t>;
+using namespace qtr290::test;
 
 namespace {
-
-Bytes WithChecksum(Bytes b)
-{
-    b.push_back(KontrolniSoucet(b));
-    return b;
-}
-
-// A short telegram: sync 0xA5, To, From, kind/length byte, header checksum, block.
-Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, const Bytes& data)
-{
-    auto t = WithChecksum(
-        {SyncShort, to, from, static_cast<std::uint8_t>((kind << 5) | (data.size() - 1))});
-    const auto block = WithChecksum(data);
-    t.insert(t.end(), block.begin(), block.end());
-    return t;
-}
-
-Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, const Bytes& data)
-{
-    auto t = WithChecksum({SyncLong, to, from, device, static_cast<std::uint8_t>(data.size() - 1)});
-    const auto block = WithChecksum(data);
-    t.insert(t.end(), block.begin(), block.end());
-    return t;
-}
-
-Bytes ShortPoll(std::uint8_t to)
-{
-    return ShortTelegram(to, 0x01, 4, {0x00});
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 // What the framer reported, in order: "T:" + hex for telegrams, "E:" + text for errors.
 struct Recorder {

@@ -1,20 +1,16 @@
 #include "hextext.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace qtr290;
 
-namespace {
-
-// The read request of the worked example: A6 00 F0 0A 03 5D 01 57 01 00 A7 (To 00, From F0).
-const std::vector<std::uint8_t> ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D,
-                                               0x01, 0x57, 0x01, 0x00, 0xA7};
-
-} // namespace
+using test::ReadRequest;
 
 TEST(HexText, TelegramTextLineBreaks)
 {
@@ -68,4 +64,31 @@ TEST(HexText, Numbers)
     EXPECT_EQ(HexNumber(0xCD), "CD");
     EXPECT_EQ(HexNumber(0x100), "100");
     EXPECT_EQ(HexNumber(0x104), "104");
+}
+
+// The neighbours of each digit range are no digits; neither is a byte of a multi-byte
+// character nor a full-width digit.
+TEST(HexText, HexDigitValueRows)
+{
+    const std::vector<std::pair<char32_t, int>> rows = {
+        {U'0', 0},
+        {U'9', 9},
+        {U'A', 10},
+        {U'F', 15},
+        {U'a', 10},
+        {U'f', 15},
+        {U'/', -1},
+        {U':', -1},
+        {U'@', -1},
+        {U'G', -1},
+        {U'`', -1},
+        {U'g', -1},
+        {U' ', -1},
+        {U'\0', -1},
+        {U'Ａ', -1},
+        {U'１', -1},
+        {char32_t(char(0xE9)), -1},
+    };
+    for (const auto& [c, value] : rows)
+        EXPECT_EQ(HexDigitValue(c), value) << std::uint32_t(c);
 }

@@ -1,6 +1,7 @@
 #include "Komunikace.h"
 
 #include "fake_platform.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -9,26 +10,17 @@
 #include <vector>
 
 using namespace qtr290;
+using qtr290::test::Bytes;
 using qtr290::test::FakeLine;
 using qtr290::test::FakePlatform;
-using Bytes = std::vector<std::uint8_t>;
+using qtr290::test::ReadRequest;
+using qtr290::test::WriteRequest;
 
 namespace {
 
-const Bytes ReadExample = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
-
-Bytes WithChecksum(Bytes b)
-{
-    b.push_back(KontrolniSoucet(b));
-    return b;
-}
-
 Bytes ShortPoll()
 {
-    auto t = WithChecksum({SyncShort, 0x3F, 0x01, 0x80});
-    const auto block = WithChecksum({0x00});
-    t.insert(t.end(), block.begin(), block.end());
-    return t;
+    return test::ShortPoll(0x3F);
 }
 
 // An intact non-poll telegram, as a device answer would be.
@@ -197,7 +189,7 @@ TEST_F(LinkFixture, ReadRequestGoesOutAsTwelveBytesAtEachPoll)
     ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x000157, 1));
     Receive(ShortPoll());
     Receive(ShortPoll());
-    const Bytes once = Lead(ReadExample);
+    const Bytes once = Lead(ReadRequest);
     ASSERT_EQ(once.size(), 12u);
     Bytes twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
@@ -216,7 +208,7 @@ TEST_F(LinkFixture, SecondTelegramWaitsUntilANonPollRemovesTheFirst)
     const auto second = Lead(BuildReadRequest({0xF0, 0x00, 0x10, 1}, 2));
 
     Receive(ShortPoll());
-    EXPECT_EQ(sent.back(), Lead(ReadExample));
+    EXPECT_EQ(sent.back(), Lead(ReadRequest));
     Receive(Answer()); // intact non-poll: drops the oldest
     EXPECT_EQ(link.PendingCount(), 1u);
     Receive(ShortPoll());
@@ -291,9 +283,27 @@ TEST_F(LinkFixture, WriteRequestsCarryStagedBytesAndZeros)
     // Count 2: the worked write request byte for byte.
     ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, true, 0x10, 0x000157, 2));
     link.PosliCekajici();
-    EXPECT_EQ(Bytes(link.PosledniTLG().begin(), link.PosledniTLG().end()),
-              (Bytes{0xFF, 0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00, 0x12, 0x34,
-                     0x87, 0xD9}));
+    EXPECT_EQ(Bytes(link.PosledniTLG().begin(), link.PosledniTLG().end()), Lead(WriteRequest));
+}
+
+// The request as it would be queued with the composer's data line staged in front: a write
+// longer than the data line carries what was staged before at the remaining positions (00
+// where nothing was); one too long for the queue is none. Nothing is staged or queued.
+TEST_F(LinkFixture, BuildRequestOverlaysTheDataLineOnWhatIsStaged)
+{
+    const RequestTarget target{0xF0, 0x00, 0x10, 0x000157};
+    ASSERT_TRUE(link.ZapisDataByte(3, 0x77));
+    EXPECT_EQ(link.BuildRequest(target, false, 1, Bytes{0x12}),
+              (Bytes{0xA6, 0x00, 0xF0, 0x1A, 0x03, 0x4D, 0x01, 0x57, 0x01, 0x00, 0xA7}));
+    EXPECT_EQ(link.BuildRequest(target, true, 2, Bytes{0x12, 0x34}), WriteRequest);
+    const Bytes longer = link.BuildRequest(target, true, 4, Bytes{0x12, 0x34});
+    ASSERT_EQ(longer.size(), 16u);
+    EXPECT_EQ(Bytes(longer.begin() + 10, longer.begin() + 14), (Bytes{0x12, 0x34, 0x77, 0x00}));
+    EXPECT_EQ(link.BuildRequest(target, true, 1, Bytes{0x12, 0x34}).size(), 13u);
+    EXPECT_TRUE(link.BuildRequest(target, true, 244, Bytes(244, 0xAA)).empty());
+    EXPECT_EQ(link.BuildRequest(target, true, 243, Bytes(243, 0xAA)).size(), 255u);
+    EXPECT_EQ(link.BuildRequest(target, true, 3)[12], 0x77);
+    EXPECT_EQ(link.PendingCount(), 0u);
 }
 
 TEST_F(LinkFixture, OutOfRangeStagingAndOversizedWritesAreRefused)
@@ -345,7 +355,7 @@ TEST_F(LinkFixture, QueueOperations)
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(link.ZaradTLG(0xF0, 0x00, false, 0x00, 0x000157, 1)); // identical is fine
     EXPECT_EQ(link.PendingCount(), 3u);
-    EXPECT_EQ(link.OldestPending(), ReadExample);
+    EXPECT_EQ(link.OldestPending(), ReadRequest);
     link.OdeberCekajici();
     EXPECT_EQ(link.PendingCount(), 2u);
     link.VymazFrontu();
@@ -435,7 +445,7 @@ TEST(LinkObserver, ReportsEveryStepAndChangesNothing)
         if (!observed)
             continue;
 
-        const std::string read = EventLog::Hex(ReadExample);
+        const std::string read = EventLog::Hex(ReadRequest);
         EXPECT_EQ(log.events, (std::vector<std::string>{
                                   "queued " + read,
                                   "poll A53F01",

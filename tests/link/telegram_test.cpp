@@ -1,4 +1,5 @@
 #include "telegram.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -99,16 +100,12 @@ TEST(Checksums, IntactHeaderSumsToZeroAndAnySingleChangeIsCaught)
 TEST(Requests, WorkedExamplesByteForByte)
 {
     const RequestTarget ram{0xF0, 0x00, static_cast<std::uint8_t>(MemoryArea::RAM290), 0x000157};
-    EXPECT_EQ(BuildReadRequest(ram, 1),
-              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00,
-                                         0xA7}));
+    EXPECT_EQ(BuildReadRequest(ram, 1), test::ReadRequest);
 
     RequestTarget fram = ram;
     fram.area = static_cast<std::uint8_t>(MemoryArea::FRAM290);
     const std::uint8_t data[] = {0x12, 0x34};
-    EXPECT_EQ(BuildWriteRequest(fram, data),
-              (std::vector<std::uint8_t>{0xA6, 0x00, 0xF0, 0x9A, 0x06, 0xCA, 0x02, 0x57, 0x01, 0x00,
-                                         0x12, 0x34, 0x87, 0xD9}));
+    EXPECT_EQ(BuildWriteRequest(fram, data), test::WriteRequest);
 }
 
 TEST(Requests, LengthsAndChecksumsForEveryCount)

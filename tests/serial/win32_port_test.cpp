@@ -3,6 +3,7 @@
 // wine_bus.cpp). The tests that need no far end also run on Windows against a port named by
 // QTR290_TEST_PORT (for example \\.\COM3).
 #include "Komunikace.h"
+#include "telegrams.h"
 #include "win32_pump.h"
 
 #include <gtest/gtest.h>
@@ -83,18 +84,9 @@ private:
     }
 };
 
-Bytes WithChecksum(Bytes b)
-{
-    b.push_back(KontrolniSoucet(b));
-    return b;
-}
-
 Bytes ShortPoll()
 {
-    auto t = WithChecksum({SyncShort, 0x3F, 0x01, 0x80});
-    const auto block = WithChecksum({0x00});
-    t.insert(t.end(), block.begin(), block.end());
-    return t;
+    return test::ShortPoll(0x3F);
 }
 
 Bytes Sequence(std::size_t count)

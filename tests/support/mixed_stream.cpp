@@ -4,24 +4,6 @@
 
 namespace qtr290::test {
 
-Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, ByteSpan block)
-{
-    Bytes t = {SyncLong, to, from, device, static_cast<std::uint8_t>(block.size() - 1)};
-    t.push_back(KontrolniSoucet(t));
-    t.insert(t.end(), block.begin(), block.end());
-    t.push_back(KontrolniSoucet(block));
-    return t;
-}
-
-Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, ByteSpan block)
-{
-    Bytes t = {SyncShort, to, from, static_cast<std::uint8_t>((kind << 5) | (block.size() - 1))};
-    t.push_back(KontrolniSoucet(t));
-    t.insert(t.end(), block.begin(), block.end());
-    t.push_back(KontrolniSoucet(block));
-    return t;
-}
-
 namespace {
 
 class Maker {
@@ -80,11 +62,11 @@ MixedStream MakeMixedStream(std::size_t minBytes, std::uint32_t seed)
         const unsigned pick = m.Below(100);
         Bytes t;
         if (pick < 20) {
-            const std::uint8_t block[] = {++sequence};
+            const Bytes block = {++sequence};
             t = LongTelegram(0xF0, 0x01, 0x00, block);
             ++s.polls;
         } else if (pick < 30) {
-            const std::uint8_t block[] = {++sequence};
+            const Bytes block = {++sequence};
             t = ShortTelegram(0xF0, 0x01, 4, block);
             ++s.polls;
         } else if (pick < 45) {

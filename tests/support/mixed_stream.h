@@ -2,19 +2,13 @@
 #pragma once
 
 #include "telegram.h"
+#include "telegrams.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace qtr290::test {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// A long telegram with both checksums; `block` is the block without its checksum.
-Bytes LongTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t device, ByteSpan block);
-// A short telegram of the given kind (0 to 7); `block` without its checksum, 1 to 32 bytes.
-Bytes ShortTelegram(std::uint8_t to, std::uint8_t from, std::uint8_t kind, ByteSpan block);
 
 // Whole and of the length its header states, with both checksums right.
 bool Intact(ByteSpan telegram);

@@ -9,6 +9,7 @@
 #include "main.h"
 #include "pseudo_terminal.h"
 #include "radiogroup.h"
+#include "telegrams.h"
 #include "window_controls.h"
 
 #include <QAbstractButton>
@@ -29,12 +30,7 @@
 
 namespace qtr290::test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Worked telegrams: a read request from 0xF0 to 0x00 (not a poll) and a long poll of
-// station 0xF0 by the master 0x01, sequence number 1.
-inline const Bytes ReadRequest = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
-inline const Bytes Poll = {0xA6, 0xF0, 0x01, 0x00, 0x00, 0x69, 0x01, 0xFF};
+// The worked telegrams as the memos show them.
 inline const QString ReadRequestText = QStringLiteral("A6 00 F0 0A 03 5D 01 57 01 00 A7 ");
 inline const QString PollText = QStringLiteral("A6 F0 01 00 00 69 01 FF ");
 inline const QString PortWarning =
@@ -141,7 +137,7 @@ public:
         return int(std::count_if(messages.begin(), messages.end(),
                                  [kind](const Message& m) { return m.kind == kind; }));
     }
-    TSerialPortDriver& Port() { return form->Komunikace->SeriovyPort(); }
+    TSerialPortDriver& Port() { return form->Link()->SeriovyPort(); }
 
     // A control of the window by its object name.
     template <class Widget> Widget* Control(const char* name) const

@@ -5,6 +5,7 @@
 #include "framer.h"
 #include "pcapng.h"
 #include "pcapng_reader.h"
+#include "telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,10 @@
 
 using namespace qtr290;
 using namespace qtr290::pcap;
-using Bytes = std::vector<std::uint8_t>;
+using qtr290::test::Bytes;
+using qtr290::test::Concat;
 
 namespace {
-
-Bytes Concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
 
 struct Captured {
     std::int64_t timeUs;

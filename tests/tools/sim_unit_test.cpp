@@ -3,6 +3,7 @@
 #include "framer.h"
 #include "line.h"
 #include "options.h"
+#include "telegrams.h"
 #include "traffic.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +47,7 @@ Bytes WriteRequest(std::uint8_t area, std::uint32_t address, const Bytes& data,
 TEST(SimDevice, ReadReplyKnownAnswer)
 {
     SimDevice device(0x00);
-    // A6 00 F0 0A 03 5D 01 57 01 00 A7: read 1 byte of RAM290 at 0x000157.
-    const Bytes request = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    const Bytes& request = test::ReadRequest; // 1 byte of RAM290 at 0x000157
     const auto answer = device.Handle(request);
     EXPECT_EQ(answer.outcome, DeviceOutcome::ReadAnswered);
     // Header A6 F0 00 0B 05 + checksum; block 01 57 01 00 56, CRC8, checksum (values from a
