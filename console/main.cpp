@@ -149,7 +149,7 @@ void TForm1::FormCreate()
     {
         IniProfile ini(SettingsPath());
         // An unreadable file gives the defaults and is left as it is, also at close.
-        FSettingsUnreadable = !ini.Load();
+        FSettingsUnreadable = !LoadSettingsProfile(ini, FLocations);
         if (FSettingsUnreadable)
             Pnl_Prehled->SetSettingsUnreadable(ini.Path());
         const Settings settings = ReadSettings(ini);
@@ -214,7 +214,7 @@ void TForm1::FormClose()
         if (FSettingsUnreadable)
             return;
         IniProfile ini(SettingsPath());
-        ini.Load();
+        LoadSettingsProfile(ini, FLocations);
         EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
         Settings settings;
         settings.port = Cmb_ComPort->currentIndex() + 1;

@@ -42,11 +42,12 @@ void OnStopSignal(int)
 // file named by QTR290_SETTINGS, else the one the installed utility uses.
 ComPortNames PortNames()
 {
-    QString path = qEnvironmentVariable("QTR290_SETTINGS");
-    if (path.isEmpty())
-        path = LocateFiles(SystemFolders(QStringLiteral(QTR290_PROGRAM_DIR))).settingsFile;
+    const QString path = qEnvironmentVariable("QTR290_SETTINGS");
     IniProfile ini(path);
-    ini.Load();
+    if (path.isEmpty())
+        LoadSettingsProfile(ini, LocateFiles(SystemFolders(QStringLiteral(QTR290_PROGRAM_DIR))));
+    else
+        ini.Load();
     return ReadSettings(ini).ports;
 }
 
