@@ -3,6 +3,7 @@
 #include "append_exclusive.h"
 #include "buspanel.h"
 #include "iniprofile.h"
+#include "plaintext.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
 #include "settings.h"
@@ -138,8 +139,8 @@ void TForm1::FormCreate()
                                                       : FOptions.programDir);
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
-    FStatusPanel->setToolTip(DescribeLocations(FLocations));
-    Chk_VystupDoSouboru->setToolTip(QDir::toNativeSeparators(FLocations.captureFile));
+    FStatusPanel->setToolTip(PlainToolTip(DescribeLocations(FLocations)));
+    Chk_VystupDoSouboru->setToolTip(PlainToolTip(QDir::toNativeSeparators(FLocations.captureFile)));
     Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
 
     Cmb_ComPort->clear();
@@ -383,10 +384,11 @@ void TForm1::ShowMessage(MessageKind kind, const QString& text)
         FOptions.message(kind, text);
         return;
     }
-    if (kind == MessageKind::Warning)
-        QMessageBox::warning(this, WindowTitle, text, QMessageBox::Ok);
-    else
-        QMessageBox::critical(this, WindowTitle, text, QMessageBox::Ok);
+    // A message may name a file or a device: plain text.
+    QMessageBox box(kind == MessageKind::Warning ? QMessageBox::Warning : QMessageBox::Critical,
+                    WindowTitle, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 } // namespace qtr290
