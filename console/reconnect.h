@@ -25,7 +25,7 @@ struct DeviceIdentity {
     std::vector<std::string> byId; // the names of the by-id links that lead to the same node
     // When the path is a symbolic link, which one ("inode:change time"): a link made anew or
     // pointed elsewhere differs. "" when the path is no link.
-    std::string link;
+    std::string link{};
 };
 
 // Looks at the filesystem now. A Win32 device name ("\\.\COM3") is its own node: only

@@ -128,7 +128,7 @@ private:
     std::string FErrors;
 };
 
-const std::string CaptureLine = "2026-03-01 10:00:00.000 A6 F0 01 00 00 69 01 FF \r\n";
+const std::string CaptureLine = "01032026 10:00:00:000>A6 F0 01 00 00 69 01 FF \r\n";
 
 // Inputs that are no file to read, and outputs whose temporary name is taken by the input or by
 // a planted link: the input and the link's target stay as they were, nothing is left behind.
