@@ -25,8 +25,11 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
 void TApplication::ShowException(const QString& message)
 {
     QWidget* parent = QApplication::activeWindow();
-    QMessageBox::critical(parent, parent ? parent->windowTitle() : applicationName(), message,
-                          QMessageBox::Ok);
+    // The message may quote a file name or a device's text: plain text.
+    QMessageBox box(QMessageBox::Critical, parent ? parent->windowTitle() : applicationName(),
+                    message, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 } // namespace qtr290

@@ -48,6 +48,9 @@ public:
         action.sa_flags = SA_RESTART;
         for (const int number : QuitSignals)
             sigaction(number, &action, nullptr);
+        // A reader that goes away (a fifo, a pipe) makes a write fail with EPIPE, which is
+        // handled where it is written, instead of ending the program unsaved.
+        std::signal(SIGPIPE, SIG_IGN);
     }
     ~QuitWatch() override
     {

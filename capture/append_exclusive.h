@@ -6,11 +6,18 @@
 
 #include "telegram.h"
 
+#include <QFile>
+
 #include <filesystem>
 
 namespace qtr290 {
 
 bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes);
+
+// Opens `file` (its name set) for appending, created when missing, with its missing parent
+// directories, only when it is a regular file: a device or a fifo is neither opened nor
+// waited for. False when it is not opened.
+bool OpenRegularFileToAppend(QFile& file);
 
 // Creates the directory that will hold `file` when it is missing.
 bool EnsureParentDirectory(const std::filesystem::path& file);

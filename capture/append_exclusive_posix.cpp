@@ -53,6 +53,30 @@ bool WriteAll(int fd, ByteSpan bytes)
 
 } // namespace
 
+bool OpenRegularFileToAppend(QFile& file)
+{
+    const QByteArray name = QFile::encodeName(file.fileName());
+    struct stat before {};
+    if (::stat(name.constData(), &before) == 0) {
+        if (!S_ISREG(before.st_mode))
+            return false;
+    } else if (!EnsureParentDirectory(std::filesystem::path(name.constData()))) {
+        return false;
+    }
+    // Not blocking: something else may have taken the name since the look.
+    const int fd = ::open(name.constData(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return false;
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        !file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes)
 {
     const char* name = file.c_str();

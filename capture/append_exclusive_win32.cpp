@@ -1,6 +1,8 @@
 // Appending to a file held exclusively for the moment of the write (Win32).
 #include "append_exclusive.h"
 
+#include <QFileInfo>
+
 #include <windows.h>
 
 #include <algorithm>
@@ -33,6 +35,15 @@ private:
 };
 
 } // namespace
+
+bool OpenRegularFileToAppend(QFile& file)
+{
+    const QFileInfo info(file.fileName());
+    if ((info.exists() && !info.isFile()) ||
+        !EnsureParentDirectory(std::filesystem::path(file.fileName().toStdWString())))
+        return false;
+    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
 
 bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes)
 {

@@ -2,6 +2,10 @@
 
 #include "hextext.h"
 
+#include <cerrno>
+#include <cstring>
+#include <ios>
+
 #include <ctime>
 
 namespace qtr290::pcap {
@@ -108,11 +112,8 @@ CaptureLineResult ParseCaptureLine(std::string_view text)
     return result;
 }
 
-bool LineReader::Next(std::string& line, bool& tooLong)
+bool LineReader::ReadLine(std::string& line, std::size_t& length)
 {
-    line.clear();
-    tooLong = false;
-    std::size_t length = 0;
     bool any = false;
     std::streambuf* in = FIn.rdbuf();
     if (!in)
@@ -126,8 +127,26 @@ bool LineReader::Next(std::string& line, bool& tooLong)
         if (length <= MaxLineLength)
             line.push_back(Traits::to_char_type(c));
     }
-    if (!any)
+    return any;
+}
+
+bool LineReader::Next(std::string& line, bool& tooLong)
+{
+    line.clear();
+    tooLong = false;
+    std::size_t length = 0;
+    if (!FReadError.empty())
         return false;
+    try {
+        if (!ReadLine(line, length))
+            return false;
+    } catch (const std::ios_base::failure&) {
+        // A file stream's buffer throws on a failed read (a directory, an I/O error).
+        const int error = errno;
+        FReadError = error ? std::strerror(error) : "input/output error";
+        line.clear();
+        return false;
+    }
     ++FLineNumber;
     if (!line.empty() && line.back() == '\r' && length <= MaxLineLength)
         line.pop_back();

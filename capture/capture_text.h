@@ -40,13 +40,19 @@ public:
 
     explicit LineReader(std::istream& in) : FIn(in) {}
 
-    // False at the end of the input. A last line without a line break still counts.
+    // False at the end of the input or at a read error. A last line without a line break
+    // still counts.
     bool Next(std::string& line, bool& tooLong);
     std::uint64_t LineNumber() const { return FLineNumber; }
+    // Why the input could not be read ("Is a directory"); empty when it could.
+    const std::string& ReadError() const { return FReadError; }
 
 private:
+    bool ReadLine(std::string& line, std::size_t& length);
+
     std::istream& FIn;
     std::uint64_t FLineNumber = 0;
+    std::string FReadError;
 };
 
 } // namespace qtr290::pcap

@@ -1,6 +1,7 @@
 #include "buspanel.h"
 
 #include "controls.h"
+#include "plaintext.h"
 
 #include <QDir>
 #include <QGridLayout>
@@ -30,14 +31,14 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
     counters->setColumnStretch(0, 1);
     int at = 0;
     const auto counter = [&](const char* name, const QString& caption, const QString& tip) {
-        auto* value = Named(new QLabel(this), name);
+        auto* value = Named(PlainLabel(this), name);
         // A label of fixed size changes its text without laying out the window again.
         value->setText(QStringLiteral("0000000000000"));
         value->setFixedSize(value->sizeHint());
         value->setText(QStringLiteral("0"));
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setToolTip(tip);
-        auto* label = new QLabel(caption, this);
+        auto* label = PlainLabel(caption, this);
         label->setBuddy(value);
         label->setToolTip(tip);
         counters->addWidget(label, at, 0);
@@ -80,7 +81,7 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
         QFont font = view->font();
         font.setStyleStrategy(QFont::PreferNoShaping);
         view->setFont(font);
-        auto* label = new QLabel(caption, this);
+        auto* label = PlainLabel(caption, this);
         label->setBuddy(view);
         column->addWidget(label);
         column->addWidget(view, 1);
@@ -94,7 +95,7 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
              QStringLiteral("Proč TLG z fronty odešly, nejnovější nahoře; doba "
                             "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
 
-    FNotice = Named(new QLabel, "StatusBar1Prehled");
+    FNotice = Named(PlainLabel(), "StatusBar1Prehled");
     QPalette palette = FNotice->palette();
     palette.setColor(QPalette::WindowText, WarningTextColor());
     FNotice->setPalette(palette);
@@ -238,7 +239,7 @@ void BusPanel::RefreshNotice()
                     .arg(QDir::toNativeSeparators(FCaptureFile));
     }
     FNotice->setText(texts.join(QStringLiteral("  |  ")));
-    FNotice->setToolTip(tips.join(QLatin1Char('\n')));
+    FNotice->setToolTip(PlainToolTip(tips.join(QLatin1Char('\n'))));
     FNotice->setVisible(!texts.isEmpty());
 }
 

@@ -3,6 +3,7 @@
 #include "append_exclusive.h"
 #include "buspanel.h"
 #include "iniprofile.h"
+#include "plaintext.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
 #include "settings.h"
@@ -138,8 +139,8 @@ void TForm1::FormCreate()
                                                       : FOptions.programDir);
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
-    FStatusPanel->setToolTip(DescribeLocations(FLocations));
-    Chk_VystupDoSouboru->setToolTip(QDir::toNativeSeparators(FLocations.captureFile));
+    FStatusPanel->setToolTip(PlainToolTip(DescribeLocations(FLocations)));
+    Chk_VystupDoSouboru->setToolTip(PlainToolTip(QDir::toNativeSeparators(FLocations.captureFile)));
     Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
 
     Cmb_ComPort->clear();
@@ -149,7 +150,7 @@ void TForm1::FormCreate()
     {
         IniProfile ini(SettingsPath());
         // An unreadable file gives the defaults and is left as it is, also at close.
-        FSettingsUnreadable = !ini.Load();
+        FSettingsUnreadable = !LoadSettingsProfile(ini, FLocations);
         if (FSettingsUnreadable)
             Pnl_Prehled->SetSettingsUnreadable(ini.Path());
         const Settings settings = ReadSettings(ini);
@@ -214,7 +215,7 @@ void TForm1::FormClose()
         if (FSettingsUnreadable)
             return;
         IniProfile ini(SettingsPath());
-        ini.Load();
+        LoadSettingsProfile(ini, FLocations);
         EnsureParentDirectory(ini.Path().toStdU16String()); // a per-user folder, on first use
         Settings settings;
         settings.port = Cmb_ComPort->currentIndex() + 1;
@@ -383,10 +384,11 @@ void TForm1::ShowMessage(MessageKind kind, const QString& text)
         FOptions.message(kind, text);
         return;
     }
-    if (kind == MessageKind::Warning)
-        QMessageBox::warning(this, WindowTitle, text, QMessageBox::Ok);
-    else
-        QMessageBox::critical(this, WindowTitle, text, QMessageBox::Ok);
+    // A message may name a file or a device: plain text.
+    QMessageBox box(kind == MessageKind::Warning ? QMessageBox::Warning : QMessageBox::Critical,
+                    WindowTitle, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 } // namespace qtr290

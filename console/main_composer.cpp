@@ -203,8 +203,9 @@ void TForm1::Button4Click()
     if (Komunikace)
         Komunikace->PosliCekajici();
     VypisOdeslany();
-    if (Komunikace && Komunikace->DelkaPosledni() != 0 && Chk_VystupDoSouboru->isChecked())
-        FCapture.Sent(Komunikace->PosledniTLG(), QDateTime::currentDateTime());
+    if (Komunikace && Komunikace->DelkaPosledni() != 0 && Chk_VystupDoSouboru->isChecked() &&
+        !FCapture.Sent(Komunikace->PosledniTLG(), QDateTime::currentDateTime()))
+        FStatistics.CaptureLineLost();
 }
 
 void TForm1::Btn_TestKomunikaceClick()

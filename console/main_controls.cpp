@@ -5,6 +5,7 @@
 #include "buspanel.h"
 #include "composer.h"
 #include "controls.h"
+#include "plaintext.h"
 #include "radiogroup.h"
 
 #include <QCheckBox>
@@ -67,7 +68,7 @@ void TForm1::VytvorOvladace()
 
 QLabel* TForm1::NewLabel(const QString& text, QWidget* buddy, QWidget* parent)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = PlainLabel(text, parent);
     // Numbered in the order of creation, as unrenamed controls are.
     const QByteArray name = "Label" + QByteArray::number(++FLabelCount);
     Named(label, name.constData());
@@ -245,7 +246,7 @@ QLayout* TForm1::CreateComposerRow(QWidget* central)
 
     auto* count = new QHBoxLayout;
     count->setSpacing(4);
-    Lbl_PocetBytu = Named(new QLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
+    Lbl_PocetBytu = Named(PlainLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
     count->addWidget(NewLabel(QStringLiteral("Počet bytů:"), nullptr, central));
     count->addWidget(Lbl_PocetBytu);
     count->addStretch(1);
@@ -310,7 +311,7 @@ void TForm1::CreateStatusBar()
 {
     StatusBar1 = Named(statusBar(), "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
-    FStatusPanel = Named(new QLabel(StatusBar1), "StatusBar1Panel");
+    FStatusPanel = Named(PlainLabel(StatusBar1), "StatusBar1Panel");
     FStatusPanel->setMinimumWidth(200);
     StatusBar1->addWidget(FStatusPanel, 1);
     // The overview's notices in a place of their own.

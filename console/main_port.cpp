@@ -44,8 +44,9 @@ void TForm1::PortLost()
     // The descriptor goes at once, so the kernel can give the adapter its old name again;
     // the link's queue stays, and no box interrupts the operator.
     Komunikace->Zavri();
-    FPortState = PortState::Lost;
-    FPortWatch->WaitForReturn([this] { return ReopenLostPort(); });
+    // A path that anybody's terminal may take next is not reopened by itself.
+    FPortState = FPortWatch->WaitForReturn([this] { return ReopenLostPort(); }) ? PortState::Lost
+                                                                                : PortState::Gone;
     UpdateStatus();
 }
 

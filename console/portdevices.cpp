@@ -1,5 +1,6 @@
 #include "portdevices.h"
 
+#include "plaintext.h"
 #include "portstatus.h"
 
 #include <QColor>
@@ -132,7 +133,7 @@ void ShowComPortItems(QComboBox* combo, const std::vector<ComPortItem>& items)
     const QIcon marker = PresentMarker();
     for (int i = 0; i < combo->count() && i < int(items.size()); ++i) {
         const ComPortItem& item = items[std::size_t(i)];
-        combo->setItemData(i, item.toolTip, Qt::ToolTipRole);
+        combo->setItemData(i, PlainToolTip(item.toolTip), Qt::ToolTipRole);
         combo->setItemData(i, item.present ? QVariant(marker) : QVariant(), Qt::DecorationRole);
     }
 }

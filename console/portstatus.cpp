@@ -55,6 +55,9 @@ QString PortStatusText(const PortStatus& status)
     case PortState::Lost:
         text += QStringLiteral("zařízení odpojeno, čekám na jeho návrat");
         break;
+    case PortState::Gone:
+        text += QStringLiteral("zařízení odpojeno, znovu otevře volba Připojeno");
+        break;
     }
 
     // A new choice of port is stored at close and used from the next start on.

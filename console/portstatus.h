@@ -16,6 +16,7 @@ enum class PortState {
     Open,
     Failed,
     Lost, // the open device has gone; waiting for it to come back
+    Gone, // the open device has gone and would not be recognised: the operator reopens
 };
 
 struct PortStatus {

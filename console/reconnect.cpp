@@ -4,6 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace qtr290 {
 
 namespace {
@@ -11,6 +15,21 @@ namespace {
 bool DeviceNamespaceName(const std::string& path)
 {
     return path.starts_with("\\\\.\\");
+}
+
+// Which symbolic link `path` is, if it is one.
+std::string LinkStamp(const std::string& path)
+{
+#ifdef _WIN32
+    (void)path;
+    return {};
+#else
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return {};
+    return std::to_string(link.st_ino) + ':' + std::to_string(link.st_ctim.tv_sec) + '.' +
+           std::to_string(link.st_ctim.tv_nsec);
+#endif
 }
 
 // Where /dev is not a folder to watch (Windows), the list is read again this often.
@@ -28,6 +47,7 @@ DeviceIdentity IdentifyDevice(const std::string& path, const std::string& byIdDi
         return identity;
     }
     std::error_code error;
+    identity.link = LinkStamp(path);
     if (path.empty() || !fs::is_character_file(path, error))
         return identity;
     identity.node = fs::canonical(path, error).string();
@@ -46,12 +66,20 @@ DeviceIdentity IdentifyDevice(const std::string& path, const std::string& byIdDi
     return identity;
 }
 
+bool Recognisable(const DeviceIdentity& device)
+{
+    return !device.byId.empty() || !device.link.empty() || DeviceNamespaceName(device.path);
+}
+
 bool SameDeviceBack(const DeviceIdentity& lost, const DeviceIdentity& now)
 {
     if (now.node.empty() || now.path != lost.path)
         return false;
-    if (lost.byId.empty())
-        return true;
+    if (lost.byId.empty()) {
+        if (DeviceNamespaceName(lost.path))
+            return true;
+        return !lost.link.empty() && !now.link.empty() && now.link != lost.link;
+    }
     return std::any_of(lost.byId.begin(), lost.byId.end(), [&](const std::string& name) {
         return std::find(now.byId.begin(), now.byId.end(), name) != now.byId.end();
     });
@@ -105,13 +133,14 @@ void PortWatch::Opened(const std::string& path)
     FOpened = Identify(path);
 }
 
-void PortWatch::WaitForReturn(std::function<bool()> reopen)
+bool PortWatch::WaitForReturn(std::function<bool()> reopen)
 {
-    if (FOpened.path.empty() || !reopen)
-        return;
+    if (FOpened.path.empty() || !reopen || !Recognisable(FOpened))
+        return false;
     FReopen = std::move(reopen);
     FCheckTimer.start();
     Refresh();
+    return true;
 }
 
 void PortWatch::Stop()

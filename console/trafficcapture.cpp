@@ -1,5 +1,6 @@
 #include "trafficcapture.h"
 
+#include "append_exclusive.h"
 #include "capturefile.h"
 
 #include <QDir>
@@ -22,45 +23,56 @@ void TrafficCapture::Configure(const QString& captureFile, bool pcapng,
 {
     FCaptureFile = captureFile;
     FPcapngWanted = pcapng;
+    FInterfaceName = interfaceName;
+    FInterfaceDescription = interfaceDescription;
+    FPcapngFile.close();
     FPcapngFile.setFileName(QFileInfo(captureFile).dir().filePath(QLatin1String(PcapngFileName)));
+}
+
+bool TrafficCapture::PcapngReady()
+{
+    if (FPcapngFile.isOpen())
+        return FWriter->Ok();
+    // Opened at the first packet and kept open for the session, each opening a section of its
+    // own. Whatever is there is opened only if it is a regular file (a fifo would hold the
+    // window until its reader came): packets it does not get are counted as lost, as the
+    // capture file's lines are, and the next chunk tries again.
+    if (!OpenRegularFileToAppend(FPcapngFile))
+        return false;
     FWriter = std::make_unique<pcap::PcapngWriter>(
         [this](ByteSpan bytes) {
             return FPcapngFile.write(reinterpret_cast<const char*>(bytes.data()),
                                      qint64(bytes.size())) == qint64(bytes.size());
         },
         "QTR290 communication utility",
-        pcap::PcapngWriter::Interface{interfaceName, interfaceDescription});
+        pcap::PcapngWriter::Interface{FInterfaceName, FInterfaceDescription});
     FBus = std::make_unique<pcap::BusCapture>(
         [this](const pcap::Packet& packet) { FWriter->Write(packet); });
+    return FWriter->Ok();
 }
 
-bool TrafficCapture::PcapngOpen()
+bool TrafficCapture::PcapngFlushed()
 {
-    if (!FPcapngWanted || !FWriter)
-        return false;
-    // Opened at the first packet and kept open for the session; each session adds a section
-    // of its own to the file. A file that cannot be written is given up quietly, as the
-    // capture file's lines are.
-    if (!FPcapngFile.isOpen() && !FPcapngFile.open(QIODevice::Append)) {
-        FPcapngWanted = false;
-        return false;
-    }
-    return FWriter->Ok();
+    if (FPcapngFile.flush() && FWriter->Ok())
+        return true;
+    FPcapngFile.close();
+    return false;
 }
 
 bool TrafficCapture::Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries)
 {
     const bool written = PripisDoSouboru(FCaptureFile, CaptureChunkLine(chunk, when));
-    if (!PcapngOpen())
+    if (!FPcapngWanted)
         return written;
+    if (!PcapngReady())
+        return false;
     const std::int64_t time = Microseconds(when);
     FBus->Received(chunk, time);
     for (const ChunkEntries::Entry& entry : entries.Entries()) {
         if (entry.kind == ChunkEntries::Kind::Sent)
             FBus->Transmitted(entry.bytes, time);
     }
-    FPcapngFile.flush();
-    return written;
+    return PcapngFlushed() && written;
 }
 
 bool TrafficCapture::Queued(const QDateTime& when)
@@ -68,12 +80,14 @@ bool TrafficCapture::Queued(const QDateTime& when)
     return PripisDoSouboru(FCaptureFile, CaptureQueuedLine(when));
 }
 
-void TrafficCapture::Sent(ByteSpan lineBytes, const QDateTime& when)
+bool TrafficCapture::Sent(ByteSpan lineBytes, const QDateTime& when)
 {
-    if (!PcapngOpen())
-        return;
+    if (!FPcapngWanted)
+        return true;
+    if (!PcapngReady())
+        return false;
     FBus->Transmitted(lineBytes, Microseconds(when));
-    FPcapngFile.flush();
+    return PcapngFlushed();
 }
 
 void TrafficCapture::Finish(const QDateTime& when)

@@ -31,17 +31,21 @@ public:
     bool Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEntries& entries);
     // A request was queued ("Cteni dat"); false when the line was lost.
     bool Queued(const QDateTime& when);
-    // The link put these bytes (0xFF and a telegram) on the line outside a chunk.
-    void Sent(ByteSpan lineBytes, const QDateTime& when);
+    // The link put these bytes (0xFF and a telegram) on the line outside a chunk; false when
+    // the pcapng file did not get them.
+    bool Sent(ByteSpan lineBytes, const QDateTime& when);
     // The session ends: the pcapng file gets what the framer still holds.
     void Finish(const QDateTime& when);
 
     QString PcapngPath() const { return FPcapngFile.fileName(); }
 
 private:
-    bool PcapngOpen();
+    bool PcapngReady();
+    bool PcapngFlushed();
 
     QString FCaptureFile;
+    std::string FInterfaceName;
+    std::string FInterfaceDescription;
     bool FPcapngWanted = false;
     QFile FPcapngFile;
     std::unique_ptr<pcap::PcapngWriter> FWriter;

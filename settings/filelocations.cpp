@@ -1,9 +1,14 @@
 #include "filelocations.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryFile>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace qtr290 {
 
@@ -22,18 +27,43 @@ bool CanCreateFileIn(const QString& dir)
     return probe.open();
 }
 
+// The folders a package manager installs programs into; a portable copy never lies there.
+bool SystemBinaryDir(const QString& dir)
+{
+    static const QStringList system = {
+        QStringLiteral("/bin"),           QStringLiteral("/sbin"),
+        QStringLiteral("/usr/bin"),       QStringLiteral("/usr/sbin"),
+        QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/local/sbin"),
+        QStringLiteral("/usr/games"),     QStringLiteral("/opt/bin")};
+    return system.contains(QDir::cleanPath(dir));
+}
+
+bool InstalledProgramDir(const QString& dir)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(dir);
+    return false; // Program Files is not writable for its users: the probe decides
+#else
+    const QFileInfo info(dir);
+    const QString real = info.canonicalFilePath();
+    return SystemBinaryDir(dir) || (!real.isEmpty() && SystemBinaryDir(real)) ||
+           (info.exists() && info.ownerId() != ::geteuid());
+#endif
+}
+
 } // namespace
 
 FileLocations LocateFiles(const FileFolders& folders)
 {
-    if (folders.programDirWritable || folders.userConfigDir.isEmpty() ||
-        folders.userDataDir.isEmpty())
-        return {Join({folders.programDir, QLatin1String(SettingsFileName)}),
-                Join({folders.programDir, QLatin1String(CaptureFileName)})};
+    const QString beside = Join({folders.programDir, QLatin1String(SettingsFileName)});
+    if ((folders.programDirWritable && !folders.programInstalled) ||
+        folders.userConfigDir.isEmpty() || folders.userDataDir.isEmpty())
+        return {beside, Join({folders.programDir, QLatin1String(CaptureFileName)}), {}};
     return {
         Join({folders.userConfigDir, QLatin1String(UserFolderName),
               QLatin1String(SettingsFileName)}),
-        Join({folders.userDataDir, QLatin1String(UserFolderName), QLatin1String(CaptureFileName)})};
+        Join({folders.userDataDir, QLatin1String(UserFolderName), QLatin1String(CaptureFileName)}),
+        beside};
 }
 
 FileFolders SystemFolders(const QString& programDir)
@@ -41,6 +71,7 @@ FileFolders SystemFolders(const QString& programDir)
     FileFolders folders;
     folders.programDir = programDir;
     folders.programDirWritable = CanCreateFileIn(programDir);
+    folders.programInstalled = InstalledProgramDir(programDir);
 #ifdef Q_OS_WIN
     // The roaming profile, as a Windows program keeps its settings; Qt names only
     // application-specific folders below it.

@@ -28,6 +28,8 @@ public:
     bool Load();
 
     const QString& Path() const { return FPath; }
+    // From now on Save writes to `path`: a profile read from one file and kept in another.
+    void MoveTo(QString path) { FPath = std::move(path); }
 
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
     std::string ReadString(std::string_view section, std::string_view key,

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <QFileInfo>
+
 namespace qtr290 {
 
 namespace {
@@ -27,6 +29,20 @@ QString Read(const IniProfile& ini, const char* section, const char* key, const 
 }
 
 } // namespace
+
+bool LoadSettingsProfile(IniProfile& ini, const FileLocations& where)
+{
+    ini = IniProfile(where.settingsFile);
+    const QFileInfo own(where.settingsFile);
+    if (where.seedSettingsFile.isEmpty() || own.exists() || own.isSymLink())
+        return ini.Load();
+    IniProfile seed(where.seedSettingsFile);
+    if (seed.Load()) {
+        seed.MoveTo(where.settingsFile);
+        ini = std::move(seed);
+    }
+    return true;
+}
 
 Settings ReadSettings(const IniProfile& ini)
 {

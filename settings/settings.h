@@ -22,6 +22,12 @@ struct Settings {
     bool pcapng = false; // [Wireshark] Pcapng: the capture also as pcapng; read, never written
 };
 
+// Loads the profile the program keeps its settings in: the user's file, or while that does not
+// exist yet the seed beside the program, whose contents a save then writes to the user's file.
+// False when the settings file exists but cannot be read (a seed that cannot be read counts as
+// none).
+bool LoadSettingsProfile(IniProfile& ini, const FileLocations& where);
+
 // Missing keys, and "Port" or "Zapnuto" values that are no integer, give the defaults above.
 Settings ReadSettings(const IniProfile& ini);
 

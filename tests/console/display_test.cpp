@@ -13,7 +13,13 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qtr290;
 using namespace qtr290::test;
@@ -68,6 +74,8 @@ private slots:
     void pollInAChunkIsAnsweredBeforeTheChunkIsShown();
     void pcapngBesideTheCaptureFileWhenAsked_data();
     void pcapngBesideTheCaptureFileWhenAsked();
+    void pcapngGoesOnlyIntoARegularFile_data();
+    void pcapngGoesOnlyIntoARegularFile();
 };
 
 void DisplayTest::goodTelegramInChunks_data()
@@ -616,6 +624,55 @@ void DisplayTest::pcapngBesideTheCaptureFileWhenAsked()
     QCOMPARE(packets[2].bytes, ReadRequest);
     QCOMPARE(packets[3].bytes, sent);
     QCOMPARE(packets[3].flags & 3u, 2u);
+}
+
+void DisplayTest::pcapngGoesOnlyIntoARegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a fifo, whose reader comes late and goes") << QStringLiteral("fifo");
+    QTest::newRow("a directory") << QStringLiteral("directory");
+}
+
+// What lies at incoming-live.pcapng is opened only if it is a regular file: nothing waits for a
+// fifo's reader or dies when the reader goes, and every chunk it did not get is counted in the
+// status bar, as for the capture file's lines, which go on as usual.
+void DisplayTest::pcapngGoesOnlyIntoARegularFile()
+{
+    QFETCH(QString, kind);
+    WindowFixture w("[Wireshark]\r\nPcapng=1\r\n");
+    const QByteArray path =
+        QFile::encodeName(w.dir.filePath(QStringLiteral("incoming-live.pcapng")));
+    pid_t reader = -1;
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        reader = ::fork();
+        if (reader == 0) { // comes after 2 s, reads a little, goes
+            ::sleep(2);
+            const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+            ::usleep(300000);
+            char buffer[64];
+            (void)!::read(fd, buffer, sizeof buffer);
+            ::_exit(0);
+        }
+    } else {
+        QVERIFY(QDir().mkdir(QString::fromLocal8Bit(path)));
+    }
+    w.Control<QCheckBox>("Chk_VystupDoSouboru")->setChecked(true);
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer took;
+        took.start();
+        w.Receive(Poll);
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString::number(took.elapsed())));
+        QTest::qWait(400); // past the reader's coming and going
+    }
+    const QLabel* notice = w.Control<QLabel>("StatusBar1Prehled");
+    QTRY_COMPARE(notice->text(), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
+    QCOMPARE(w.CaptureLines().size(), 3);
+    w.form->close();
+    if (reader > 0) {
+        ::kill(reader, SIGKILL);
+        ::waitpid(reader, nullptr, 0);
+    }
 }
 
 int main(int argc, char** argv)

@@ -76,9 +76,11 @@ class ReconnectTest : public QObject {
 
 private slots:
     void identityByIdLinksAndLinksToPseudoTerminals();
+    void onlyARecognisableDeviceIsTakenBack();
     void watchChecksOnlyWhileWaitingAndReopensOnce();
     void portListMarksDevicesAndFollowsTheirComingAndGoing();
     void lostDeviceIsClosedAwaitedAndReopened();
+    void lostBarePseudoTerminalIsLeftToItsNextOwner();
 };
 
 void ReconnectTest::identityByIdLinksAndLinksToPseudoTerminals()
@@ -137,8 +139,55 @@ void ReconnectTest::identityByIdLinksAndLinksToPseudoTerminals()
     LinkTo(ttyQTR, second.path());
     QVERIFY(SameDeviceBack(pty, IdentifyDevice(ttyQTR, byId)));
 
+    // The link left as it was: whatever now holds its pseudo-terminal is a stranger.
+    const DeviceIdentity held = IdentifyDevice(ttyQTR, byId);
+    QVERIFY(!held.link.empty());
+    QVERIFY(!SameDeviceBack(held, IdentifyDevice(ttyQTR, byId)));
+    QVERIFY(IdentifyDevice(second.path(), byId).link.empty());
+
     // A Win32 device name: only opening it tells.
     QVERIFY(SameDeviceBack(IdentifyDevice("\\\\.\\COM3"), IdentifyDevice("\\\\.\\COM3")));
+}
+
+// What a lost device was and what the same path leads to now: only an adapter with its by-id
+// name or a link pointed anew is the device back; a bare terminal path may be anybody's.
+void ReconnectTest::onlyARecognisableDeviceIsTakenBack()
+{
+    const DeviceIdentity adapter{"/dev/ttyUSB0", "/dev/ttyUSB0", {"usb-FTDI_A"}, ""};
+    const DeviceIdentity link{"/tmp/ttyQTR", "/dev/pts/7", {}, "12:1000"};
+    const DeviceIdentity pts{"/dev/pts/7", "/dev/pts/7", {}, ""};
+    const DeviceIdentity ttyS{"/dev/ttyS0", "/dev/ttyS0", {}, ""};
+    const struct {
+        const char* what;
+        DeviceIdentity lost, now;
+        bool back;
+    } cases[] = {
+        {"the adapter, by its by-id name", adapter, adapter, true},
+        {"another adapter under its name",
+         adapter,
+         {"/dev/ttyUSB0", "/dev/ttyUSB0", {"usb-B"}, ""},
+         false},
+        {"not there", adapter, {"/dev/ttyUSB0", "", {}, ""}, false},
+        {"a link pointed at a new terminal",
+         link,
+         {"/tmp/ttyQTR", "/dev/pts/7", {}, "13:1001"},
+         true},
+        {"a link left as it was", link, link, false},
+        {"a link now a plain node", link, {"/tmp/ttyQTR", "/dev/pts/7", {}, ""}, false},
+        {"a bare pseudo-terminal taken by the next program", pts, pts, false},
+        {"a bare serial port", ttyS, ttyS, false},
+        {"a Win32 device name",
+         {"\\\\.\\COM3", "\\\\.\\COM3", {}, ""},
+         {"\\\\.\\COM3", "\\\\.\\COM3", {}, ""},
+         true},
+    };
+    for (const auto& c : cases)
+        QVERIFY2(SameDeviceBack(c.lost, c.now) == c.back, c.what);
+    // Whether a wait for it is worth starting at all.
+    QVERIFY(Recognisable(adapter));
+    QVERIFY(Recognisable(link));
+    QVERIFY(!Recognisable(pts));
+    QVERIFY(!Recognisable(ttyS));
 }
 
 void ReconnectTest::watchChecksOnlyWhileWaitingAndReopensOnce()
@@ -321,6 +370,39 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
     w.Select(test::control<TRadioGroup>(f, "Rgp_Stav"), 0);
     QVERIFY(w.Port().Connected());
     QCOMPARE(w.Port().BaudRateValue(), 9600u);
+    QVERIFY(w.messages.empty());
+}
+
+// No stable name: the status bar says the device is gone, nothing opens by itself whatever
+// appears at the path, and "Odpojeno" then "Připojeno" opens by hand.
+void ReconnectTest::lostBarePseudoTerminalIsLeftToItsNextOwner()
+{
+    auto pty = std::make_unique<Pty>();
+    const std::string path = pty->path();
+    Window w(pty->Settings(), Window::System);
+    QVERIFY(w.Port().Connected());
+    const auto status = w.form->findChild<QLabel*>(QStringLiteral("StatusBar1Panel"));
+    pty->closeMaster();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Port().Connected(), 1000);
+    pty.reset();
+
+    Pty next; // the next program's terminal, at the same path as a rule
+    qInfo("lost %s, the next terminal is %s", path.c_str(), next.path().c_str());
+    QTest::qWait(4 * PortWatch::CheckPeriodMs);
+    QCOMPARE(next.exclusive(), 0);
+    QCOMPARE(DescriptorsOn(next.path()), 1);
+    QVERIFY(!w.Port().Connected());
+    QCOMPARE(status->text(), QStringLiteral("COM1 = %1: zařízení odpojeno, znovu otevře volba "
+                                            "Připojeno")
+                                 .arg(QString::fromStdString(path)));
+
+    if (next.path() == path) {
+        auto* state = test::control<TRadioGroup>(*w.form, "Rgp_Stav");
+        w.Select(state, 1);
+        w.Select(state, 0);
+        QVERIFY(w.Port().Connected());
+        QCOMPARE(next.exclusive(), 1);
+    }
     QVERIFY(w.messages.empty());
 }
 

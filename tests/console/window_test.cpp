@@ -68,6 +68,7 @@ private slots:
     void failedSettingsWriteKeepsTheOldFile();
     void filesFollowTheProgramDirectory_data();
     void filesFollowTheProgramDirectory();
+    void settingsBesideAReadOnlyProgramStartTheUsersFile();
     void uncaughtErrorIsShownAndTheLoopRunsOn();
 };
 
@@ -587,6 +588,55 @@ void WindowTest::filesFollowTheProgramDirectory()
     QVERIFY(ini.Load());
     QCOMPARE(ini.ReadString("Seriovy port", "Baud rate", "<missing>"), std::string("9600"));
     QVERIFY(messages.empty());
+}
+
+// An administrator's file beside a read-only program seeds the user's own, which the close
+// writes with everything the seed held; the file beside the program is never written.
+void WindowTest::settingsBesideAReadOnlyProgramStartTheUsersFile()
+{
+    QTemporaryDir root;
+    const QString program = root.filePath(QStringLiteral("bin"));
+    const QString config = root.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(program));
+    const QByteArray seed = "; by the administrator\r\n[Seriovy port]\r\nBaud rate=9600\r\n"
+                            "[Porty]\r\nCOM1=/dev/ttyQTR\r\n";
+    QFile beside(program + QStringLiteral("/nastaveni.ini"));
+    QVERIFY(beside.open(QIODevice::WriteOnly) && beside.write(seed) == seed.size());
+    beside.close();
+    auto line = std::make_shared<test::FakeLine>();
+    const auto start = [&] {
+        TForm1Options options;
+        options.programDir = program;
+        options.folders = [&](const QString& dir) {
+            return FileFolders{dir, false, config, root.filePath(QStringLiteral("data"))};
+        };
+        options.platform = [line] { return std::make_unique<test::FakePlatform>(line); };
+        options.message = [](MessageKind, const QString&) {};
+        auto form = std::make_unique<TForm1>(options);
+        form->show();
+        return form;
+    };
+    const auto baudRate = [](const TForm1& form) {
+        return test::control<QLineEdit>(form, "Edt_BaudRate")->text();
+    };
+
+    auto first = start();
+    QCOMPARE(baudRate(*first), QStringLiteral("9600"));
+    test::control<QLineEdit>(*first, "Edt_BaudRate")->setText(QStringLiteral("19200"));
+    first->close();
+    IniProfile users(config + QStringLiteral("/qtr290/nastaveni.ini"));
+    QVERIFY(users.Load());
+    QCOMPARE(users.ReadString("Seriovy port", "Baud rate", "<missing>"), std::string("19200"));
+    QCOMPARE(users.ReadString("Porty", "COM1", "<missing>"), std::string("/dev/ttyQTR"));
+
+    // From now on the user's file counts; the seed stays as the administrator wrote it.
+    auto second = start();
+    QCOMPARE(baudRate(*second), QStringLiteral("19200"));
+    second->close();
+    QVERIFY(beside.open(QIODevice::ReadOnly));
+    QCOMPARE(beside.readAll(), seed);
+    QCOMPARE(QDir(program).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("nastaveni.ini")});
 }
 
 namespace {

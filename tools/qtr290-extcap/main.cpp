@@ -10,16 +10,21 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,15 +43,60 @@ void OnStopSignal(int)
     g_stop = 1;
 }
 
+// Without SA_RESTART: a stop interrupts the wait for the fifo's reader and a blocked write.
+void CatchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN); // a closed fifo shows as a failed write
+}
+
+// Waits for Wireshark to open the fifo's other end; -1 when stopped meanwhile or it fails.
+int OpenFifo(const std::string& path)
+{
+    while (!g_stop) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, ByteSpan bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR && !g_stop)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Wireshark has closed its end: the fifo reports an error or a hang-up without a write.
+bool ReaderGone(int fd)
+{
+    pollfd watched{fd, 0, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 // The COM names of the utility's settings file (its [Porty] section, COM1=/dev/ttyUSB0): the
 // file named by QTR290_SETTINGS, else the one the installed utility uses.
 ComPortNames PortNames()
 {
-    QString path = qEnvironmentVariable("QTR290_SETTINGS");
-    if (path.isEmpty())
-        path = LocateFiles(SystemFolders(QStringLiteral(QTR290_PROGRAM_DIR))).settingsFile;
+    const QString path = qEnvironmentVariable("QTR290_SETTINGS");
     IniProfile ini(path);
-    ini.Load();
+    if (path.isEmpty())
+        LoadSettingsProfile(ini, LocateFiles(SystemFolders(QStringLiteral(QTR290_PROGRAM_DIR))));
+    else
+        ini.Load();
     return ReadSettings(ini).ports;
 }
 
@@ -136,9 +186,16 @@ Arguments Parse(int argc, char** argv)
 
 int Capture(const Arguments& a, const ComPortNames& names, int number, const std::string& device)
 {
-    std::signal(SIGPIPE, SIG_IGN); // a closed fifo shows as a failed write
-    std::signal(SIGTERM, OnStopSignal);
-    std::signal(SIGINT, OnStopSignal);
+    CatchStopSignals();
+    // The fifo first: the port stays free for others until Wireshark reads.
+    const int fifo = OpenFifo(a.fifo);
+    if (fifo < 0) {
+        if (g_stop)
+            return 0;
+        std::cerr << "qtr290-extcap: cannot open the fifo " << a.fifo << ": "
+                  << std::strerror(errno) << '\n';
+        return 1;
+    }
 
     // The line settings of the link; DTR stays low, so the listener never keys the line.
     TSerialPortDriver port(MakeSystemPlatform(names));
@@ -156,20 +213,12 @@ int Capture(const Arguments& a, const ComPortNames& names, int number, const std
     if (!port.Connect()) {
         std::cerr << "qtr290-extcap: cannot open COM" << number << " (" << device
                   << "): missing, in use by another program, or not a serial port\n";
+        ::close(fifo);
         return 1;
     }
 
-    std::FILE* fifo = std::fopen(a.fifo.c_str(), "wb");
-    if (!fifo) {
-        std::cerr << "qtr290-extcap: cannot open the fifo " << a.fifo << '\n';
-        return 1;
-    }
     pcap::PcapngWriter writer(
-        [fifo](ByteSpan bytes) {
-            return std::fwrite(bytes.data(), 1, bytes.size(), fifo) == bytes.size() &&
-                   std::fflush(fifo) == 0;
-        },
-        "qtr290-extcap",
+        [fifo](ByteSpan bytes) { return WriteAll(fifo, bytes); }, "qtr290-extcap",
         {"COM" + std::to_string(number), device + " at " + std::to_string(a.baud) + " Bd"});
     pcap::BusCapture capture([&](const pcap::Packet& packet) { writer.Write(packet); });
     const auto now = [] {
@@ -180,11 +229,16 @@ int Capture(const Arguments& a, const ComPortNames& names, int number, const std
     port.SetOnReceiveData([&](TSerialPortDriver&, std::span<const std::uint8_t> data) {
         capture.Received(data, now());
     });
+    bool lost = false;
+    port.SetOnDeviceLost([&](TSerialPortDriver&) {
+        lost = true;
+        QCoreApplication::quit();
+    });
     writer.WriteHeader();
 
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (g_stop || !writer.Ok())
+        if (g_stop || !writer.Ok() || ReaderGone(fifo))
             QCoreApplication::quit();
     });
     watch.start(100);
@@ -192,7 +246,12 @@ int Capture(const Arguments& a, const ComPortNames& names, int number, const std
 
     port.Disconnect();
     capture.Finish(now());
-    std::fclose(fifo);
+    ::close(fifo);
+    if (lost) {
+        std::cerr << "qtr290-extcap: COM" << number << " (" << device
+                  << ") is gone: the device was removed or its line hung up\n";
+        return 1;
+    }
     return 0;
 }
 

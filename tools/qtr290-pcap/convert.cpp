@@ -39,6 +39,10 @@ ConvertStatus ConvertCapture(std::istream& in, const std::string& name, PcapngWr
         lastTime = parsed.line->timeUs;
         capture.Received(parsed.line->bytes, lastTime);
     }
+    if (!reader.ReadError().empty()) {
+        errors << name << ": read error: " << reader.ReadError() << '\n';
+        return ConvertStatus::ReadFailed;
+    }
     capture.Finish(lastTime);
     summary.tally = capture.Counts();
     summary.packets = writer.PacketCount();

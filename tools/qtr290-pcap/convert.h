@@ -31,6 +31,7 @@ enum class ConvertStatus {
     ConvertedWithGaps, // keepGoing: malformed lines were skipped
     Malformed,         // stopped at a malformed line
     WriteFailed,
+    ReadFailed, // the input could not be read: reported as "<name>: read error: <why>"
 };
 
 // Each malformed line is reported to `errors` as "<name>:<line>: <what was expected>".

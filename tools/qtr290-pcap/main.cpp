@@ -1,13 +1,18 @@
 // qtr290-pcap: converts the capture file incoming.txt into pcapng for Wireshark.
 #include "convert.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +37,36 @@ int Fail(const std::string& message)
 {
     std::cerr << "qtr290-pcap: " << message << '\n';
     return 1;
+}
+
+// A new file of a unique name in the output's folder: created exclusively, so that neither an
+// existing file (the input, say) nor a link planted there is ever written through. -1 on failure.
+int CreateTemporary(const std::filesystem::path& output, std::string& name)
+{
+    const std::filesystem::path dir = output.has_parent_path() ? output.parent_path() : ".";
+    name = (dir / ("." + output.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return -1;
+    // mkstemp's 0600, widened to what a plainly created file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    return fd;
+}
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 } // namespace
@@ -78,31 +113,36 @@ int main(int argc, char** argv)
     // A file is written beside its final name and renamed at the end: a failed run leaves
     // nothing half-written behind.
     const bool toStdout = output == "-";
-    const std::string temporary = toStdout ? "" : output + ".part";
-    std::ofstream file;
+    std::string temporary;
+    int file = -1;
     if (!toStdout) {
-        file.open(temporary, std::ios::binary | std::ios::trunc);
-        if (!file)
-            return Fail("cannot write " + temporary);
+        file = CreateTemporary(output, temporary);
+        if (file < 0)
+            return Fail("cannot write " + output + ": " + std::strerror(errno));
     }
-    std::ostream& out = toStdout ? std::cout : file;
+    bool writeOk = true;
     PcapngWriter writer(
         [&](qtr290::ByteSpan bytes) {
-            out.write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<std::streamsize>(bytes.size()));
-            return out.good();
+            if (toStdout) {
+                std::cout.write(reinterpret_cast<const char*>(bytes.data()),
+                                static_cast<std::streamsize>(bytes.size()));
+                writeOk = std::cout.good();
+            } else {
+                writeOk = WriteAll(file, bytes.data(), bytes.size());
+            }
+            return writeOk;
         },
         "qtr290-pcap", {fs::path(input).filename().string(), "capture file " + input});
 
     ConvertSummary summary;
     const ConvertStatus status = ConvertCapture(in, input, writer, options, summary, std::cerr);
     if (!toStdout)
-        file.close();
+        writeOk = ::close(file) == 0 && writeOk;
     else
-        std::cout.flush();
+        writeOk = std::cout.flush().good() && writeOk;
     const bool written =
         (status == ConvertStatus::Converted || status == ConvertStatus::ConvertedWithGaps) &&
-        (toStdout ? std::cout.good() : !file.fail());
+        writeOk;
     std::error_code error;
     if (!written) {
         if (!toStdout)
@@ -110,6 +150,8 @@ int main(int argc, char** argv)
         if (status == ConvertStatus::Malformed)
             return Fail("stopped at the malformed line above; nothing written (--keep-going "
                         "converts the rest)");
+        if (status == ConvertStatus::ReadFailed)
+            return 1; // told above, with the input's name
         return Fail("cannot write " + (toStdout ? std::string("standard output") : output));
     }
     if (!toStdout) {
