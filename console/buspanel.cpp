@@ -19,7 +19,7 @@ constexpr std::uint64_t NotShown = ~std::uint64_t{0};
 } // namespace
 
 BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent)
-    : QGroupBox(QStringLiteral("Přehled sběrnice"), parent), FStatistics(statistics), FQueue(queue)
+    : QGroupBox(tr("Přehled sběrnice"), parent), FStatistics(statistics), FQueue(queue)
 {
     FShown.fill(NotShown);
     auto* column = new QVBoxLayout(this);
@@ -46,27 +46,23 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
         ++at;
         return value;
     };
-    Lbl_StatTelegramy = counter("Lbl_StatTelegramy", QStringLiteral("Telegramy"),
-                                QStringLiteral("Přijaté neporušené telegramy včetně výzev"));
-    Lbl_StatVyzvy = counter("Lbl_StatVyzvy", QStringLiteral("Výzvy"),
-                            QStringLiteral("Přijaté výzvy, ať vyzývají kohokoli"));
-    Lbl_StatOdpovedi = counter("Lbl_StatOdpovedi", QStringLiteral("Odpovědi"),
-                               QStringLiteral("Výzvy, na které šel TLG z fronty"));
-    Lbl_StatOdeslano = counter("Lbl_StatOdeslano", QStringLiteral("Odesláno"),
-                               QStringLiteral("Odeslané TLG, na výzvu i bez ní"));
-    Lbl_StatChybyHlavicky = counter("Lbl_StatChybyHlavicky", QStringLiteral("Chyby hlavičky"),
-                                    QStringLiteral("Řádky „Vadne CRC hlavicky“"));
-    Lbl_StatChybyDat = counter("Lbl_StatChybyDat", QStringLiteral("Chyby dat"),
-                               QStringLiteral("Řádky „Vadne CRC dat“"));
-    Lbl_StatFronta = counter("Lbl_StatFronta", QStringLiteral("Ve frontě"),
-                             QStringLiteral("TLG čekající ve frontě"));
-    Lbl_StatBajty =
-        counter("Lbl_StatBajty", QStringLiteral("Bajty"), QStringLiteral("Přijaté bajty"));
+    Lbl_StatTelegramy = counter("Lbl_StatTelegramy", tr("Telegramy"),
+                                tr("Přijaté neporušené telegramy včetně výzev"));
+    Lbl_StatVyzvy =
+        counter("Lbl_StatVyzvy", tr("Výzvy"), tr("Přijaté výzvy, ať vyzývají kohokoli"));
+    Lbl_StatOdpovedi =
+        counter("Lbl_StatOdpovedi", tr("Odpovědi"), tr("Výzvy, na které šel TLG z fronty"));
+    Lbl_StatOdeslano =
+        counter("Lbl_StatOdeslano", tr("Odesláno"), tr("Odeslané TLG, na výzvu i bez ní"));
+    Lbl_StatChybyHlavicky =
+        counter("Lbl_StatChybyHlavicky", tr("Chyby hlavičky"), tr("Řádky „Vadne CRC hlavicky“"));
+    Lbl_StatChybyDat = counter("Lbl_StatChybyDat", tr("Chyby dat"), tr("Řádky „Vadne CRC dat“"));
+    Lbl_StatFronta = counter("Lbl_StatFronta", tr("Ve frontě"), tr("TLG čekající ve frontě"));
+    Lbl_StatBajty = counter("Lbl_StatBajty", tr("Bajty"), tr("Přijaté bajty"));
     column->addLayout(counters);
 
-    Btn_StatVynulovat =
-        Named(new QPushButton(QStringLiteral("Vynulovat"), this), "Btn_StatVynulovat");
-    Btn_StatVynulovat->setToolTip(QStringLiteral("Vynuluje počítadla kromě fronty"));
+    Btn_StatVynulovat = Named(new QPushButton(tr("Vynulovat"), this), "Btn_StatVynulovat");
+    Btn_StatVynulovat->setToolTip(tr("Vynuluje počítadla kromě fronty"));
     column->addWidget(Btn_StatVynulovat, 0, Qt::AlignRight);
 
     const auto list = [&](const char* name, const QString& caption, const QString& tip) {
@@ -87,13 +83,12 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
         column->addWidget(view, 1);
         return view;
     };
-    Lst_Fronta = list("Lst_Fronta", QStringLiteral("Fronta TLG"),
-                      QStringLiteral("Čekající TLG od nejstaršího; odchází na výzvu a zůstává, "
-                                     "dokud ho neodebere další neporušený TLG, který není výzva"));
-    Lst_ZaznamFronty =
-        list("Lst_ZaznamFronty", QStringLiteral("Záznam fronty"),
-             QStringLiteral("Proč TLG z fronty odešly, nejnovější nahoře; doba "
-                            "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
+    Lst_Fronta = list("Lst_Fronta", tr("Fronta TLG"),
+                      tr("Čekající TLG od nejstaršího; odchází na výzvu a zůstává, "
+                         "dokud ho neodebere další neporušený TLG, který není výzva"));
+    Lst_ZaznamFronty = list("Lst_ZaznamFronty", tr("Záznam fronty"),
+                            tr("Proč TLG z fronty odešly, nejnovější nahoře; doba "
+                               "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
 
     FNotice = Named(PlainLabel(), "StatusBar1Prehled");
     QPalette palette = FNotice->palette();
@@ -215,6 +210,13 @@ void BusPanel::SetSettingsUnreadable(const QString& path)
     RefreshNotice();
 }
 
+void BusPanel::SetLanguageUnavailable(const QString& language)
+{
+    FLanguageUnavailable = language;
+    FLostShown = NotShown;
+    RefreshNotice();
+}
+
 void BusPanel::SetCaptureFile(const QString& path)
 {
     FCaptureFile = path;
@@ -229,13 +231,15 @@ void BusPanel::RefreshNotice()
     QStringList texts;
     QStringList tips;
     if (!FSettingsUnreadable.isEmpty()) {
-        texts << QStringLiteral("Nastavení nelze přečíst: platí výchozí, soubor se nepřepíše");
+        texts << tr("Nastavení nelze přečíst: platí výchozí, soubor se nepřepíše");
         tips << QDir::toNativeSeparators(FSettingsUnreadable);
     }
+    if (!FLanguageUnavailable.isEmpty())
+        texts << tr("Jazyk „%1“ program nemá, okno je česky").arg(FLanguageUnavailable);
     if (lost > 0) {
-        texts << QStringLiteral("Výstup do souboru: ztracené řádky %1").arg(lost);
-        tips << QStringLiteral("%1 držel jiný program nebo nešel zapsat; "
-                               "zápis pokračuje, jakmile to jde")
+        texts << tr("Výstup do souboru: ztracené řádky %1").arg(lost);
+        tips << tr("%1 držel jiný program nebo nešel zapsat; "
+                   "zápis pokračuje, jakmile to jde")
                     .arg(QDir::toNativeSeparators(FCaptureFile));
     }
     FNotice->setText(texts.join(QStringLiteral("  |  ")));

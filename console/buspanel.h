@@ -23,6 +23,7 @@ class QPushButton;
 namespace qtr290 {
 
 class BusPanel : public QGroupBox {
+    Q_OBJECT
 public:
     static constexpr int RefreshIntervalMs = 40; // the counters: once per tick at most
     static constexpr int ListIntervalMs = 200;   // the queue list and its log
@@ -37,6 +38,8 @@ public:
     // For the status bar: it stays there when the panel is hidden.
     QLabel* Notice() const { return FNotice; }
     void SetSettingsUnreadable(const QString& path);
+    // The language asked for has no translation: the window speaks Czech, and says so.
+    void SetLanguageUnavailable(const QString& language);
     void SetCaptureFile(const QString& path);
 
     // The counters: the decimal number alone.
@@ -70,6 +73,7 @@ private:
     std::deque<std::pair<std::uint64_t, int>> FRows; // Lst_Fronta: item id, sends shown
     std::uint64_t FDeparturesShown = 0;
     QString FSettingsUnreadable; // the file's path; empty: it was read
+    QString FLanguageUnavailable;
     QString FCaptureFile;
     std::uint64_t FLostShown = 0;
 };

@@ -3,6 +3,7 @@
 #include "append_exclusive.h"
 #include "buspanel.h"
 #include "iniprofile.h"
+#include "language.h"
 #include "plaintext.h"
 #include "radiogroup.h"
 #include "repaintthrottle.h"
@@ -23,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 
 #include <optional>
 #include <utility>
@@ -31,9 +33,10 @@ namespace qtr290 {
 
 namespace {
 
-const QString WindowTitle = QStringLiteral("Komunikační utilita QTR290 v0.5");
-const QString TextPortWillNotOpen =
-    QStringLiteral("Daný sériový port neexistuje nebo se právě používá !");
+const char* const WindowTitle =
+    QT_TRANSLATE_NOOP("qtr290::TForm1", "Komunikační utilita QTR290 v0.5");
+const char* const TextPortWillNotOpen =
+    QT_TRANSLATE_NOOP("qtr290::TForm1", "Daný sériový port neexistuje nebo se právě používá !");
 // The port's polling period.
 constexpr int RepaintIntervalMs = 40;
 
@@ -42,12 +45,15 @@ constexpr int RepaintIntervalMs = 40;
 TForm1::TForm1(TForm1Options options, QWidget* parent)
     : QMainWindow(parent), FOptions(std::move(options))
 {
-    setWindowTitle(WindowTitle);
+    Guarded([this] { ChooseLanguage(); });
+    setWindowTitle(tr(WindowTitle));
     // System menu and minimise, no maximise: the controls keep fixed places.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     VytvorOvladace();
+    if (!FLanguageUnavailable.isEmpty())
+        Pnl_Prehled->SetLanguageUnavailable(ShownLanguageCode(FLanguageUnavailable));
     FPortWatch = new PortWatch(FOptions.portProbe, this);
     // The composer's handlers are attached before start-up, so that the fields start-up
     // sets pull their derived fields along.
@@ -132,13 +138,31 @@ QString TForm1::SettingsPath() const
 
 // ---- Start-up, the port switch and shutdown ----
 
-void TForm1::FormCreate()
+void TForm1::LocateProgramFiles()
 {
     AdresarProgramu =
         QDir::cleanPath(FOptions.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
                                                       : FOptions.programDir);
     FLocations = LocateFiles(FOptions.folders ? FOptions.folders(AdresarProgramu)
                                               : SystemFolders(AdresarProgramu));
+}
+
+void TForm1::ChooseLanguage()
+{
+    LocateProgramFiles();
+    IniProfile ini(SettingsPath());
+    LoadSettingsProfile(ini, FLocations); // an unreadable file is told of in FormCreate
+    const QString language = RequestedLanguage(FOptions.language, ReadLanguage(ini));
+    FTranslator = new QTranslator(this);
+    if (!LoadTranslation(*FTranslator, language))
+        FLanguageUnavailable = language; // the Czech texts stay, with a note
+    else if (!FTranslator->isEmpty())
+        QCoreApplication::installTranslator(FTranslator);
+}
+
+void TForm1::FormCreate()
+{
+    LocateProgramFiles();
     FStatusPanel->setToolTip(PlainToolTip(DescribeLocations(FLocations)));
     Chk_VystupDoSouboru->setToolTip(PlainToolTip(QDir::toNativeSeparators(FLocations.captureFile)));
     Pnl_Prehled->SetCaptureFile(FLocations.captureFile);
@@ -186,7 +210,7 @@ void TForm1::FormCreate()
     Komunikace->SeriovyPort().SetOnDeviceLost([this](TSerialPortDriver&) { PortLost(); });
 
     if (!OpenPort())
-        ShowMessage(MessageKind::Warning, TextPortWillNotOpen);
+        ShowMessage(MessageKind::Warning, tr(TextPortWillNotOpen));
 }
 
 void TForm1::Edt_PocetBytuExit()
@@ -228,7 +252,7 @@ void TForm1::FormClose()
         WriteOverviewSettings(ini, {Chk_Prehled->isChecked(), Chk_CasoveZnacky->isChecked()});
         // The window closes anyway: an operator who cannot save must still be able to quit.
         if (!ini.Save())
-            ShowError(QStringLiteral("Nastavení nelze uložit do souboru %1")
+            ShowError(tr("Nastavení nelze uložit do souboru %1")
                           .arg(QDir::toNativeSeparators(ini.Path())));
     });
     FCapture.Finish(QDateTime::currentDateTime());
@@ -386,7 +410,7 @@ void TForm1::ShowMessage(MessageKind kind, const QString& text)
     }
     // A message may name a file or a device: plain text.
     QMessageBox box(kind == MessageKind::Warning ? QMessageBox::Warning : QMessageBox::Critical,
-                    WindowTitle, text, QMessageBox::Ok, this);
+                    tr(WindowTitle), text, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -37,6 +37,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class QTranslator;
 
 namespace qtr290 {
 
@@ -57,6 +58,9 @@ struct TForm1Options {
     std::function<void(MessageKind, const QString&)> message;
     // How the serial devices are listed and recognised; empty: the system's.
     PortProbe portProbe;
+    // The window's language for this run (the command line's --language); empty: the
+    // settings file's.
+    QString language;
 };
 
 class TForm1 : public QMainWindow {
@@ -207,6 +211,9 @@ private:
     void ConnectComposer();
     void ConnectEvents();
     QString SettingsPath() const;
+    void LocateProgramFiles();
+    // Installs the translation the options or the settings ask for, before any text is set.
+    void ChooseLanguage();
     void DescribePorts();
     // Opens the port at the baud rate in Edt_BaudRate; true when it is open.
     bool OpenPort();
@@ -245,7 +252,9 @@ private:
     EntryStamps FStamps;
     bool FSettingsUnreadable = false; // then it is not written at close either
     bool FClosed = false;
-    bool FReportPending = false; // a deferred error report is on its way
+    bool FReportPending = false;        // a deferred error report is on its way
+    QTranslator* FTranslator = nullptr; // installed while the window is there
+    QString FLanguageUnavailable;       // asked for, but the program has no such translation
 };
 
 template <class Handler> void TForm1::Guarded(Handler&& handler, ReportMode mode)

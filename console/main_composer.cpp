@@ -21,9 +21,10 @@ namespace qtr290 {
 
 namespace {
 
-const QString TextNotQueued = QStringLiteral("TLG nebyl zařazen.");
-const QString TextTooMuchData = QStringLiteral("Počet dat je větší než 243 !");
-const QString TextWillSend = QStringLiteral("Odešle se: %1");
+const char* const TextNotQueued = QT_TRANSLATE_NOOP("qtr290::TForm1", "TLG nebyl zařazen.");
+const char* const TextTooMuchData =
+    QT_TRANSLATE_NOOP("qtr290::TForm1", "Počet dat je větší než 243 !");
+const char* const TextWillSend = QT_TRANSLATE_NOOP("qtr290::TForm1", "Odešle se: %1");
 
 } // namespace
 
@@ -150,7 +151,7 @@ void TForm1::MarkFieldsThatDifferFromTelegram()
         // The chain of change handlers runs this several times a keystroke: a field is only
         // touched when its mark changes.
         const QString tip =
-            differs ? TextWillSend.arg(QString::fromLatin1(HexByte(*sent[i]))) : QString();
+            differs ? tr(TextWillSend).arg(QString::fromLatin1(HexByte(*sent[i]))) : QString();
         const QColor colour =
             differs ? WarningTextColor() : QApplication::palette(edit).color(QPalette::Text);
         if (edit->toolTip() != tip)
@@ -176,7 +177,8 @@ bool TForm1::QueueFromComposer()
 
     // A write too long for the queue's length byte would go out corrupted: it is refused.
     if (write && count > MaxWriteCount) {
-        ShowMessage(MessageKind::Warning, TextTooMuchData + QLatin1Char('\n') + TextNotQueued);
+        ShowMessage(MessageKind::Warning,
+                    tr(TextTooMuchData) + QLatin1Char('\n') + tr(TextNotQueued));
         return false;
     }
     if (write) {

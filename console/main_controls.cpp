@@ -106,7 +106,7 @@ QLayout* TForm1::CreateMemos(QWidget* central)
         edit->setMinimumWidth(fixedMetrics.horizontalAdvance(QString(3 * 32, QLatin1Char('0'))) +
                               margins + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
         edit->setFixedHeight(fixedMetrics.lineSpacing() * lines + margins);
-        button = Named(new QPushButton(QStringLiteral("Smaž"), central), buttonName);
+        button = Named(new QPushButton(tr("Smaž"), central), buttonName);
         memos->addWidget(edit, row, 0);
         memos->addWidget(button, row, 1, Qt::AlignTop);
         return edit;
@@ -129,22 +129,20 @@ void TForm1::CreatePortRow(QWidget* central, QHBoxLayout* row)
     Cmb_ComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     Edt_BaudRate = Named(new QLineEdit(QStringLiteral("4800"), central), "Edt_BaudRate");
     Edt_BaudRate->setFixedWidth(Cmb_ComPort->sizeHint().width());
-    port->addWidget(NewLabel(QStringLiteral("Port"), Cmb_ComPort, central), 0, 0);
+    port->addWidget(NewLabel(tr("Port"), Cmb_ComPort, central), 0, 0);
     port->addWidget(Cmb_ComPort, 1, 0);
-    port->addWidget(NewLabel(QStringLiteral("Baud rate"), Edt_BaudRate, central), 2, 0);
+    port->addWidget(NewLabel(tr("Baud rate"), Edt_BaudRate, central), 2, 0);
     port->addWidget(Edt_BaudRate, 3, 0);
     port->setRowStretch(4, 1);
     row->addLayout(port);
 
-    Rgp_Razeni = Named(new TRadioGroup(QStringLiteral("Řazení zpráv"),
-                                       {QStringLiteral("Nejnovější na začátku"),
-                                        QStringLiteral("Nejnovější na konci")},
-                                       1, central),
-                       "Rgp_Razeni");
-    Rgp_Stav = Named(new TRadioGroup(QStringLiteral("Stav COM portu"),
-                                     {QStringLiteral("Připojeno"), QStringLiteral("Odpojeno")}, 1,
-                                     central),
-                     "Rgp_Stav");
+    Rgp_Razeni =
+        Named(new TRadioGroup(tr("Řazení zpráv"),
+                              {tr("Nejnovější na začátku"), tr("Nejnovější na konci")}, 1, central),
+              "Rgp_Razeni");
+    Rgp_Stav =
+        Named(new TRadioGroup(tr("Stav COM portu"), {tr("Připojeno"), tr("Odpojeno")}, 1, central),
+              "Rgp_Stav");
     row->addWidget(Rgp_Razeni, 0, Qt::AlignTop);
     row->addWidget(Rgp_Stav, 0, Qt::AlignTop);
 }
@@ -154,15 +152,14 @@ void TForm1::CreatePortRow(QWidget* central, QHBoxLayout* row)
 void TForm1::CreateDisplayOptions(QWidget* central, QHBoxLayout* row)
 {
     auto* display = new QVBoxLayout;
-    Rgp_PrijataData = Named(
-        new TRadioGroup(QStringLiteral("Přijatá data:"),
-                        {QStringLiteral("Zobrazuj"), QStringLiteral("Nezobrazuj")}, 2, central),
-        "Rgp_PrijataData");
+    Rgp_PrijataData =
+        Named(new TRadioGroup(tr("Přijatá data:"), {tr("Zobrazuj"), tr("Nezobrazuj")}, 2, central),
+              "Rgp_PrijataData");
     display->addWidget(Rgp_PrijataData);
     auto* perLine = new QHBoxLayout;
     Edt_PocetBytu = Named(new QLineEdit(QStringLiteral("32"), central), "Edt_PocetBytu");
     Edt_PocetBytu->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
-    perLine->addWidget(NewLabel(QStringLiteral("Počet bytů na řádku"), Edt_PocetBytu, central));
+    perLine->addWidget(NewLabel(tr("Počet bytů na řádku"), Edt_PocetBytu, central));
     perLine->addWidget(Edt_PocetBytu);
     perLine->addStretch(1);
     display->addLayout(perLine);
@@ -171,30 +168,29 @@ void TForm1::CreateDisplayOptions(QWidget* central, QHBoxLayout* row)
 
     auto* filter = new QGridLayout;
     filter->setVerticalSpacing(4);
-    Chk_Filtr = Named(new QCheckBox(QStringLiteral("Filtruj příchozí"), central), "Chk_Filtr");
+    Chk_Filtr = Named(new QCheckBox(tr("Filtruj příchozí"), central), "Chk_Filtr");
     Edt_FiltrOd = Named(new QLineEdit(central), "Edt_FiltrOd");
     Edt_FiltrPro = Named(new QLineEdit(central), "Edt_FiltrPro");
     Edt_FiltrOd->setFixedWidth(HexEditWidth());
     Edt_FiltrPro->setFixedWidth(HexEditWidth());
     filter->addWidget(Chk_Filtr, 0, 0, 1, 5);
-    filter->addWidget(NewLabel(QStringLiteral("Od"), Edt_FiltrOd, central), 1, 0);
+    filter->addWidget(NewLabel(tr("Od"), Edt_FiltrOd, central), 1, 0);
     filter->addWidget(Edt_FiltrOd, 1, 1);
-    filter->addWidget(NewLabel(QStringLiteral("Pro"), Edt_FiltrPro, central), 1, 2);
+    filter->addWidget(NewLabel(tr("Pro"), Edt_FiltrPro, central), 1, 2);
     filter->addWidget(Edt_FiltrPro, 1, 3);
-    filter->addWidget(NewLabel(QStringLiteral("Hex"), nullptr, central), 1, 4);
+    filter->addWidget(NewLabel(tr("Hex"), nullptr, central), 1, 4);
     filter->setRowStretch(2, 1);
     row->addLayout(filter);
 
     auto* checks = new QVBoxLayout;
     Chk_NezobrazujVyzvy =
-        Named(new QCheckBox(QStringLiteral("Nezobrazuj výzvy"), central), "Chk_NezobrazujVyzvy");
+        Named(new QCheckBox(tr("Nezobrazuj výzvy"), central), "Chk_NezobrazujVyzvy");
     Chk_VystupDoSouboru =
-        Named(new QCheckBox(QStringLiteral("Výstup do souboru"), central), "Chk_VystupDoSouboru");
-    Chk_CasoveZnacky =
-        Named(new QCheckBox(QStringLiteral("Časové značky"), central), "Chk_CasoveZnacky");
-    Chk_CasoveZnacky->setToolTip(QStringLiteral(
-        "Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
-    Chk_Prehled = Named(new QCheckBox(QStringLiteral("Přehled sběrnice"), central), "Chk_Prehled");
+        Named(new QCheckBox(tr("Výstup do souboru"), central), "Chk_VystupDoSouboru");
+    Chk_CasoveZnacky = Named(new QCheckBox(tr("Časové značky"), central), "Chk_CasoveZnacky");
+    Chk_CasoveZnacky->setToolTip(
+        tr("Před záznam čas jeho dávky (po 40 ms), u přijatých TLG i odstup od předchozího"));
+    Chk_Prehled = Named(new QCheckBox(tr("Přehled sběrnice"), central), "Chk_Prehled");
     checks->setSpacing(2);
     checks->addWidget(Chk_NezobrazujVyzvy);
     checks->addWidget(Chk_VystupDoSouboru);
@@ -247,7 +243,7 @@ QLayout* TForm1::CreateComposerRow(QWidget* central)
     auto* count = new QHBoxLayout;
     count->setSpacing(4);
     Lbl_PocetBytu = Named(PlainLabel(QStringLiteral("0"), central), "Lbl_PocetBytu");
-    count->addWidget(NewLabel(QStringLiteral("Počet bytů:"), nullptr, central));
+    count->addWidget(NewLabel(tr("Počet bytů:"), nullptr, central));
     count->addWidget(Lbl_PocetBytu);
     count->addStretch(1);
     composer->addLayout(count, 2, 10);
@@ -260,23 +256,18 @@ QLayout* TForm1::CreateSendButtons(QWidget* central)
     auto* sending = new QHBoxLayout;
     sending->setSpacing(10);
     Rgp_Zarizeni =
-        Named(new TRadioGroup(QStringLiteral("Druh čtení/zápisu"), AreaItems(), 2, central),
-              "Rgp_Zarizeni");
-    Rgp_druhTLG =
-        Named(new TRadioGroup(QStringLiteral("Druh TLG"),
-                              {QStringLiteral("Čtení"), QStringLiteral("Zápis")}, 1, central),
-              "Rgp_druhTLG");
+        Named(new TRadioGroup(tr("Druh čtení/zápisu"), AreaItems(), 2, central), "Rgp_Zarizeni");
+    Rgp_druhTLG = Named(new TRadioGroup(tr("Druh TLG"), {tr("Čtení"), tr("Zápis")}, 1, central),
+                        "Rgp_druhTLG");
     sending->addWidget(Rgp_Zarizeni, 0, Qt::AlignTop);
     sending->addWidget(Rgp_druhTLG, 0, Qt::AlignTop);
 
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(4);
-    Btn_PosliTLG = Named(new QPushButton(QStringLiteral("Pošli TLG (po příchodu výzvy)"), central),
-                         "Btn_PosliTLG");
-    Button4 =
-        Named(new QPushButton(QStringLiteral("Pošli TLG (nečekej na výzvu)"), central), "Button4");
-    Btn_VymazBuffer =
-        Named(new QPushButton(QStringLiteral("Vymaž buffer"), central), "Btn_VymazBuffer");
+    Btn_PosliTLG =
+        Named(new QPushButton(tr("Pošli TLG (po příchodu výzvy)"), central), "Btn_PosliTLG");
+    Button4 = Named(new QPushButton(tr("Pošli TLG (nečekej na výzvu)"), central), "Button4");
+    Btn_VymazBuffer = Named(new QPushButton(tr("Vymaž buffer"), central), "Btn_VymazBuffer");
     buttons->addWidget(Btn_PosliTLG);
     buttons->addWidget(Button4);
     buttons->addWidget(Btn_VymazBuffer);
@@ -287,7 +278,7 @@ QLayout* TForm1::CreateSendButtons(QWidget* central)
     test->setSpacing(4);
     Btn_TestKomunikace =
         Named(new QPushButton(QStringLiteral("START"), central), "Btn_TestKomunikace");
-    test->addWidget(NewLabel(QStringLiteral("Test komunikace"), Btn_TestKomunikace, central), 0,
+    test->addWidget(NewLabel(tr("Test komunikace"), Btn_TestKomunikace, central), 0,
                     Qt::AlignHCenter);
     test->addWidget(Btn_TestKomunikace);
     test->addStretch(1);

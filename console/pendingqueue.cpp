@@ -2,6 +2,8 @@
 
 #include "hextext.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -62,19 +64,22 @@ void PendingQueue::Removed(Removal why)
 QString DescribeRequest(ByteSpan telegram)
 {
     if (telegram.size() < 2)
-        return QStringLiteral("TLG");
+        return QCoreApplication::translate("qtr290::PendingQueue", "TLG");
     const QString to = Hex2(telegram[1]);
     const bool request = telegram.size() >= 11 && telegram[0] == SyncLong &&
                          (telegram[3] & 0x0F) == RequestFunctionBits;
     if (!request)
-        return QStringLiteral("TLG → %1").arg(to);
+        return QCoreApplication::translate("qtr290::PendingQueue", "TLG → %1").arg(to);
     const int area = (telegram[3] >> 4) & 0x07;
     const QString areaName = area < MemoryAreaCount
                                  ? QString::fromLatin1(AreaNames[std::size_t(area)])
-                                 : QStringLiteral("oblast %1").arg(Hex2(std::uint8_t(area << 4)));
+                                 : QCoreApplication::translate("qtr290::PendingQueue", "oblast %1")
+                                       .arg(Hex2(std::uint8_t(area << 4)));
     const unsigned address = telegram[7] | (telegram[8] << 8) | (telegram[9] << 16);
     return QStringLiteral("%1 %2 0x%3 ×%4 → %5")
-        .arg((telegram[3] & WriteFlag) ? QStringLiteral("Zápis") : QStringLiteral("Čtení"),
+        .arg((telegram[3] & WriteFlag)
+                 ? QCoreApplication::translate("qtr290::PendingQueue", "Zápis")
+                 : QCoreApplication::translate("qtr290::PendingQueue", "Čtení"),
              areaName, QStringLiteral("%1").arg(address, 6, 16, QLatin1Char('0')).toUpper())
         .arg(telegram[6])
         .arg(to);
@@ -91,10 +96,12 @@ QString ShortHex(ByteSpan telegram, std::size_t maxBytes)
 
 QString PendingText(const PendingQueue::Item& item)
 {
-    const QString sends = item.sends == 0 ? QStringLiteral("neodesláno")
-                                          : QStringLiteral("odesláno %1×, naposledy %2")
-                                                .arg(item.sends)
-                                                .arg(TimeText(item.lastSent));
+    const QString sends =
+        item.sends == 0
+            ? QCoreApplication::translate("qtr290::PendingQueue", "neodesláno")
+            : QCoreApplication::translate("qtr290::PendingQueue", "odesláno %1×, naposledy %2")
+                  .arg(item.sends)
+                  .arg(TimeText(item.lastSent));
     return DescribeRequest(item.telegram) + QLatin1Char('\n') + sends + QLatin1Char('\n') +
            ShortHex(item.telegram, PendingHexBytes);
 }
@@ -104,16 +111,19 @@ QString DepartureText(const PendingQueue::Departure& departure)
     QString why;
     switch (departure.why) {
     case LinkObserver::Removal::Reply:
-        why = departure.item.sends == 0 ? QStringLiteral("odebrán dřív, než byl odeslán")
-                                        : QStringLiteral("odebrán odpovědí po %1 ms (odesláno %2×)")
-                                              .arg(departure.replyMs())
-                                              .arg(departure.item.sends);
+        why = departure.item.sends == 0
+                  ? QCoreApplication::translate("qtr290::PendingQueue",
+                                                "odebrán dřív, než byl odeslán")
+                  : QCoreApplication::translate("qtr290::PendingQueue",
+                                                "odebrán odpovědí po %1 ms (odesláno %2×)")
+                        .arg(departure.replyMs())
+                        .arg(departure.item.sends);
         break;
     case LinkObserver::Removal::OnceOnly:
-        why = QStringLiteral("odeslán jen jednou a odebrán");
+        why = QCoreApplication::translate("qtr290::PendingQueue", "odeslán jen jednou a odebrán");
         break;
     case LinkObserver::Removal::Cleared:
-        why = QStringLiteral("vymazán (Vymaž buffer/START)");
+        why = QCoreApplication::translate("qtr290::PendingQueue", "vymazán (Vymaž buffer/START)");
         break;
     }
     return TimeText(departure.when) + QLatin1Char(' ') + DescribeRequest(departure.item.telegram) +

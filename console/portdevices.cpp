@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -76,7 +77,8 @@ QString AdapterDetails(const SerialDevice& device)
             parts << Text(*text);
     }
     if (!device.serialNumber.empty())
-        parts << QStringLiteral("sériové č. ") + Text(device.serialNumber);
+        parts << QCoreApplication::translate("qtr290::PortDevices", "sériové č. ") +
+                     Text(device.serialNumber);
     if (device.vendorId && device.productId)
         parts << Hex4(*device.vendorId) + QLatin1Char(':') + Hex4(*device.productId);
     return parts.join(QStringLiteral(", "));
@@ -90,7 +92,8 @@ QString AdapterName(const SerialDevice& device)
     else if (!device.manufacturer.empty())
         parts << Text(device.manufacturer);
     if (!device.serialNumber.empty())
-        parts << QStringLiteral("sériové č. ") + Text(device.serialNumber);
+        parts << QCoreApplication::translate("qtr290::PortDevices", "sériové č. ") +
+                     Text(device.serialNumber);
     return parts.join(QStringLiteral(", "));
 }
 
@@ -121,7 +124,9 @@ std::vector<ComPortItem> ComPortItems(const std::vector<SerialDevice>& devices,
             const QString details = AdapterDetails(*device);
             entry.present = true;
             entry.toolTip += QLatin1Char('\n') + Text(device->name) + QStringLiteral(" — ") +
-                             (details.isEmpty() ? QStringLiteral("zařízení existuje") : details);
+                             (details.isEmpty() ? QCoreApplication::translate("qtr290::PortDevices",
+                                                                              "zařízení existuje")
+                                                : details);
         }
         items.push_back(std::move(entry));
     }

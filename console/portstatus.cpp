@@ -1,5 +1,7 @@
 #include "portstatus.h"
 
+#include <QCoreApplication>
+
 namespace qtr290 {
 
 namespace {
@@ -8,18 +10,24 @@ QString FailureText(OpenFailure failure)
 {
     switch (failure) {
     case OpenFailure::NoDevice:
-        return QStringLiteral("nemá přiřazené zařízení (sekce [Porty] v nastaveni.ini)");
+        return QCoreApplication::translate(
+            "qtr290::PortStatus", "nemá přiřazené zařízení (sekce [Porty] v nastaveni.ini)");
     case OpenFailure::NotFound:
-        return QStringLiteral("nelze otevřít, zařízení neexistuje");
+        return QCoreApplication::translate("qtr290::PortStatus",
+                                           "nelze otevřít, zařízení neexistuje");
     case OpenFailure::NoPermission:
-        return QStringLiteral("nelze otevřít, chybí oprávnění (uživatel není ve skupině dialout)");
+        return QCoreApplication::translate(
+            "qtr290::PortStatus",
+            "nelze otevřít, chybí oprávnění (uživatel není ve skupině dialout)");
     case OpenFailure::Settings:
-        return QStringLiteral("nelze otevřít, zařízení nepřijalo nastavení linky");
+        return QCoreApplication::translate("qtr290::PortStatus",
+                                           "nelze otevřít, zařízení nepřijalo nastavení linky");
     case OpenFailure::None:
     case OpenFailure::Busy:
         break;
     }
-    return QStringLiteral("nelze otevřít, port používá jiný program nebo ho nelze nastavit");
+    return QCoreApplication::translate(
+        "qtr290::PortStatus", "nelze otevřít, port používá jiný program nebo ho nelze nastavit");
 }
 
 } // namespace
@@ -27,7 +35,7 @@ QString FailureText(OpenFailure failure)
 QString ComPortDescription(int number, const std::string& device)
 {
     return device.empty()
-               ? QStringLiteral("COM%1 bez zařízení").arg(number)
+               ? QCoreApplication::translate("qtr290::PortStatus", "COM%1 bez zařízení").arg(number)
                : QStringLiteral("COM%1 = %2").arg(number).arg(QString::fromStdString(device));
 }
 
@@ -44,16 +52,17 @@ QString PortStatusText(const PortStatus& status)
 
     switch (status.state) {
     case PortState::Open:
-        text += QStringLiteral("připojeno");
+        text += QCoreApplication::translate("qtr290::PortStatus", "připojeno");
         break;
     case PortState::Closed:
-        text += QStringLiteral("odpojeno");
+        text += QCoreApplication::translate("qtr290::PortStatus", "odpojeno");
         break;
     case PortState::Failed:
         text += FailureText(status.failure);
         break;
     case PortState::Lost:
-        text += QStringLiteral("zařízení odpojeno, čekám na jeho návrat");
+        text += QCoreApplication::translate("qtr290::PortStatus",
+                                            "zařízení odpojeno, čekám na jeho návrat");
         break;
     case PortState::Gone:
         text += QStringLiteral("zařízení odpojeno, znovu otevře volba Připojeno");
@@ -62,7 +71,7 @@ QString PortStatusText(const PortStatus& status)
 
     // A new choice of port is stored at close and used from the next start on.
     if (!number || status.chosenNumber != *number)
-        text += QStringLiteral("  |  od příštího spuštění: ") +
+        text += QCoreApplication::translate("qtr290::PortStatus", "  |  od příštího spuštění: ") +
                 ComPortDescription(status.chosenNumber, status.chosenDevice);
     return text;
 }

@@ -8,7 +8,8 @@
 # shown ([Prehled] Zobrazit=1). With "ports" the utility talks on COM3 and the picture shows
 # the port list opened as well, where COM1 is marked when /dev/ttyS0 exists.
 # Usage: scripts/screenshot.sh [output.png [ports|overview]]   (BUILD_DIR: the build directory, default
-# build; SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5)
+# build; SETTLE_SECONDS: how long the traffic runs before the picture is taken, default 5;
+# SCREENSHOT_LANGUAGE: the window's language through [Rozhrani] Jazyk, default none: Czech)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-"$here/build"}
@@ -66,6 +67,9 @@ port=1
 printf '[Seriovy port]\r\nPort=%s\r\n\r\n[Porty]\r\nCOM%s=%s\r\n' "$port" "$port" "$device" \
   >"$work/run/nastaveni.ini"
 [ "$mode" = overview ] && printf '\r\n[Prehled]\r\nZobrazit=1\r\n' >>"$work/run/nastaveni.ini"
+if [ -n "${SCREENSHOT_LANGUAGE:-}" ]; then
+  printf '\r\n[Rozhrani]\r\nJazyk=%s\r\n' "$SCREENSHOT_LANGUAGE" >>"$work/run/nastaveni.ini"
+fi
 
 mkdir -p "$(dirname "$output")"
 if ! "$shot" "$work/run" "$output" "$settle" ${mode/overview/} >"$work/shot.log" 2>&1; then

@@ -9,6 +9,7 @@ build_type=${BUILD_TYPE:-RelWithDebInfo}
 packages=(
   g++ cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-tools-dev qt6-l10n-tools # LinguistTools: lupdate, lrelease for the window's translations
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
   help2man

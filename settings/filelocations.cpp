@@ -1,5 +1,6 @@
 #include "filelocations.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -86,7 +87,8 @@ FileFolders SystemFolders(const QString& programDir)
 
 QString DescribeLocations(const FileLocations& locations)
 {
-    return QStringLiteral("Nastavení: %1\nVýstup do souboru: %2")
+    return QCoreApplication::translate("qtr290::FileLocations",
+                                       "Nastavení: %1\nVýstup do souboru: %2")
         .arg(QDir::toNativeSeparators(locations.settingsFile),
              QDir::toNativeSeparators(locations.captureFile));
 }

@@ -12,6 +12,7 @@ constexpr char SectionProgram[] = "Program";
 constexpr char SectionPorts[] = "Porty";
 constexpr char SectionWireshark[] = "Wireshark";
 constexpr char SectionOverview[] = "Prehled";
+constexpr char SectionInterface[] = "Rozhrani";
 
 constexpr char KeyPort[] = "Port";
 constexpr char KeyBaudRate[] = "Baud rate";
@@ -22,6 +23,7 @@ constexpr char KeyBytesPerLine[] = "Pocet bytu na radku";
 constexpr char KeyPcapng[] = "Pcapng";
 constexpr char KeyPanelShown[] = "Zobrazit";
 constexpr char KeyTimeStamps[] = "Casove znacky";
+constexpr char KeyLanguage[] = "Jazyk";
 
 QString Read(const IniProfile& ini, const char* section, const char* key, const QString& fallback)
 {
@@ -87,6 +89,12 @@ void WriteOverviewSettings(IniProfile& ini, const OverviewSettings& overview)
     };
     write(KeyPanelShown, overview.panelShown, defaults.panelShown);
     write(KeyTimeStamps, overview.timeStamps, defaults.timeStamps);
+}
+
+QString ReadLanguage(const IniProfile& ini)
+{
+    const QString language = Read(ini, SectionInterface, KeyLanguage, QString()).trimmed();
+    return language.isEmpty() ? QStringLiteral("cs") : language;
 }
 
 } // namespace qtr290

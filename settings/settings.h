@@ -47,4 +47,8 @@ OverviewSettings ReadOverviewSettings(const IniProfile& ini);
 // file of an operator who never touched these options keeps only the six keys.
 void WriteOverviewSettings(IniProfile& ini, const OverviewSettings& overview);
 
+// The window's language ([Rozhrani] Jazyk): "cs" when the key is missing or blank. Only the
+// operator writes it; the close leaves the section as it is.
+QString ReadLanguage(const IniProfile& ini);
+
 } // namespace qtr290

@@ -71,7 +71,7 @@ struct QuitCase {
     int before = 0;                   // a signal sent first, which the program must live through
 };
 
-class ProgramTest : public ::testing::TestWithParam<QuitCase> {
+template <class Case> class ProgramFixture : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override
     {
@@ -88,10 +88,15 @@ protected:
         fs::remove_all(root, ignored);
     }
 
-    pid_t Start()
+    pid_t Start() { return Spawn({}, {"QT_QPA_PLATFORM=offscreen"}, "/dev/null", "/dev/null"); }
+
+    // The copied program with these arguments and, beside HOME and PATH, this environment;
+    // its standard output and error into the files.
+    pid_t Spawn(const std::vector<std::string>& args, std::vector<std::string> env,
+                const std::string& out, const std::string& err)
     {
-        const std::string home = "HOME=" + (root / "home").string();
-        std::vector<std::string> env = {home, "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin"};
+        env.push_back("HOME=" + (root / "home").string());
+        env.push_back("PATH=/usr/bin:/bin");
         for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (const char* value = std::getenv(keep))
                 env.push_back(std::string(keep) + "=" + value);
@@ -99,14 +104,22 @@ protected:
         for (std::string& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        const std::string program = (root / "bin" / "qtr290").string();
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        std::string program = (root / "bin" / "qtr290").string();
+        std::vector<std::string> words = args;
+        words.insert(words.begin(), program);
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
-        const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+        const int error =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         return error == 0 ? pid : -1;
     }
@@ -129,6 +142,8 @@ protected:
 
     fs::path root;
 };
+
+using ProgramTest = ProgramFixture<QuitCase>;
 
 TEST_P(ProgramTest, EndsOnRequestAndWritesItsSettingsBesideItself)
 {
@@ -170,5 +185,73 @@ INSTANTIATE_TEST_SUITE_P(
                       // A write to a reader that went away fails instead.
                       QuitCase{"SigpipeIsLivedThrough", SIGTERM, true, 500ms, SIGPIPE}),
     [](const auto& p) { return std::string(p.param.what); });
+
+struct CommandLineCase {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string out; // standard output holds this; "" : it is empty
+    std::string err; // the same for standard error
+};
+
+using CommandLineTest = ProgramFixture<CommandLineCase>;
+
+// No display at all and Qt told to use the X11 one: a program that made its GUI application
+// before answering would abort instead.
+TEST_P(CommandLineTest, AnswersWithoutADisplay)
+{
+    const CommandLineCase& c = GetParam();
+    const std::string out = (root / "out").string();
+    const std::string err = (root / "err").string();
+    const pid_t pid = Spawn(c.args, {"QT_QPA_PLATFORM=xcb"}, out, err);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitForExit(pid, 60s), c.status) << c.what << ReadFile(err);
+    for (const auto& [path, expected] : {std::pair{out, c.out}, std::pair{err, c.err}}) {
+        const std::string text = ReadFile(path);
+        if (expected.empty())
+            EXPECT_EQ(text, "") << c.what;
+        else
+            EXPECT_NE(text.find(expected), std::string::npos) << c.what << ": " << text;
+    }
+    EXPECT_TRUE(fs::is_empty(root / "home")) << c.what;
+    EXPECT_FALSE(fs::exists(root / "bin" / "nastaveni.ini")) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineTest,
+    ::testing::Values(
+        CommandLineCase{"Help", {"--help"}, 0, "--language <code>", ""},
+        CommandLineCase{"ShortHelp", {"-h"}, 0, "Usage: ", ""},
+        CommandLineCase{"HelpAll", {"--help-all"}, 0, "Usage: ", ""},
+        CommandLineCase{"HelpWinsOverAMistake", {"--bogus", "--help"}, 0, "--version", ""},
+        CommandLineCase{"QtOptionsAreNamed", {"--help"}, 0, "-platform NAME", ""},
+        CommandLineCase{"Version", {"--version"}, 0, "qtr290 " QTR290_VERSION "\n", ""},
+        CommandLineCase{"UnknownOption", {"--bogus"}, 2, "", "Unknown option 'bogus'."},
+        CommandLineCase{"UsageWithTheError", {"-x"}, 2, "", "Usage: "},
+        CommandLineCase{"LanguageWithoutCode", {"--language"}, 2, "", "Missing value after"},
+        CommandLineCase{"StrayArgument", {"incoming.txt"}, 2, "", "Unexpected argument"}),
+    [](const auto& p) { return std::string(p.param.what); });
+
+// Qt's own options reach Qt: -platform offscreen instead of the environment's xcb, beside
+// --language. The window runs until asked to end, and ends as usual.
+TEST_F(CommandLineTest, QtOptionsAndLanguageStartTheWindow)
+{
+    const std::string out = (root / "out").string();
+    const std::string err = (root / "err").string();
+    const pid_t pid = Spawn({"-platform", "offscreen", "--language", "en", "-reverse"},
+                            {"QT_QPA_PLATFORM=xcb"}, out, err);
+    ASSERT_GT(pid, 0);
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (!Catches(pid, SIGTERM) && std::chrono::steady_clock::now() < end &&
+           waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Catches(pid, SIGTERM)) << ReadFile(err);
+    kill(pid, SIGTERM);
+    ASSERT_EQ(WaitForExit(pid, 60s), 0) << ReadFile(err);
+    const std::string settings = ReadFile(root / "bin" / "nastaveni.ini");
+    EXPECT_NE(settings.find("Baud rate=4800"), std::string::npos) << settings;
+    // The run's language is not the operator's setting.
+    EXPECT_EQ(settings.find("Rozhrani"), std::string::npos) << settings;
+}
 
 } // namespace

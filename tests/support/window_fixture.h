@@ -50,10 +50,10 @@ public:
     };
 
     // `settings`: the bytes of nastaveni.ini; empty: no file. `probe`: how the window lists
-    // and recognises serial devices; empty: the system's.
+    // and recognises serial devices; empty: the system's. `language`: as --language gives it.
     explicit WindowFixture(const std::string& settings = {}, Platform platform = ScriptedLine,
-                           PortProbe portProbe = {})
-        : probe(std::move(portProbe))
+                           PortProbe portProbe = {}, QString windowLanguage = {})
+        : probe(std::move(portProbe)), language(std::move(windowLanguage))
     {
         if (!settings.empty())
             WriteSettings(settings);
@@ -78,6 +78,7 @@ public:
             messages.push_back({kind, text});
         };
         options.portProbe = probe;
+        options.language = language;
         if (platform != System)
             options.platform = [this] { return std::make_unique<FakePlatform>(line); };
         form = std::make_unique<TForm1>(options);
@@ -152,6 +153,7 @@ public:
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
     PortProbe probe;
+    QString language;
     QTemporaryDir dir;
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::vector<Message> messages;
