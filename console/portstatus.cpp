@@ -65,7 +65,8 @@ QString PortStatusText(const PortStatus& status)
                                             "zařízení odpojeno, čekám na jeho návrat");
         break;
     case PortState::Gone:
-        text += QStringLiteral("zařízení odpojeno, znovu otevře volba Připojeno");
+        text += QCoreApplication::translate("qtr290::PortStatus",
+                                            "zařízení odpojeno, znovu otevře volba Připojeno");
         break;
     }
 

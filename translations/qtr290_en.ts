@@ -218,6 +218,10 @@ Output to file: %2</translation>
         <translation>device removed, waiting for it to come back</translation>
     </message>
     <message>
+        <source>zařízení odpojeno, znovu otevře volba Připojeno</source>
+        <translation>device removed, choosing Connected opens it again</translation>
+    </message>
+    <message>
         <source>  |  od příštího spuštění: </source>
         <translation>  |  from the next start: </translation>
     </message>

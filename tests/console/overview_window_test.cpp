@@ -241,7 +241,8 @@ void OverviewWindowTest::problemsAreNotedInTheStatusBarWithoutADialog()
     }
     w.Receive({0x04});
     QCOMPARE(w.CaptureLines().size(), 1);
-    w.Click(control<QCheckBox>(f, "Chk_Prehled")); // the notice is the status bar's, panel shown or not
+    w.Click(
+        control<QCheckBox>(f, "Chk_Prehled")); // the notice is the status bar's, panel shown or not
     QTRY_COMPARE(Notice(f), QStringLiteral("Výstup do souboru: ztracené řádky 3"));
     QVERIFY(control<QLabel>(f, "StatusBar1Prehled")
                 ->toolTip()
