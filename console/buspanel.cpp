@@ -4,9 +4,12 @@
 #include "plaintext.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QGridLayout>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -150,7 +153,51 @@ void BusPanel::Refresh()
 void BusPanel::showEvent(QShowEvent* event)
 {
     QGroupBox::showEvent(event);
+    MatchCounterBackgrounds();
     Refresh();
+}
+
+void BusPanel::resizeEvent(QResizeEvent* event)
+{
+    QGroupBox::resizeEvent(event);
+    MatchCounterBackgrounds();
+}
+
+void BusPanel::changeEvent(QEvent* event)
+{
+    QGroupBox::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::PaletteChange)
+        MatchCounterBackgrounds();
+}
+
+void BusPanel::MatchCounterBackgrounds()
+{
+    // A counter is opaque, filled with what the panel paints behind it, so that a new number
+    // repaints the counter alone instead of the panel and the window under it. Hidden, it
+    // waits for its show; render() sends a hidden panel's pending resize, which comes back here.
+    if (!isVisible() || FMatchingBackgrounds)
+        return;
+    FMatchingBackgrounds = true;
+    const qreal ratio = devicePixelRatioF();
+    for (QLabel* value : {Lbl_StatTelegramy, Lbl_StatVyzvy, Lbl_StatOdpovedi, Lbl_StatChybyHlavicky,
+                          Lbl_StatChybyDat, Lbl_StatOdeslano, Lbl_StatFronta, Lbl_StatBajty}) {
+        QPixmap behind(value->size() * ratio);
+        behind.setDevicePixelRatio(ratio);
+        render(&behind, QPoint(), QRegion(value->geometry()), QWidget::DrawWindowBackground);
+        // A plain colour fills faster than a pattern, where the panel is plain behind it.
+        const QImage image = behind.toImage();
+        const QRgb first = image.isNull() ? 0 : image.pixel(0, 0);
+        bool plain = !image.isNull();
+        for (int y = 0; plain && y < image.height(); ++y)
+            for (int x = 0; plain && x < image.width(); ++x)
+                plain = image.pixel(x, y) == first;
+        QPalette palette = value->palette();
+        palette.setBrush(QPalette::Window,
+                         plain ? QBrush(QColor::fromRgba(first)) : QBrush(behind));
+        value->setPalette(palette);
+        value->setAutoFillBackground(true);
+    }
+    FMatchingBackgrounds = false;
 }
 
 void BusPanel::RefreshQueue()

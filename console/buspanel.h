@@ -25,8 +25,10 @@ namespace qtr290 {
 class BusPanel : public QGroupBox {
     Q_OBJECT
 public:
-    static constexpr int RefreshIntervalMs = 40; // the counters: once per tick at most
-    static constexpr int ListIntervalMs = 200;   // the queue list and its log
+    // The counters: once per 40 ms tick at most. The ticks come 40 ms apart give or take a
+    // few, so a tick that came early is shown at once instead of by a timer of its own.
+    static constexpr int RefreshIntervalMs = 30;
+    static constexpr int ListIntervalMs = 200; // the queue list and its log
 
     BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent);
 
@@ -57,11 +59,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void RefreshQueue();
     void RefreshLog();
     void RefreshNotice();
+    void MatchCounterBackgrounds();
+    bool FMatchingBackgrounds = false; // render() may resize a panel not shown yet
 
     const BusStatistics& FStatistics;
     const PendingQueue& FQueue;

@@ -7,6 +7,7 @@
 #include "controls.h"
 #include "plaintext.h"
 #include "radiogroup.h"
+#include "steadyscrollbar.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -99,6 +100,8 @@ QLayout* TForm1::CreateMemos(QWidget* central)
         // Every inserted telegram would otherwise stay in the undo history for good.
         edit->setUndoRedoEnabled(false);
         edit->setFont(fixed);
+        edit->setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, edit));
+        edit->setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal, edit));
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // Room for a line of 32 bytes as "XX " each.
         const int margins =
