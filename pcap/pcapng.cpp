@@ -1,5 +1,7 @@
 #include "pcapng.h"
 
+#include "pcapng_format.h"
+
 #include <string_view>
 #include <utility>
 
@@ -7,15 +9,7 @@ namespace qtr290::pcap {
 
 namespace {
 
-constexpr std::uint32_t SectionHeaderBlock = 0x0A0D0D0A;
-constexpr std::uint32_t InterfaceDescriptionBlock = 0x00000001;
-constexpr std::uint32_t EnhancedPacketBlock = 0x00000006;
-constexpr std::uint16_t OptEnd = 0;
-constexpr std::uint16_t ShbUserAppl = 4;
-constexpr std::uint16_t IfName = 2;
-constexpr std::uint16_t IfDescription = 3;
-constexpr std::uint16_t IfTsResol = 9;
-constexpr std::uint16_t EpbFlags = 2;
+using namespace format;
 
 // Blocks are written little-endian; readers learn the order from the section's magic.
 class Block {

@@ -1,5 +1,7 @@
 #include "pcapng_reader.h"
 
+#include "pcapng_format.h"
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -8,12 +10,7 @@ namespace qtr290::pcap {
 
 namespace {
 
-constexpr std::uint32_t SectionHeaderBlock = 0x0A0D0D0A;
-constexpr std::uint32_t InterfaceDescriptionBlock = 0x00000001;
-constexpr std::uint32_t EnhancedPacketBlock = 0x00000006;
-constexpr std::uint16_t OptEnd = 0;
-constexpr std::uint16_t IfTsResol = 9;
-constexpr std::uint16_t EpbFlags = 2;
+using namespace format;
 
 constexpr std::size_t Padded(std::size_t n)
 {
