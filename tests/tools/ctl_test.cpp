@@ -396,32 +396,26 @@ TEST_F(CtlTest, ADamagedReplyLeavesTheRequestQueuedAndTheNextPollSendsItAgain)
     EXPECT_EQ(Text(o.lines[0], "released_by"), replies[1]);
 }
 
-TEST_F(CtlTest, NowTransmitsBeforeAnyPoll)
+// A device that never polls: --now transmits at once; a plain read times out with status 2
+// within the timeout plus one tick and leaves nothing queued; SIGTERM ends every command.
+TEST_F(CtlTest, WithoutPollsNowSendsTimeoutsEmptyTheQueueAndStopsEndEveryCommand)
 {
     SimRun sim;
     ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
-    const Outcome o =
-        RunCtl({"--device", sim.device, "--now", "--json", "read", "ROM290", "10", "3"});
-    sim.finish();
-    ASSERT_EQ(o.status, ExitDone) << o.err;
-    ASSERT_EQ(o.lines.size(), 1u);
-    EXPECT_EQ(o.lines[0].value("sent").toInt(), 1);
-    EXPECT_LT(o.lines[0].value("wait_ms").toInt(-1), 40); // no tick waited for
-    EXPECT_EQ(ReadStats(sim.statsPath()).at("polls_sent"), 0);
-    EXPECT_EQ(Text(o.lines[0], "released_by"),
-              Hexes(ReadLog(sim.logPath()), "TX", "read-reply").at(0));
-}
 
-TEST_F(CtlTest, TimeoutWithoutPollsGivesStatusTwoAndLeavesNothingQueued)
-{
-    SimRun sim;
-    ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
-    const Outcome o =
+    const Outcome now =
+        RunCtl({"--device", sim.device, "--now", "--json", "read", "ROM290", "10", "3"});
+    ASSERT_EQ(now.status, ExitDone) << now.err;
+    ASSERT_EQ(now.lines.size(), 1u);
+    EXPECT_EQ(now.lines[0].value("sent").toInt(), 1);
+    EXPECT_LT(now.lines[0].value("wait_ms").toInt(-1), 40); // no tick waited for
+
+    const Outcome late =
         RunCtl({"--device", sim.device, "--timeout", "0.4", "read", "RAM290", "157", "1"});
-    EXPECT_EQ(o.status, ExitTimeout) << o.err;
-    EXPECT_NE(o.out.find("timeout"), std::string::npos);
-    EXPECT_GE(o.elapsedMs, 400);
-    EXPECT_LE(o.elapsedMs, 400 + 40 + 150); // one tick, and some room for a loaded machine
+    EXPECT_EQ(late.status, ExitTimeout) << late.err;
+    EXPECT_NE(late.out.find("timeout"), std::string::npos);
+    EXPECT_GE(late.elapsedMs, 400);
+    EXPECT_LE(late.elapsedMs, 400 + 40 + 150); // one tick, and some room for a loaded machine
 
     // The same through the station: the queue is empty afterwards.
     Options options;
@@ -443,8 +437,30 @@ TEST_F(CtlTest, TimeoutWithoutPollsGivesStatusTwoAndLeavesNothingQueued)
     EXPECT_EQ(result->sent, 0);
     EXPECT_EQ(station.PendingCount(), 0u);
     station.Close();
+
+    InstallStopHandlers();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    for (const Case& c : {Case{{"monitor"}, ExitDone},
+                          Case{{"--timeout", "20", "read", "RAM290", "0", "1"}, ExitInterrupted}}) {
+        ResetStop();
+        std::vector<std::string> args = {"--device", sim.device};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        QTimer::singleShot(200, [] { std::raise(SIGTERM); });
+        const Outcome o = RunCtl(args);
+        EXPECT_EQ(o.status, c.status) << c.args.front();
+        EXPECT_LT(o.elapsedMs, 2000) << c.args.front();
+    }
+    std::signal(SIGTERM, SIG_DFL);
+
     sim.finish();
-    EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 0);
+    // Only the --now read reached the device, and its answer released it.
+    EXPECT_EQ(ReadStats(sim.statsPath()).at("polls_sent"), 0);
+    EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 1);
+    EXPECT_EQ(Text(now.lines[0], "released_by"),
+              Hexes(ReadLog(sim.logPath()), "TX", "read-reply").at(0));
 }
 
 TEST_F(CtlTest, MonitorJsonLinesEqualTheSimulatorsLogWithInjectedDamage)
@@ -491,33 +507,6 @@ TEST_F(CtlTest, MonitorJsonLinesEqualTheSimulatorsLogWithInjectedDamage)
     EXPECT_EQ(tail, std::vector<std::string>(at, at + static_cast<std::ptrdiff_t>(tail.size())));
     EXPECT_NE(std::find(tail.begin(), tail.end(), "error header"), tail.end());
     EXPECT_NE(std::find(tail.begin(), tail.end(), "error block"), tail.end());
-}
-
-TEST_F(CtlTest, SigtermEndsEveryCommandWithItsStatus)
-{
-    SimRun sim;
-    ASSERT_TRUE(sim.start({"--poll-interval", "0", "--duration", "30"}));
-    InstallStopHandlers();
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-    };
-    const std::vector<Case> cases = {
-        {{"monitor"}, ExitDone},
-        {{"--timeout", "20", "read", "RAM290", "0", "1"}, ExitInterrupted},
-    };
-    for (const Case& c : cases) {
-        ResetStop();
-        std::vector<std::string> args = {"--device", sim.device};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        QTimer::singleShot(200, [] { std::raise(SIGTERM); });
-        const Outcome o = RunCtl(args);
-        EXPECT_EQ(o.status, c.status) << c.args.front();
-        EXPECT_LT(o.elapsedMs, 2000) << c.args.front();
-    }
-    std::signal(SIGTERM, SIG_DFL);
-    sim.finish();
-    EXPECT_EQ(ReadStats(sim.statsPath()).at("rx_requests"), 0); // the read never went out
 }
 
 TEST_F(CtlTest, AVanishingDeviceEndsEveryCommandWithStatusThree)

@@ -308,32 +308,6 @@ ReadBack ReadFile(const Bytes& file)
     return r;
 }
 
-TEST(PcapngReader, ReadsBackWhatTheWriterWrote)
-{
-    Bytes file;
-    PcapngWriter writer(
-        [&](ByteSpan b) {
-            file.insert(file.end(), b.begin(), b.end());
-            return true;
-        },
-        "app", {"COM1", "/dev/ttyUSB0 at 4800 Bd"});
-    const Bytes a = {0xA6, 0x00, 0xF0, 0x00, 0x00, 0x5A, 0x01, 0xFF}, b = {0xFF}, none;
-    const std::vector<Captured> sent = {{1765188000123456, FlagInbound, a},
-                                        {-1, FlagOutbound | FlagCrcError, b},
-                                        {0, FlagInbound | FlagNoFrameStart, none}};
-    for (const auto& p : sent)
-        ASSERT_TRUE(writer.Write({p.timeUs, p.flags, p.bytes}));
-
-    const ReadBack r = ReadFile(file);
-    EXPECT_TRUE(r.errors.empty());
-    std::vector<Captured> got;
-    for (const auto& p : r.packets) {
-        EXPECT_EQ(p.linkType, LinkTypeUser0);
-        got.push_back({p.timeUs, p.flags, p.bytes});
-    }
-    EXPECT_EQ(got, sent);
-}
-
 TEST(PcapngReader, ByteOrdersResolutionsAndBlocksItDoesNotKnow)
 {
     struct Row {

@@ -3,6 +3,8 @@
 #include "framer.h"
 #include "telegram.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,23 +47,7 @@ std::uint8_t Documented(std::uint8_t area, std::uint32_t address)
     return static_cast<std::uint8_t>((address & 0xFF) ^ (address >> 8) ^ area);
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "qtr290-sim-test-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data()) ? templ : "";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using qtr290::test::TempDir;
 
 class SimProcess {
 public:

@@ -10,6 +10,8 @@
 #include "pcapng.h"
 #include "traffic.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -225,23 +227,7 @@ ReplayRun Replay(const std::vector<std::string>& args, const fs::path& dir)
     return run;
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "qtr290-replay-XXXXXX").string();
-        path_ = ::mkdtemp(templ.data()) ? templ : "";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using qtr290::test::TempDir;
 
 void Write(const fs::path& path, const std::string& content)
 {

@@ -3,6 +3,8 @@
 // Wireshark closes or never opens, a stop signal at any moment.
 #include "pseudo_terminal.h"
 
+#include "temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,24 +29,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string name = (fs::temp_directory_path() / "qtr290-tool-XXXXXX").string();
-        FPath = ::mkdtemp(name.data()) ? name : "";
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(FPath, ignored);
-    }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
+using qtr290::test::TempDir;
 
 std::string ReadFile(const std::string& path)
 {
