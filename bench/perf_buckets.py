@@ -15,6 +15,7 @@ HEAD = re.compile(r"^(.*?)\s+(\d+)\s+[\d.]+:")
 BUCKETS = [
     ("scroll bar paint", "QScrollBar::paintEvent"),
     ("memo text paint", "QPlainTextEdit::paintEvent"),
+    ("memo text paint", "LineMemo::paintEvent"),
     ("label paint", "QLabel::paintEvent"),
     ("group box paint", "QGroupBox::paintEvent"),
     ("frame paint", "QFrame::paintEvent"),

@@ -27,7 +27,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -146,7 +145,7 @@ int main(int argc, char** argv)
     // makes checksum-error lines before the first telegram shown.
     long long headErrorLines = 0;
     bench::MemoWatch* memo1Ref = nullptr;
-    bench::MemoWatch memo1(test::control<QPlainTextEdit>(form, "Memo1"),
+    bench::MemoWatch memo1(test::control<LineMemo>(form, "Memo1"),
                            [&](const std::vector<std::uint8_t>& telegram) {
                                if (shown.count == 0 && memo1Ref)
                                    headErrorLines = memo1Ref->ErrorLines();
@@ -162,7 +161,7 @@ int main(int argc, char** argv)
                            });
     memo1Ref = &memo1;
     bench::MemoWatch memo3(
-        test::control<QPlainTextEdit>(form, "Memo3"), [&](const std::vector<std::uint8_t>& sent) {
+        test::control<LineMemo>(form, "Memo3"), [&](const std::vector<std::uint8_t>& sent) {
             // The lead byte 0xFF and the request.
             if (sent.empty() || sent[0] != 0xFF || !test::Intact(ByteSpan(sent).subspan(1)))
                 ++answersGarbled;

@@ -21,7 +21,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <cstdio>
@@ -80,7 +79,7 @@ Pass Run(const test::Bytes& stream, const Options& o, bool watch)
     std::unique_ptr<bench::MemoWatch> memo;
     Pass pass;
     if (watch)
-        memo = std::make_unique<bench::MemoWatch>(test::control<QPlainTextEdit>(form, "Memo1"),
+        memo = std::make_unique<bench::MemoWatch>(test::control<LineMemo>(form, "Memo1"),
                                                   [&](const std::vector<std::uint8_t>& telegram) {
                                                       if (test::Intact(telegram))
                                                           ++pass.intactShown;

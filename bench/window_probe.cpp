@@ -1,16 +1,13 @@
 #include "window_probe.h"
 
 #include "hextext.h"
+#include "linememo.h"
 #include "radiogroup.h"
 #include "window_controls.h"
 
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QFile>
-#include <QPlainTextEdit>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -36,12 +33,11 @@ std::vector<std::uint8_t> HexBytes(const QString& text)
     return bytes;
 }
 
-MemoWatch::MemoWatch(QPlainTextEdit* memo, Telegram onTelegram)
+MemoWatch::MemoWatch(LineMemo* memo, Telegram onTelegram)
     : memo_(memo), onTelegram_(std::move(onTelegram))
 {
-    connection_ = QObject::connect(
-        memo_->document(), &QTextDocument::contentsChange,
-        [this](int position, int removed, int added) { Changed(position, removed, added); });
+    connection_ = QObject::connect(memo_, &LineMemo::LinesAdded,
+                                   [this](int first, int count) { Added(first, count); });
 }
 
 MemoWatch::~MemoWatch()
@@ -49,51 +45,26 @@ MemoWatch::~MemoWatch()
     QObject::disconnect(connection_);
 }
 
-void MemoWatch::Changed(int position, int, int added)
+void MemoWatch::Added(int first, int count)
 {
-    if (added <= 0)
-        return;
-    if (pendingFrom_ >= 0 && position <= pendingFrom_ + pendingLength_) {
-        pendingFrom_ = std::min(pendingFrom_, position);
-        pendingLength_ += added;
-        return;
-    }
-    Flush();
-    pendingFrom_ = position;
-    pendingLength_ = added;
-    QTimer::singleShot(0, &flushes_, [this] { Flush(); });
-}
-
-void MemoWatch::Flush()
-{
-    if (pendingFrom_ < 0)
-        return;
-    // The inserted range, paragraph by paragraph; a paragraph break alone is no line.
-    QTextCursor cursor(memo_->document());
-    cursor.setPosition(pendingFrom_);
-    cursor.setPosition(
-        std::min(pendingFrom_ + pendingLength_, memo_->document()->characterCount() - 1),
-        QTextCursor::KeepAnchor);
-    pendingFrom_ = -1;
-    const QString text = cursor.selectedText();
-    QStringList lines = text.split(QChar::ParagraphSeparator, Qt::SkipEmptyParts);
-    std::reverse(lines.begin(), lines.end()); // newest on top: the oldest is the lowest
-    for (const QString& line : lines) {
-        if (line.startsWith(QStringLiteral("Vadne"))) {
+    for (int line = first; line < first + count; ++line) {
+        const QString& text = memo_->Line(line);
+        if (text.isEmpty())
+            continue;
+        if (text.startsWith(QStringLiteral("Vadne"))) {
             ++errorLines_;
             continue;
         }
         ++telegrams_;
         if (onTelegram_)
-            onTelegram_(HexBytes(line));
+            onTelegram_(HexBytes(text));
     }
 }
 
 void MemoWatch::KeepShort(int lines)
 {
-    Flush();
-    if (memo_->blockCount() > lines)
-        memo_->clear();
+    if (memo_->LineCount() > lines)
+        memo_->Clear();
 }
 
 void RunEventLoop(int ms)

@@ -17,53 +17,40 @@
 #include <string>
 #include <vector>
 
-class QPlainTextEdit;
+namespace qtr290 {
+class LineMemo;
+}
 
 namespace qtr290::bench {
 
-// Sees every text the window puts into a memo. With one telegram per line (the window's
-// bytes-per-line setting above the longest telegram), each inserted line is one telegram
-// shown, or a checksum-error line of the framer. The window lays out a chunk's entries at the
-// top, newest first, in a few insertions next to each other: they are taken together once the
-// event loop turns (or on Flush), bottom up, in the order they came. A telegram that the
-// 1000-line rule empties away inside the same chunk is never inserted, so a harness that must
-// see every telegram keeps the memo short (KeepShort).
+// Sees every line the window puts into a memo, as it goes in. With one telegram per line (the
+// window's bytes-per-line setting above the longest telegram), each line is one telegram
+// shown, or a checksum-error line of the framer. A telegram that the 1000-line rule empties
+// away is still seen; a harness keeps the memo short (KeepShort) so that the window's own work
+// stays that of a memo of a few hundred lines.
 class MemoWatch {
 public:
     using Telegram = std::function<void(const std::vector<std::uint8_t>&)>;
 
-    MemoWatch(QPlainTextEdit* memo, Telegram onTelegram);
+    MemoWatch(LineMemo* memo, Telegram onTelegram);
     ~MemoWatch();
     MemoWatch(const MemoWatch&) = delete;
     MemoWatch& operator=(const MemoWatch&) = delete;
 
-    long long Telegrams()
-    {
-        Flush();
-        return telegrams_;
-    }
+    long long Telegrams() const { return telegrams_; }
+    long long ErrorLines() const { return errorLines_; }
     // Empties the memo (as its clear button does) when it holds more than `lines` lines;
     // between ticks, so that no chunk reaches the 1000-line rule.
     void KeepShort(int lines = 500);
-    long long ErrorLines()
-    {
-        Flush();
-        return errorLines_;
-    }
-    // Takes what went in since the last time.
-    void Flush();
 
 private:
-    void Changed(int position, int removed, int added);
+    void Added(int first, int count);
 
-    QPlainTextEdit* memo_;
+    LineMemo* memo_;
     Telegram onTelegram_;
     QMetaObject::Connection connection_;
     long long telegrams_ = 0;
     long long errorLines_ = 0;
-    QObject flushes_;      // context of the queued flush: it goes with the watch
-    int pendingFrom_ = -1; // the text inserted and not taken yet; -1: none
-    int pendingLength_ = 0;
 };
 
 // The settings file of a measuring window: `device` as COM1 at `baud`, and one telegram

@@ -10,6 +10,7 @@
 #include "settings.h"
 #include "textconv.h"
 
+#include "linememo.h"
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,7 +22,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
@@ -336,7 +336,7 @@ MemoLayout TForm1::Layout() const
     return {Rgp_Razeni->ItemIndex() == 0, PocetBytuNaRadku};
 }
 
-void TForm1::VypisTLG(ByteSpan Data, QPlainTextEdit* Memo)
+void TForm1::VypisTLG(ByteSpan Data, LineMemo* Memo)
 {
     ShowTelegram(Memo, Data, Layout(), StampNow());
 }
@@ -356,17 +356,17 @@ void TForm1::VypisOdeslany()
 
 void TForm1::Button1Click()
 {
-    Memo1->clear();
+    Memo1->Clear();
 }
 
 void TForm1::Button2Click()
 {
-    Memo2->clear();
+    Memo2->Clear();
 }
 
 void TForm1::Button3Click()
 {
-    Memo3->clear();
+    Memo3->Clear();
 }
 
 // ---- Overview of the bus and the queue ----

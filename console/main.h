@@ -34,7 +34,6 @@ class QKeyEvent;
 class QLabel;
 class QLayout;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTranslator;
@@ -42,6 +41,7 @@ class QTranslator;
 namespace qtr290 {
 
 class BusPanel;
+class LineMemo;
 class TRadioGroup;
 
 enum class MessageKind { Warning, Error };
@@ -93,7 +93,7 @@ public:
     // Whether a good telegram with these bytes is shown, by the operator's display settings.
     bool ZobrazitTLG(std::uint8_t To, std::uint8_t From, bool isPoll) const;
     // Puts the bytes (any number, shown whole) into the memo as the newest entry.
-    void VypisTLG(ByteSpan Data, QPlainTextEdit* Memo);
+    void VypisTLG(ByteSpan Data, LineMemo* Memo);
     // Shows what the link put on the line last (0xFF and the telegram) in Memo3.
     void VypisOdeslany();
     void Button1Click();
@@ -147,11 +147,11 @@ protected:
 
 private:
     // Controls, top to bottom.
-    QPlainTextEdit* Memo1;
+    LineMemo* Memo1;
     QPushButton* Button1;
-    QPlainTextEdit* Memo2;
+    LineMemo* Memo2;
     QPushButton* Button2;
-    QPlainTextEdit* Memo3;
+    LineMemo* Memo3;
     QPushButton* Button3;
     QComboBox* Cmb_ComPort;
     QLineEdit* Edt_BaudRate;

@@ -9,6 +9,7 @@
 #include "radiogroup.h"
 #include "steadyscrollbar.h"
 
+#include "linememo.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -16,7 +17,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
@@ -95,17 +95,13 @@ QLayout* TForm1::CreateMemos(QWidget* central)
     memos->setHorizontalSpacing(6);
     const auto memo = [&](const char* name, int lines, const char* buttonName, QPushButton*& button,
                           int row) {
-        auto* edit = Named(new QPlainTextEdit(central), name);
-        edit->setReadOnly(true);
-        // Every inserted telegram would otherwise stay in the undo history for good.
-        edit->setUndoRedoEnabled(false);
+        auto* edit = Named(new LineMemo(central), name);
         edit->setFont(fixed);
         edit->setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, edit));
         edit->setHorizontalScrollBar(new SteadyScrollBar(Qt::Horizontal, edit));
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // Room for a line of 32 bytes as "XX " each.
-        const int margins =
-            2 * edit->frameWidth() + 2 * int(edit->document()->documentMargin()) + 4;
+        const int margins = 2 * edit->frameWidth() + 2 * LineMemo::Margin + 4;
         edit->setMinimumWidth(fixedMetrics.horizontalAdvance(QString(3 * 32, QLatin1Char('0'))) +
                               margins + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
         edit->setFixedHeight(fixedMetrics.lineSpacing() * lines + margins);

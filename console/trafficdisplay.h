@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-class QPlainTextEdit;
-
 namespace qtr290 {
+
+class LineMemo;
 
 // The operator's display settings that decide whether a received telegram is shown.
 struct DisplayFilter {
@@ -47,11 +47,11 @@ inline constexpr int ErrorLineLimit = 10000;
 // Puts the bytes (any number, shown whole) into the memo as its newest entry: emptied
 // first when it holds more than MemoLineLimit lines; newest on top scrolls to the top.
 // A prefix (a time stamp) goes in front of the entry's first line.
-void ShowTelegram(QPlainTextEdit* memo, ByteSpan bytes, const MemoLayout& layout,
+void ShowTelegram(LineMemo* memo, ByteSpan bytes, const MemoLayout& layout,
                   std::string_view prefix = {});
 
 // A checksum-error line: no line limit, no scrolling; the error-line cap applies.
-void ShowErrorLine(QPlainTextEdit* memo, std::string_view line, bool newestOnTop,
+void ShowErrorLine(LineMemo* memo, std::string_view line, bool newestOnTop,
                    std::string_view prefix = {});
 
 // The operator's time stamps (Chk_CasoveZnacky): the time of the entry's chunk,
@@ -105,11 +105,9 @@ public:
 
     const std::vector<Entry>& Entries() const { return FEntries; }
 
-    // Received telegrams and error lines into `received`, sent ones into `sent`: each memo in
-    // one document edit, holding afterwards exactly what ShowTelegram and ShowErrorLine, entry
-    // by entry, would have left (lines, order, the 1000-line rule per telegram, the error-line
-    // cap, the caret and the scroll position).
-    void LayOut(QPlainTextEdit* received, QPlainTextEdit* sent, const MemoLayout& layout) const;
+    // Received telegrams and error lines into `received`, sent ones into `sent`, in order, by
+    // ShowTelegram and ShowErrorLine.
+    void LayOut(LineMemo* received, LineMemo* sent, const MemoLayout& layout) const;
 
 private:
     static std::vector<std::uint8_t> Copy(ByteSpan bytes) { return {bytes.begin(), bytes.end()}; }

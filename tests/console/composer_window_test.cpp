@@ -339,7 +339,7 @@ void ComposerWindowTest::writeWithAHandEditedCountGoesOutAtThePoll()
     QVERIFY(w.line->written.empty());
     w.Receive(Poll);
     QCOMPARE(w.line->written, WithLead(sent));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
     QCOMPARE(w.CaptureLines().size(), 2); // the queued line and the poll's chunk
     QVERIFY(w.messages.empty());
 
@@ -376,8 +376,7 @@ void ComposerWindowTest::writeAboveTheQueueLimitIsRefused()
     QCOMPARE(f.Link()->PendingCount(), size_t(1));
     QCOMPARE(f.Link()->OldestPending(), ReadRequest);
     QCOMPARE(w.line->written, WithLead(ReadRequest));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
-             QStringList{HexText(WithLead(ReadRequest))});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")), QStringList{HexText(WithLead(ReadRequest))});
 }
 
 // "Send now" after a refused write and after a queued one: each time the oldest pending
@@ -400,7 +399,7 @@ void ComposerWindowTest::sendNowAlwaysSendsTheOldestOnAPseudoTerminal()
     w.Click(control<QPushButton>(f, "Button4"));
     QCOMPARE(f.Link()->PendingCount(), size_t(2));
     QCOMPARE(ReceiveWhileRunning(pty, WithLead(ReadRequest).size()), WithLead(ReadRequest));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")),
              (QStringList{HexText(WithLead(ReadRequest)), HexText(WithLead(ReadRequest))}));
     QCOMPARE(w.messages.size(), size_t(1));
 }
@@ -428,8 +427,8 @@ void ComposerWindowTest::framWriteGoesOutAtThePollOnAPseudoTerminal()
     QVERIFY(pty.send(Poll));
     const Bytes expected = WithLead(WriteRequest);
     QCOMPARE(ReceiveWhileRunning(pty, expected.size()), expected);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(expected)});
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{PollText});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")), QStringList{HexText(expected)});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), QStringList{PollText});
 }
 
 void ComposerWindowTest::startQueuesTheTestRead_data()
@@ -512,7 +511,7 @@ void ComposerWindowTest::sendNow()
     w.Click(control<QPushButton>(f, "Button4"));
 
     QCOMPARE(w.line->written, WithLead(sent));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")), QStringList{HexText(WithLead(sent))});
     // Sending does not remove it: it stays for the next poll until an answer drops it.
     QCOMPARE(f.Link()->OldestPending(), sent);
     QCOMPARE(f.Link()->PendingCount(), size_t(olderPending ? 2 : 1));
@@ -530,8 +529,8 @@ void ComposerWindowTest::clearingTheQueueLeavesThePollUnanswered()
     QCOMPARE(f.Link()->PendingCount(), size_t(0));
     w.Receive(Poll);
     QVERIFY(w.line->written.empty());
-    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{PollText});
+    QVERIFY(Lines(control<LineMemo>(f, "Memo3")) == QStringList{QString()});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), QStringList{PollText});
 }
 
 int main(int argc, char** argv)

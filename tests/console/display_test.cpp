@@ -108,9 +108,9 @@ void DisplayTest::goodTelegramInChunks()
     const QDateTime after = QDateTime::currentDateTime();
 
     // One entry, ending in a space: the telegram is shown once it is complete.
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{ReadRequestText});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), QStringList{ReadRequestText});
     QVERIFY(f.ReceiveBacklog() == 0);
-    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
+    QVERIFY(Lines(control<LineMemo>(f, "Memo3")) == QStringList{QString()});
 
     if (!capture) {
         QVERIFY(!QFile::exists(w.CapturePath()));
@@ -177,29 +177,28 @@ void DisplayTest::layout()
     w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), ordering);
     w.Receive(ReadRequest);
     w.Receive(Poll);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), lines);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), lines);
 }
 
 void DisplayTest::newestFirstScrollsToTheTopNewestLastDoesNotScroll()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    QScrollBar* bar = control<QPlainTextEdit>(f, "Memo1")->verticalScrollBar();
-    control<QPlainTextEdit>(f, "Memo1")->setPlainText(Numbered(300));
+    QScrollBar* bar = control<LineMemo>(f, "Memo1")->verticalScrollBar();
+    control<LineMemo>(f, "Memo1")->SetText(Numbered(300));
     QVERIFY(bar->maximum() > 100);
 
     w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 0);
     bar->setValue(bar->maximum());
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).first(), ReadRequestText);
-    QCOMPARE(control<QPlainTextEdit>(f, "Memo1")->textCursor().position(), 0);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")).first(), ReadRequestText);
     QCOMPARE(bar->value(), 0);
 
     w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), 1);
     bar->setValue(bar->maximum() / 2);
     const int where = bar->value();
     w.Receive(Poll);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).last(), PollText);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")).last(), PollText);
     QCOMPARE(bar->value(), where);
 }
 
@@ -240,7 +239,7 @@ void DisplayTest::filter()
     control<QLineEdit>(f, "Edt_FiltrOd")->setText(od);
     control<QLineEdit>(f, "Edt_FiltrPro")->setText(pro);
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")),
              shown ? QStringList{ReadRequestText} : QStringList{QString()});
 }
 
@@ -285,11 +284,11 @@ void DisplayTest::hiddenTelegramsStillReachErrorsSentAndCapture()
     for (const Bytes& chunk : {DamagedHeader, DamagedBlock, Poll, ReadRequest})
         w.Receive(chunk);
 
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), memo1);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), memo1);
     Bytes sent = ReadRequest;
     sent.insert(sent.begin(), 0xFF);
     QCOMPARE(w.line->written, sent);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")),
              QStringList{QStringLiteral("FF ") + ReadRequestText});
     QCOMPARE(f.Link()->PendingCount(), size_t(0));
 
@@ -350,11 +349,10 @@ void DisplayTest::lineLimits()
 
     WindowFixture w;
     TForm1& f = *w.form;
-    QPlainTextEdit* target =
-        memo == 1 ? control<QPlainTextEdit>(f, "Memo1") : control<QPlainTextEdit>(f, "Memo3");
+    LineMemo* target = memo == 1 ? control<LineMemo>(f, "Memo1") : control<LineMemo>(f, "Memo3");
     w.Select(control<TRadioGroup>(f, "Rgp_Razeni"), ordering);
-    target->setPlainText(Numbered(initial));
-    QCOMPARE(target->blockCount(), initial);
+    target->SetText(Numbered(initial));
+    QCOMPARE(target->LineCount(), initial);
 
     if (arrival == "telegram") {
         w.Receive(ReadRequest);
@@ -423,23 +421,23 @@ void DisplayTest::clearButtonsClearTheirOwnMemo()
 {
     WindowFixture w;
     TForm1& f = *w.form;
-    const std::pair<QPlainTextEdit*, QPushButton*> pairs[] = {
-        {control<QPlainTextEdit>(f, "Memo1"), control<QPushButton>(f, "Button1")},
-        {control<QPlainTextEdit>(f, "Memo2"), control<QPushButton>(f, "Button2")},
-        {control<QPlainTextEdit>(f, "Memo3"), control<QPushButton>(f, "Button3")}};
+    const std::pair<LineMemo*, QPushButton*> pairs[] = {
+        {control<LineMemo>(f, "Memo1"), control<QPushButton>(f, "Button1")},
+        {control<LineMemo>(f, "Memo2"), control<QPushButton>(f, "Button2")},
+        {control<LineMemo>(f, "Memo3"), control<QPushButton>(f, "Button3")}};
     for (const auto& [memo, button] : pairs) {
         for (const auto& other : pairs)
-            other.first->setPlainText(QStringLiteral("x\ny"));
+            other.first->SetText(QStringLiteral("x\ny"));
         w.Click(button);
-        QVERIFY(memo->document()->isEmpty());
+        QVERIFY(memo->IsEmpty());
         for (const auto& other : pairs)
             if (other.first != memo)
-                QCOMPARE(other.first->blockCount(), 2);
+                QCOMPARE(other.first->LineCount(), 2);
     }
     // A cleared memo starts again on its first line.
     w.Click(control<QPushButton>(f, "Button1"));
     w.Receive(ReadRequest);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), QStringList{ReadRequestText});
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), QStringList{ReadRequestText});
 }
 
 void DisplayTest::longestTelegramsAreShownWhole()
@@ -456,9 +454,9 @@ void DisplayTest::longestTelegramsAreShownWhole()
     longest.push_back(KontrolniSoucet(ByteSpan(longest).subspan(6)));
     QCOMPARE(longest.size(), MaxTelegramLength);
     w.Receive(longest);
-    QCOMPARE(control<QPlainTextEdit>(f, "Memo1")->blockCount(),
+    QCOMPARE(control<LineMemo>(f, "Memo1")->LineCount(),
              9); // 8 lines of 32 bytes and one of 7
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")).join(QString()), HexText(longest));
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")).join(QString()), HexText(longest));
 
     // Transmitted: a write of 243 bytes is 255 bytes, 256 on the line.
     w.Select(control<TRadioGroup>(f, "Rgp_druhTLG"), 1);
@@ -466,7 +464,7 @@ void DisplayTest::longestTelegramsAreShownWhole()
     w.Click(control<QPushButton>(f, "Button4"));
     QVERIFY(w.messages.empty());
     QCOMPARE(w.line->written.size(), size_t(256));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")).join(QString()), HexText(w.line->written));
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")).join(QString()), HexText(w.line->written));
 }
 
 void DisplayTest::receiveErrorIsReportedAfterTheTickOnce()
@@ -511,9 +509,8 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
 
     std::vector<std::size_t> writtenAtEachChange;
     std::vector<int> captureLinesAtEachChange;
-    for (QPlainTextEdit* memo :
-         {control<QPlainTextEdit>(f, "Memo1"), control<QPlainTextEdit>(f, "Memo3")})
-        QObject::connect(memo->document(), &QTextDocument::contentsChange, memo, [&] {
+    for (LineMemo* memo : {control<LineMemo>(f, "Memo1"), control<LineMemo>(f, "Memo3")})
+        QObject::connect(memo, &LineMemo::LinesAdded, memo, [&] {
             writtenAtEachChange.push_back(w.line->written.size());
             captureLinesAtEachChange.push_back(int(w.CaptureLines().size()));
         });
@@ -536,8 +533,8 @@ void DisplayTest::pollInAChunkIsAnsweredBeforeTheChunkIsShown()
     QStringList memo1 = {ReadRequestText, HeaderError, PollText, ReadRequestText};
     if (ordering == 0)
         std::reverse(memo1.begin(), memo1.end());
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")), memo1);
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")), memo1);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")),
              QStringList{QStringLiteral("FF ") + ReadRequestText});
     QCOMPARE(w.CaptureLines().back().right(qsizetype(HexText(chunk).size() + 1)),
              QByteArray(HexText(chunk).toLatin1() + '\r'));

@@ -180,7 +180,7 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
     QStringList shown;
     long headerLines = 0;
     long blockLines = 0;
-    for (const QString& line : Lines(control<QPlainTextEdit>(f, "Memo1"))) {
+    for (const QString& line : Lines(control<LineMemo>(f, "Memo1"))) {
         if (line == QLatin1String("Vadne CRC hlavicky"))
             ++headerLines;
         else if (line == QLatin1String("Vadne CRC dat"))
@@ -195,7 +195,7 @@ void EndToEndTest::trafficReachesTheDisplayAndEveryByteTheCaptureFile()
     QVERIFY(stats.at("injected_header_errors") > 0 && stats.at("injected_block_errors") > 0);
     QVERIFY(stats.at("injected_noise_bytes") > 0 && stats.at("split_telegrams") > 0);
     // Nothing was queued, so no poll was answered.
-    QVERIFY(Lines(control<QPlainTextEdit>(f, "Memo3")) == QStringList{QString()});
+    QVERIFY(Lines(control<LineMemo>(f, "Memo3")) == QStringList{QString()});
     QCOMPARE(stats.at("rx_bytes"), 0L);
 }
 
@@ -213,21 +213,21 @@ void EndToEndTest::startIsSentAtThePollAndTheAnswerRemovesIt()
     QCOMPARE(f.Link()->OldestPending(), ReadRequest);
     sim.Command("poll");
     // The device's answer (to F0, from 00) is shown after the poll, and drops the request.
-    QTRY_COMPARE_WITH_TIMEOUT(control<QPlainTextEdit>(f, "Memo1")->blockCount(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(control<LineMemo>(f, "Memo1")->LineCount(), 2, 5000);
     QCOMPARE(f.Link()->PendingCount(), size_t(0));
     sim.Command("poll"); // nothing left to answer with
-    QTRY_COMPARE_WITH_TIMEOUT(control<QPlainTextEdit>(f, "Memo1")->blockCount(), 3, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(control<LineMemo>(f, "Memo1")->LineCount(), 3, 5000);
     sim.Command("quit");
     QVERIFY(sim.RunUntilFinished(10000));
 
-    const QStringList memo1 = Lines(control<QPlainTextEdit>(f, "Memo1"));
+    const QStringList memo1 = Lines(control<LineMemo>(f, "Memo1"));
     QCOMPARE(memo1.size(), 3);
     QVERIFY2(memo1[0].startsWith("A6 F0 01 00 00 "), qPrintable(memo1[0]));
     // Read reply: area 0 at 0x000157, one byte holding 0x57 ^ 0x01.
     QVERIFY2(memo1[1].startsWith("A6 F0 00 0B 05 ") && memo1[1].contains(" 01 57 01 00 56 "),
              qPrintable(memo1[1]));
     QVERIFY2(memo1[2].startsWith("A6 F0 01 00 00 "), qPrintable(memo1[2]));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")),
              QStringList{QStringLiteral("FF ") + ReadRequestText});
 
     const auto stats = sim.Stats();
@@ -321,8 +321,8 @@ void EndToEndTest::saturatedBusAt115200KeepsTheWindowResponsive()
     QCOMPARE(stats.at("backlog_flushes"), 0L);
     QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
     // The line limit keeps the memo small: at most one telegram's lines above it.
-    QVERIFY(control<QPlainTextEdit>(f, "Memo1")->blockCount() <= MemoLineLimit + 10);
-    QVERIFY(control<QPlainTextEdit>(f, "Memo1")->blockCount() > 10);
+    QVERIFY(control<LineMemo>(f, "Memo1")->LineCount() <= MemoLineLimit + 10);
+    QVERIFY(control<LineMemo>(f, "Memo1")->LineCount() > 10);
     QVERIFY(CapturedBytes(w).size() > 20000);
     QVERIFY(w.messages.empty());
 }

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -112,8 +111,8 @@ Run RunWindow(const QString& language)
     QTest::qWait(BusPanel::ListIntervalMs + 100);
     w.Control<BusPanel>("Pnl_Prehled")->Refresh();
     run.shown = ShownTexts(*w.form);
-    run.memo1 = Lines(w.Control<QPlainTextEdit>("Memo1"));
-    run.memo3 = Lines(w.Control<QPlainTextEdit>("Memo3"));
+    run.memo1 = Lines(w.Control<LineMemo>("Memo1"));
+    run.memo3 = Lines(w.Control<LineMemo>("Memo3"));
     w.form->close();
     for (const QByteArray& line : w.CaptureLines())
         run.capture << WithoutStamp(line);

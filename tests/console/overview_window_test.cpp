@@ -123,9 +123,9 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
     w.Receive(reply);
     const int bytes = int(Poll.size() + DamagedHeader.size() + DamagedBlock.size() + reply.size());
 
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo1")),
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo1")),
              (QStringList{"Vadne CRC dat", "Vadne CRC hlavicky"}));
-    QCOMPARE(Lines(control<QPlainTextEdit>(f, "Memo3")).size(), 6);
+    QCOMPARE(Lines(control<LineMemo>(f, "Memo3")).size(), 6);
     // Counted while the panel was hidden; shown, it has the figures at once.
     w.Click(w.Control<QCheckBox>("Chk_Prehled"));
     QTRY_COMPARE(Counters(f),
@@ -195,8 +195,8 @@ void OverviewWindowTest::timeStamps()
     // 12 bytes fill their last line of 4: an empty line follows.
     const QStringList memo3 = {time + "FF A6 00 F0 ", "0A 03 5D 01 ", "00 00 00 FF ", "",
                                time + "FF A6 00 F0 ", "0A 03 5D 01 ", "00 00 00 FF ", ""};
-    const QStringList lines1 = Lines(control<QPlainTextEdit>(f, "Memo1"));
-    const QStringList lines3 = Lines(control<QPlainTextEdit>(f, "Memo3"));
+    const QStringList lines1 = Lines(control<LineMemo>(f, "Memo1"));
+    const QStringList lines3 = Lines(control<LineMemo>(f, "Memo3"));
     QCOMPARE(lines1.size(), memo1.size());
     QCOMPARE(lines3.size(), memo3.size());
     QList<QTime> times;

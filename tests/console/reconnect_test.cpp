@@ -349,8 +349,7 @@ void ReconnectTest::lostDeviceIsClosedAwaitedAndReopened()
 
     // The queued request answers the next poll, byte for byte.
     QVERIFY(back.send(test::Poll));
-    QTRY_COMPARE(test::Lines(test::control<QPlainTextEdit>(f, "Memo3")).first(),
-                 test::HexText(expected));
+    QTRY_COMPARE(test::Lines(test::control<LineMemo>(f, "Memo3")).first(), test::HexText(expected));
     QCOMPARE(back.receive(expected.size()), expected);
 
     // Lost again; "Odpojeno" ends the wait: a device that comes back stays closed.

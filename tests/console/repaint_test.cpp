@@ -97,7 +97,7 @@ void RepaintTest::aTickPaintsWhatChanged()
 
     WindowFixture w("[Prehled]\r\nZobrazit=1\r\n");
     const TForm1& form = *w.form;
-    auto* memo1 = w.Control<QPlainTextEdit>("Memo1");
+    auto* memo1 = w.Control<LineMemo>("Memo1");
     auto* panel = w.Control<QGroupBox>("Pnl_Prehled");
     QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
     // Some hundred lines: the scroll bar's handle is as short as it gets.
@@ -121,7 +121,7 @@ void RepaintTest::aTickPaintsWhatChanged()
 
         QCOMPARE(paints[memo1->viewport()], memoChanges ? 1 : 0);
         for (const char* name : {"Memo2", "Memo3"})
-            QCOMPARE(paints[w.Control<QPlainTextEdit>(name)->viewport()], 0);
+            QCOMPARE(paints[w.Control<LineMemo>(name)->viewport()], 0);
         QCOMPARE(paints[memo1->verticalScrollBar()], 0);
         QCOMPARE(paints[memo1], 0);
         QCOMPARE(paints[panel], 0);

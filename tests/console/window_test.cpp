@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -166,11 +165,15 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
              QStringLiteral("Odpojeno"));
     QCOMPARE(test::control<TRadioGroup>(f, "Rgp_PrijataData")->Item(1)->text(),
              QStringLiteral("Nezobrazuj"));
-    for (QPlainTextEdit* memo :
-         {test::control<QPlainTextEdit>(f, "Memo1"), test::control<QPlainTextEdit>(f, "Memo2"),
-          test::control<QPlainTextEdit>(f, "Memo3")}) {
-        QVERIFY(memo->isReadOnly());
+    // The memos show; typing into one changes nothing.
+    for (LineMemo* memo : {test::control<LineMemo>(f, "Memo1"), test::control<LineMemo>(f, "Memo2"),
+                           test::control<LineMemo>(f, "Memo3")}) {
         QVERIFY(QFontInfo(memo->font()).fixedPitch());
+        memo->SetText(QStringLiteral("A6 01"));
+        QTest::keyClicks(memo, QStringLiteral("x\b"));
+        QTest::keyClick(memo, Qt::Key_Delete);
+        QCOMPARE(memo->Text(), QStringLiteral("A6 01"));
+        memo->Clear();
     }
 
     // Labels that name an edit are its buddy.
@@ -190,11 +193,9 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
 
     // Top to bottom; the clear buttons beside their memos.
     const auto top = [&](QWidget* widget) { return widget->mapTo(&f, QPoint(0, 0)).y(); };
-    QVERIFY(top(test::control<QPlainTextEdit>(f, "Memo1")) <
-                top(test::control<QPlainTextEdit>(f, "Memo2")) &&
-            top(test::control<QPlainTextEdit>(f, "Memo2")) <
-                top(test::control<QPlainTextEdit>(f, "Memo3")));
-    QVERIFY(top(test::control<QPlainTextEdit>(f, "Memo3")) <
+    QVERIFY(top(test::control<LineMemo>(f, "Memo1")) < top(test::control<LineMemo>(f, "Memo2")) &&
+            top(test::control<LineMemo>(f, "Memo2")) < top(test::control<LineMemo>(f, "Memo3")));
+    QVERIFY(top(test::control<LineMemo>(f, "Memo3")) <
                 top(test::control<QComboBox>(f, "Cmb_ComPort")) &&
             top(test::control<QComboBox>(f, "Cmb_ComPort")) <
                 top(test::control<QLineEdit>(f, "Edt_Sync")));
@@ -203,10 +204,10 @@ void WindowTest::controlsCarryTheirNamesTextsAndPlaces()
             top(test::control<TRadioGroup>(f, "Rgp_Zarizeni")) <
                 top(test::control<QStatusBar>(f, "StatusBar1")));
     QCOMPARE(top(test::control<QPushButton>(f, "Button2")),
-             top(test::control<QPlainTextEdit>(f, "Memo2")));
+             top(test::control<LineMemo>(f, "Memo2")));
     QVERIFY(test::control<QPushButton>(f, "Button2")->mapTo(&f, QPoint(0, 0)).x() >=
-            test::control<QPlainTextEdit>(f, "Memo2")
-                ->mapTo(&f, QPoint(test::control<QPlainTextEdit>(f, "Memo2")->width(), 0))
+            test::control<LineMemo>(f, "Memo2")
+                ->mapTo(&f, QPoint(test::control<LineMemo>(f, "Memo2")->width(), 0))
                 .x());
 }
 

@@ -12,15 +12,14 @@
 #include "telegrams.h"
 #include "window_controls.h"
 
+#include "linememo.h"
 #include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QtTest>
 
 #include <algorithm>
@@ -160,13 +159,10 @@ public:
     std::unique_ptr<TForm1> form;
 };
 
-// The memo's lines (text blocks), top to bottom.
-inline QStringList Lines(const QPlainTextEdit* memo)
+// The memo's lines, top to bottom; an empty memo reads as the one empty line it counts.
+inline QStringList Lines(const LineMemo* memo)
 {
-    QStringList lines;
-    for (QTextBlock block = memo->document()->begin(); block.isValid(); block = block.next())
-        lines << block.text();
-    return lines;
+    return memo->IsEmpty() ? QStringList{QString()} : memo->Lines();
 }
 
 // What the device side of the pseudo-terminal has written, waiting up to `ms` for `count`
