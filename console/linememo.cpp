@@ -47,7 +47,7 @@ void LineMemo::Clear()
     FAnchor = FCaret = Place{};
     UpdateRanges();
     verticalScrollBar()->setValue(0);
-    viewport()->update();
+    Repaint(viewport()->rect());
 }
 
 void LineMemo::SetText(const QString& text)
@@ -65,7 +65,7 @@ void LineMemo::InsertAtTop(std::span<const QString> lines)
     }
     Added(0, int(lines.size()));
     // Every line in view moved down.
-    viewport()->update();
+    Repaint(viewport()->rect());
 }
 
 void LineMemo::Append(std::span<const QString> lines)
@@ -89,7 +89,7 @@ void LineMemo::RemoveFirst(int count)
         FLines.pop_front();
     }
     Removed(0, count);
-    viewport()->update();
+    Repaint(viewport()->rect());
 }
 
 void LineMemo::RemoveLast(int count)
@@ -109,7 +109,7 @@ void LineMemo::RemoveLast(int count)
 void LineMemo::ScrollToTop()
 {
     if (HasSelection())
-        viewport()->update();
+        Repaint(viewport()->rect());
     FAnchor = FCaret = Place{};
     verticalScrollBar()->setValue(0);
 }
@@ -134,7 +134,7 @@ void LineMemo::SelectAll()
         return;
     FAnchor = Place{};
     FCaret = Place{int(FLines.size()) - 1, int(Line(int(FLines.size()) - 1).size())};
-    viewport()->update();
+    Repaint(viewport()->rect());
 }
 
 void LineMemo::CopySelection() const
@@ -268,15 +268,32 @@ void LineMemo::UpdateLines(int first, int count)
     const int top = verticalScrollBar()->value();
     // Without wraps a line is a row and only the rows that changed are painted.
     if (FRowCount != int(FLines.size())) {
-        viewport()->update();
+        Repaint(viewport()->rect());
         return;
     }
     const int from = std::max(first, top);
     const int to = std::min(first + count, top + RowsInView() + 1);
     if (from >= to)
         return;
-    viewport()->update(0, Margin + (from - top) * FRowHeight, viewport()->width(),
-                       (to - from) * FRowHeight);
+    Repaint(QRect(0, Margin + (from - top) * FRowHeight, viewport()->width(),
+                  (to - from) * FRowHeight));
+}
+
+void LineMemo::Repaint(const QRect& rect)
+{
+    if (FBatchDepth > 0)
+        FPendingRepaint |= rect;
+    else
+        viewport()->update(rect);
+}
+
+void LineMemo::EndBatch()
+{
+    if (FRangesStale)
+        UpdateRanges();
+    if (!FPendingRepaint.isEmpty())
+        viewport()->update(FPendingRepaint);
+    FPendingRepaint = QRect();
 }
 
 LineMemo::Place LineMemo::PlaceAt(QPoint point) const

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -52,14 +53,14 @@ public:
     int Columns() const { return FColumns; }
     int RowCount() const { return FRowCount; }
 
-    // Changes made while one lives set the scroll bars once, at its end.
+    // Changes made while one lives set the scroll bars and ask for a paint once, at its end.
     class Batch {
     public:
         explicit Batch(LineMemo* memo) : FMemo(memo) { ++FMemo->FBatchDepth; }
         ~Batch()
         {
-            if (--FMemo->FBatchDepth == 0 && FMemo->FRangesStale)
-                FMemo->UpdateRanges();
+            if (--FMemo->FBatchDepth == 0)
+                FMemo->EndBatch();
         }
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -107,6 +108,8 @@ private:
     void UpdateRanges();
     void UpdateMetrics();
     void UpdateLines(int first, int count); // repaints those lines if they are in view
+    void Repaint(const QRect& rect);
+    void EndBatch();
     Place PlaceAt(QPoint point) const;
     Place Clamped(Place place) const;
 
@@ -121,6 +124,7 @@ private:
     bool FSelecting = false;
     int FBatchDepth = 0;
     bool FRangesStale = false;
+    QRect FPendingRepaint;
 };
 
 } // namespace qtr290
