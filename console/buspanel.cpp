@@ -101,6 +101,8 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
 
     FLater.setSingleShot(true);
     connect(&FLater, &QTimer::timeout, this, &BusPanel::Refresh);
+    FListsLater.setSingleShot(true);
+    connect(&FListsLater, &QTimer::timeout, this, &BusPanel::RefreshLists);
 }
 
 void BusPanel::RequestRefresh()
@@ -141,10 +143,33 @@ void BusPanel::Refresh()
         values[i].first->setText(QString::number(values[i].second));
     }
     // On a busy bus the lists change with every telegram; they are read at a slower pace.
+    if (!ListsBehind())
+        return;
     if (FSinceLists.isValid() && FSinceLists.elapsed() < ListIntervalMs) {
-        FLater.start(int(ListIntervalMs - FSinceLists.elapsed()));
+        if (!FListsLater.isActive())
+            FListsLater.start(int(ListIntervalMs - FSinceLists.elapsed()));
         return;
     }
+    RefreshLists();
+}
+
+bool BusPanel::ListsBehind() const
+{
+    // Telegrams join at the back and leave from the front, all of them at once when the
+    // queue is emptied: its ends and its length tell whether the list shows it.
+    const auto& pending = FQueue.Pending();
+    if (FQueue.Departures() != FDeparturesShown || pending.size() != FRows.size())
+        return true;
+    return !pending.empty() && (pending.front().id != FRows.front().first ||
+                                pending.front().sends != FRows.front().second ||
+                                pending.back().id != FRows.back().first);
+}
+
+void BusPanel::RefreshLists()
+{
+    FListsLater.stop();
+    if (isHidden())
+        return;
     FSinceLists.restart();
     RefreshQueue();
     RefreshLog();

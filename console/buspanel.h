@@ -33,7 +33,8 @@ public:
     BusPanel(const BusStatistics& statistics, const PendingQueue& queue, QWidget* parent);
 
     // Refreshes now when the last refresh is an interval ago, else once at its end; the
-    // lists at most once per ListIntervalMs.
+    // lists at most once per ListIntervalMs, and only when they are behind the queue. Each has
+    // a timer of its own: a list refresh between two ticks leaves the counters' pace alone.
     void RequestRefresh();
     void Refresh();
 
@@ -63,6 +64,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    bool ListsBehind() const;
+    void RefreshLists();
     void RefreshQueue();
     void RefreshLog();
     void RefreshNotice();
@@ -75,6 +78,7 @@ private:
     QElapsedTimer FSinceRefresh;
     QElapsedTimer FSinceLists;
     QTimer FLater;
+    QTimer FListsLater;
     std::array<std::uint64_t, 8> FShown;             // the counters' numbers as shown
     std::deque<std::pair<std::uint64_t, int>> FRows; // Lst_Fronta: item id, sends shown
     std::uint64_t FDeparturesShown = 0;
