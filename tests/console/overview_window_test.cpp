@@ -130,6 +130,18 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
     w.Click(w.Control<QCheckBox>("Chk_Prehled"));
     QTRY_COMPARE(Counters(f),
                  (QStringList{"2", "1", "1", "1", "1", "6", "4", QString::number(bytes)}));
+    // Each counter shows its number as a label of its size, font and colours would.
+    for (const char* name : CounterNames) {
+        const QLabel* counter = control<QLabel>(f, name);
+        QLabel label(counter->text());
+        label.setTextFormat(Qt::PlainText);
+        label.setAlignment(counter->alignment());
+        label.setFont(counter->font());
+        label.setPalette(counter->palette());
+        label.setAutoFillBackground(true);
+        label.setFixedSize(counter->size());
+        QCOMPARE(const_cast<QLabel*>(counter)->grab().toImage(), label.grab().toImage());
+    }
     // The lists follow at their slower pace.
     QTRY_COMPARE(control<QListWidget>(f, "Lst_ZaznamFronty")->count(), 1);
     const QStringList pending = Items(control<QListWidget>(f, "Lst_Fronta"));
