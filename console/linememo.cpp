@@ -143,6 +143,12 @@ void LineMemo::CopySelection() const
         QGuiApplication::clipboard()->setText(SelectedText());
 }
 
+int LineMemo::TopOffset() const
+{
+    // The blank above the first line scrolls away with it.
+    return verticalScrollBar()->value() == 0 ? Margin : 0;
+}
+
 int LineMemo::RowsInView() const
 {
     return std::max(0, (viewport()->height() - Margin - 1) / FRowHeight);
@@ -250,7 +256,7 @@ void LineMemo::UpdateMetrics()
 {
     const QFontMetricsF metrics(font());
     FRowHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
-    FAscent = int(std::ceil(metrics.ascent()));
+    FBaseline = std::max<qreal>(0, metrics.leading()) + metrics.ascent();
     FCharWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
     const int columns = std::max(1, int((viewport()->width() - 2 * Margin) / FCharWidth));
     if (columns == FColumns)
@@ -275,7 +281,7 @@ void LineMemo::UpdateLines(int first, int count)
     const int to = std::min(first + count, top + RowsInView() + 1);
     if (from >= to)
         return;
-    Repaint(QRect(0, Margin + (from - top) * FRowHeight, viewport()->width(),
+    Repaint(QRect(0, TopOffset() + (from - top) * FRowHeight, viewport()->width(),
                   (to - from) * FRowHeight));
 }
 
@@ -300,7 +306,7 @@ LineMemo::Place LineMemo::PlaceAt(QPoint point) const
 {
     if (FLines.empty())
         return {};
-    int rows = int(std::floor(qreal(point.y() - Margin) / FRowHeight));
+    int rows = int(std::floor(qreal(point.y() - TopOffset()) / FRowHeight));
     if (rows < 0 && verticalScrollBar()->value() == 0)
         return {};
     const RowAt top = FirstInView();
@@ -327,8 +333,9 @@ void LineMemo::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     painter.setFont(font());
     const QRect area = event->rect();
-    const int firstRow = std::max(0, (area.top() - Margin) / FRowHeight);
-    const int lastRow = std::max(0, (area.bottom() - Margin) / FRowHeight);
+    const int offset = TopOffset();
+    const int firstRow = std::max(0, (area.top() - offset) / FRowHeight);
+    const int lastRow = std::max(0, (area.bottom() - offset) / FRowHeight);
     const auto [from, to] = std::minmax(FAnchor, FCaret);
     const QPalette& colours = palette();
     const QColor text = colours.color(QPalette::Text);
@@ -345,8 +352,8 @@ void LineMemo::paintEvent(QPaintEvent* event)
             at = {at.line + 1, 0};
         if (row < firstRow)
             continue;
-        const int y = Margin + row * FRowHeight;
-        const QPointF origin(Margin, y + FAscent);
+        const int y = offset + row * FRowHeight;
+        const QPointF origin(Margin, y + FBaseline);
         const QString shown =
             start == 0 && end == line.text.size() ? line.text : line.text.mid(start, end - start);
         painter.drawText(origin, shown);

@@ -103,6 +103,7 @@ private:
         int row; // within the line
     };
     RowAt FirstInView() const; // where the top row lies
+    int TopOffset() const;     // where the top row begins in the viewport
     void Added(int first, int count);
     void Removed(int first, int count);
     void UpdateRanges();
@@ -116,7 +117,7 @@ private:
     std::deque<MemoLine> FLines;
     int FRowCount = 0; // the rows of all lines
     int FRowHeight = 1;
-    int FAscent = 0;
+    qreal FBaseline = 0; // from a row's top
     qreal FCharWidth = 1;
     int FColumns = 1;
     Place FAnchor;

@@ -102,6 +102,17 @@ void LineMemoTest::wrapsAsARichTextViewDoes()
     const int rows = rowsOf(text);
     QCOMPARE(memo->RowCount(), rows);
     QCOMPARE(memo->Text(), text);
+    // Pixel for pixel the same, at the top and, where no line wraps, a row further down (the
+    // view puts a wrapped line's later rows a pixel apart from where a new line would go).
+    reference->setReadOnly(true);
+    for (const int value : {0, 1}) {
+        if (value > memo->verticalScrollBar()->maximum() ||
+            (value > 0 && memo->RowCount() != memo->LineCount()))
+            break;
+        memo->verticalScrollBar()->setValue(value);
+        reference->verticalScrollBar()->setValue(value);
+        QCOMPARE(memo->viewport()->grab().toImage(), reference->viewport()->grab().toImage());
+    }
     QCOMPARE(memo->verticalScrollBar()->maximum(), std::max(0, rows - memo->RowsInView()));
 }
 
