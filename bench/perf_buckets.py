@@ -17,6 +17,7 @@ BUCKETS = [
     ("memo text paint", "QPlainTextEdit::paintEvent"),
     ("memo text paint", "LineMemo::paintEvent"),
     ("label paint", "QLabel::paintEvent"),
+    ("counters' paint", "CounterLabel::paintEvent"),
     ("group box paint", "QGroupBox::paintEvent"),
     ("frame paint", "QFrame::paintEvent"),
     ("memo document edit (ChunkEntries::LayOut)", "ChunkEntries::LayOut"),

@@ -136,7 +136,9 @@ void OverviewWindowTest::countersAndQueueFollowTheLinkWhateverIsShown()
         QLabel label(counter->text());
         label.setTextFormat(Qt::PlainText);
         label.setAlignment(counter->alignment());
-        label.setFont(counter->font());
+        QFont shaped = counter->font();
+        shaped.setStyleStrategy(QFont::PreferDefault);
+        label.setFont(shaped);
         label.setPalette(counter->palette());
         label.setAutoFillBackground(true);
         label.setFixedSize(counter->size());
