@@ -83,28 +83,12 @@ QString HexLine(ByteSpan bytes)
     return line;
 }
 
-// The lines a telegram's text makes in a memo: a new line after every bytesPerLine bytes, so
-// bytes that fill their last line leave an empty line after it.
-void AppendTelegramLines(std::vector<QString>& lines, ByteSpan bytes, int bytesPerLine)
-{
-    if (bytesPerLine <= 0) {
-        lines.push_back(HexLine(bytes));
-        return;
-    }
-    const auto perLine = static_cast<std::size_t>(bytesPerLine);
-    for (std::size_t at = 0;; at += perLine) {
-        const std::size_t count = std::min(perLine, bytes.size() - at);
-        lines.push_back(HexLine(bytes.subspan(at, count)));
-        if (count < perLine)
-            break;
-    }
-}
-
 // The lines of an entry, its time stamp in front of the first.
 std::vector<QString> EntryLines(ByteSpan bytes, int bytesPerLine, std::string_view prefix)
 {
     std::vector<QString> lines;
-    AppendTelegramLines(lines, bytes, bytesPerLine);
+    ForEachTelegramLine(bytes, bytesPerLine,
+                        [&lines](ByteSpan line) { lines.push_back(HexLine(line)); });
     if (!prefix.empty())
         lines.front().prepend(Latin1(prefix));
     return lines;

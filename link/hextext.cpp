@@ -1,6 +1,5 @@
 #include "hextext.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace qtr290 {
@@ -19,19 +18,16 @@ std::string HexNumber(unsigned value)
 
 std::string TelegramText(ByteSpan bytes, int bytesPerLine)
 {
-    if (bytesPerLine <= 0)
-        return ChunkText(bytes);
-    const auto perLine = static_cast<std::size_t>(bytesPerLine);
-    std::string text(bytes.size() * 3 + bytes.size() / perLine * 2, '\0');
-    char* out = text.data();
-    for (std::size_t at = 0; at < bytes.size(); at += perLine) {
-        const std::size_t count = std::min(perLine, bytes.size() - at);
-        out = WriteHexBytes(out, bytes.subspan(at, count));
-        if (count == perLine) {
-            *out++ = '\r';
-            *out++ = '\n';
-        }
-    }
+    std::string text;
+    bool first = true;
+    ForEachTelegramLine(bytes, bytesPerLine, [&](ByteSpan line) {
+        if (!first)
+            text += "\r\n";
+        first = false;
+        const std::size_t at = text.size();
+        text.resize(at + line.size() * 3);
+        WriteHexBytes(text.data() + at, line);
+    });
     return text;
 }
 

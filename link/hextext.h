@@ -3,6 +3,7 @@
 
 #include "telegram.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -42,9 +43,26 @@ std::string HexByte(std::uint8_t value);
 // Upper-case hex, at least two digits ("0A", "FF", "100"): the composer's fields.
 std::string HexNumber(unsigned value);
 
-// The displayed telegram text: "XX " per byte, CR LF after every byte whose 1-based
-// position is a multiple of bytesPerLine. A bytesPerLine of 0 or below means no line
-// breaks: the operator's 0 reads as "no limit", and the text stays one line per telegram.
+// The lines of a displayed telegram: `line` gets the bytes of each in turn, a new line after
+// every byte whose 1-based position is a multiple of bytesPerLine, so bytes that fill their
+// last line leave an empty line after it. A bytesPerLine of 0 or below means no line breaks:
+// the operator's 0 reads as "no limit", and the telegram stays one line.
+template <class Line> void ForEachTelegramLine(ByteSpan bytes, int bytesPerLine, Line&& line)
+{
+    if (bytesPerLine <= 0) {
+        line(bytes);
+        return;
+    }
+    const auto perLine = static_cast<std::size_t>(bytesPerLine);
+    for (std::size_t at = 0;; at += perLine) {
+        const std::size_t count = std::min(perLine, bytes.size() - at);
+        line(bytes.subspan(at, count));
+        if (count < perLine)
+            return;
+    }
+}
+
+// The displayed telegram text: "XX " per byte, its lines joined by CR LF.
 std::string TelegramText(ByteSpan bytes, int bytesPerLine);
 
 // "XX " per byte without line breaks: a chunk in a capture line.
