@@ -172,10 +172,8 @@ int main(int argc, char** argv)
     bench::SimProcess sim(o.sim);
     test::Pty quiet;
     const double total = o.warmup + o.seconds + 5;
-    const QString device =
-        o.idle ? QString::fromStdString(quiet.path())
-               : sim.Start({"--baud", QString::number(o.baud), "--saturate", "--poll-interval",
-                            QString::number(o.pollInterval), "--duration", QString::number(total)});
+    const QString device = o.idle ? QString::fromStdString(quiet.path())
+                                  : sim.StartSaturated(o.baud, o.pollInterval, total);
     if (device.isEmpty()) {
         std::fprintf(stderr, "display_load: %s\n", qPrintable(sim.Error()));
         return 1;

@@ -46,6 +46,12 @@ public:
     // Starts it with --log and --stats into a temporary folder plus `args`; returns the
     // device path it announces, or an empty string (the reason in Error()).
     QString Start(const QStringList& args);
+    // A line kept full at `baud` for `seconds`, polls `pollIntervalMs` apart.
+    QString StartSaturated(unsigned baud, int pollIntervalMs, double seconds)
+    {
+        return Start({"--baud", QString::number(baud), "--saturate", "--poll-interval",
+                      QString::number(pollIntervalMs), "--duration", QString::number(seconds)});
+    }
     // Runs an event loop until the simulator exits or `timeoutMs` pass.
     bool RunUntilFinished(int timeoutMs);
     void Stop();

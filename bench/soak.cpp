@@ -108,9 +108,7 @@ int main(int argc, char** argv)
     }
 
     bench::SimProcess sim(o.sim);
-    const QString device =
-        sim.Start({"--baud", QString::number(o.baud), "--saturate", "--poll-interval",
-                   QString::number(o.pollInterval), "--duration", QString::number(o.seconds)});
+    const QString device = sim.StartSaturated(o.baud, o.pollInterval, o.seconds);
     if (device.isEmpty()) {
         std::fprintf(stderr, "soak: %s\n", qPrintable(sim.Error()));
         return 1;

@@ -15,6 +15,9 @@ count and the converter's summary agree with the log.
 import struct
 import sys
 
+# The same directory: the CRC8 of a write request and the pcapng writer.
+from wireshark_robust import OUTBOUND, crc8, write_pcapng
+
 FLAG_CRC_ERROR = 1 << 24
 FLAG_TOO_SHORT = 1 << 26
 FLAG_NO_START = 1 << 29
@@ -78,18 +81,6 @@ def read_pcapng(path):
             packets.append((flags, payload))
         at += length
     return packets
-
-
-def crc8(data):
-    crc = 0
-    for d in data:
-        for _ in range(8):
-            mix = (crc ^ d) & 1
-            crc >>= 1
-            if mix:
-                crc ^= 0x8C
-            d >>= 1
-    return crc
 
 
 def hexv(value):
@@ -223,16 +214,7 @@ def main(log_path, capture_path, pcap_path, fields_path, filter_count_path, summ
 
 def write_transmitted(path):
     """A pcapng file with one telegram as the utility transmits it: outbound, 0xFF first."""
-    def block(kind, body):
-        body += b"\0" * (-len(body) % 4)
-        return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
-    line = bytes.fromhex("FF A6 00 F0 1A 03 4D 01 57 01 00 A7")
-    epb = struct.pack("<IIIII", 0, 0, 0, len(line), len(line)) + line + b"\0" * (-len(line) % 4)
-    epb += struct.pack("<HHI", 2, 4, 2) + struct.pack("<I", 0)  # epb_flags: outbound
-    with open(path, "wb") as out:
-        out.write(block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)))
-        out.write(block(1, struct.pack("<HHI", 147, 0, 0)))
-        out.write(block(6, epb))
+    write_pcapng(path, [(bytes.fromhex("FF A6 00 F0 1A 03 4D 01 57 01 00 A7"), OUTBOUND)])
 
 
 if __name__ == "__main__":
