@@ -3,6 +3,7 @@
 #include "framer.h"
 #include "telegram.h"
 
+#include "child_process.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -47,103 +48,28 @@ std::uint8_t Documented(std::uint8_t area, std::uint32_t address)
     return static_cast<std::uint8_t>((address & 0xFF) ^ (address >> 8) ^ area);
 }
 
+using qtr290::test::ChildProcess;
 using qtr290::test::TempDir;
 
-class SimProcess {
+// The built simulator; the first line it writes is its device.
+class SimProcess : public ChildProcess {
 public:
     explicit SimProcess(const std::vector<std::string>& args, bool withStdin = false)
+        : ChildProcess(QTR290_SIM_PATH, args, Options(withStdin))
     {
-        int out[2];
-        int in[2] = {-1, -1};
-        if (::pipe2(out, O_CLOEXEC) != 0 || (withStdin && ::pipe2(in, O_CLOEXEC) != 0))
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            if (withStdin)
-                ::dup2(in[0], STDIN_FILENO);
-            std::vector<char*> argv{const_cast<char*>(QTR290_SIM_PATH)};
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(QTR290_SIM_PATH, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        stdout_ = out[0];
-        if (withStdin) {
-            ::close(in[0]);
-            stdin_ = in[1];
-        }
-        // The first line is the device path.
-        std::string line;
-        const auto deadline = Clock::now() + milliseconds(5000);
-        char c = 0;
-        while (Clock::now() < deadline) {
-            pollfd p{stdout_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            if (::read(stdout_, &c, 1) != 1 || c == '\n')
-                break;
-            line += c;
-        }
-        device_ = line;
     }
-
-    ~SimProcess()
-    {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        CloseStdin();
-        if (stdout_ >= 0)
-            ::close(stdout_);
-    }
-
-    const std::string& Device() const { return device_; }
-
-    void Send(const std::string& line)
-    {
-        const std::string text = line + "\n";
-        ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-
-    void CloseStdin()
-    {
-        if (stdin_ >= 0)
-            ::close(stdin_);
-        stdin_ = -1;
-    }
-
-    void Signal(int signal) { ::kill(pid_, signal); }
-
-    // The exit status, or nullopt if the process still runs after the timeout.
-    std::optional<int> Wait(milliseconds timeout)
-    {
-        const auto deadline = Clock::now() + timeout;
-        while (!exited_) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                exited_ = true;
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (Clock::now() >= deadline)
-                return std::nullopt;
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-        return status_;
-    }
+    const std::string& Device() const { return FirstLine(); }
+    void Send(const std::string& line) { ASSERT_TRUE(ChildProcess::Send(line)); }
 
 private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    int stdin_ = -1;
-    bool exited_ = false;
-    int status_ = -1;
-    std::string device_;
+    static ChildProcess::Options Options(bool withStdin)
+    {
+        ChildProcess::Options options;
+        options.keepErrors = false; // its summary goes to the test's log
+        options.withStdin = withStdin;
+        options.readFirstLine = true;
+        return options;
+    }
 };
 
 struct Telegram {

@@ -10,6 +10,7 @@
 #include "pcapng.h"
 #include "traffic.h"
 
+#include "child_process.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,7 @@ using namespace qtr290;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 using Event = std::variant<Bytes, FramerError>;
+using qtr290::test::ChildProcess;
 namespace fs = std::filesystem;
 
 namespace {
@@ -165,32 +167,14 @@ struct ReplayRun {
 ReplayRun Replay(const std::vector<std::string>& args, const fs::path& dir)
 {
     ReplayRun run;
-    const std::string errPath = (dir / "stderr.txt").string();
     const std::string statsPath = (dir / "stats.txt").string();
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return run;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(err, STDERR_FILENO);
-        std::vector<std::string> all{
-            QTR290_SIM_PATH, "--baud", std::to_string(Baud), "--linger", "0", "--stats", statsPath};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(QTR290_SIM_PATH, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string device;
-    char c = 0;
-    while (::read(out[0], &c, 1) == 1 && c != '\n')
-        device += c;
-    ::close(out[0]);
+    std::vector<std::string> all{"--baud", std::to_string(Baud), "--linger", "0", "--stats",
+                                 statsPath};
+    all.insert(all.end(), args.begin(), args.end());
+    ChildProcess::Options options;
+    options.readFirstLine = true;
+    ChildProcess sim(QTR290_SIM_PATH, all, options);
+    const std::string& device = sim.FirstLine();
 
     const int fd = device.empty() ? -1 : ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0) {
@@ -214,11 +198,8 @@ ReplayRun Replay(const std::vector<std::string>& args, const fs::path& dir)
         }
         ::close(fd);
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errPath);
-    run.errors.assign(std::istreambuf_iterator<char>(err), {});
+    run.status = sim.Wait(std::chrono::seconds(30)).value_or(-1);
+    run.errors = sim.Errors();
     std::ifstream stats(statsPath);
     std::string line;
     while (std::getline(stats, line))

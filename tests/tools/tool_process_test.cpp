@@ -1,8 +1,8 @@
 // The built qtr290-pcap and qtr290-extcap as child processes, on what the world may hand
 // them: directories for input, outputs planted beside them, a device that goes, a fifo that
 // Wireshark closes or never opens, a stop signal at any moment.
+#include "child_process.h"
 #include "pseudo_terminal.h"
-
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -44,74 +44,7 @@ void WriteFile(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A child with its standard error kept; killed if it is still there at the end.
-class Child {
-public:
-    Child(const char* program, const std::vector<std::string>& args,
-          const std::vector<std::string>& environment = {})
-    {
-        int err[2];
-        if (::pipe2(err, O_CLOEXEC) != 0)
-            return;
-        FPid = ::fork();
-        if (FPid == 0) {
-            ::dup2(err[1], STDERR_FILENO);
-            for (const std::string& variable : environment)
-                ::putenv(const_cast<char*>(variable.c_str()));
-            std::vector<char*> argv{const_cast<char*>(program)};
-            for (const std::string& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            ::execv(program, argv.data());
-            ::_exit(127);
-        }
-        ::close(err[1]);
-        FErr = err[0];
-        ::fcntl(FErr, F_SETFL, O_NONBLOCK);
-    }
-    ~Child()
-    {
-        if (FPid > 0 && !FStatus) {
-            ::kill(FPid, SIGKILL);
-            ::waitpid(FPid, nullptr, 0);
-        }
-        if (FErr >= 0)
-            ::close(FErr);
-    }
-
-    void Signal(int signal) const { ::kill(FPid, signal); }
-
-    // The exit status (128 + signal for a killed child), or nothing while it still runs.
-    std::optional<int> Wait(milliseconds timeout)
-    {
-        const auto deadline = Clock::now() + timeout;
-        while (!FStatus) {
-            int status = 0;
-            if (::waitpid(FPid, &status, WNOHANG) == FPid)
-                FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            else if (Clock::now() >= deadline)
-                break;
-            else
-                std::this_thread::sleep_for(milliseconds(5));
-        }
-        return FStatus;
-    }
-
-    std::string Errors()
-    {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(FErr, buffer, sizeof buffer)) > 0)
-            FErrors.append(buffer, static_cast<std::size_t>(n));
-        return FErrors;
-    }
-
-private:
-    pid_t FPid = -1;
-    int FErr = -1;
-    std::optional<int> FStatus;
-    std::string FErrors;
-};
+using Child = qtr290::test::ChildProcess;
 
 const std::string CaptureLine = "01032026 10:00:00:000>A6 F0 01 00 00 69 01 FF \r\n";
 
@@ -183,10 +116,12 @@ public:
     {
         WriteFile(FDir / "nastaveni.ini", "[Porty]\r\nCOM1=" + device + "\r\n");
         ::mkfifo((FDir / "fifo").c_str(), 0600);
+        Child::Options options;
+        options.environment = {"QTR290_SETTINGS=" + (FDir / "nastaveni.ini")};
         FChild.emplace(QTR290_EXTCAP_PATH,
                        std::vector<std::string>{"--capture", "--extcap-interface", "qtr290-COM1",
                                                 "--fifo", FDir / "fifo"},
-                       std::vector<std::string>{"QTR290_SETTINGS=" + (FDir / "nastaveni.ini")});
+                       options);
     }
     ~ExtcapRun()
     {
