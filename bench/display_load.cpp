@@ -7,10 +7,11 @@
 //
 // Usage: display_load [--seconds N] [--warmup N] [--baud N] [--poll-interval MS] [--panel 0|1]
 //                     [--idle] [--display :N] [--perf FILE] [--screenshot FILE]
-//                     [--program PATH] [--sim PATH]
+//                     [--program PATH] [--sim PATH] [-- PROGRAM ARGS]
 // --panel writes [Prehled] Zobrazit; --idle opens a pseudo-terminal nobody writes to; --perf
 // records the program's call graphs over the measured span (perf record -g); --screenshot
-// saves the display at the end (ImageMagick's import).
+// saves the display at the end (ImageMagick's import). --program runs another program in the
+// same place, with the arguments after "--": paint_floor, for the floor under the utility.
 #include "pseudo_terminal.h"
 #include "sim_process.h"
 
@@ -46,6 +47,7 @@ struct Options {
     QString perf;
     QString screenshot;
     QString program = QStringLiteral(QTR290_PROGRAM_PATH);
+    QStringList programArgs; // after "--"
     QString sim = QStringLiteral(QTR290_SIM_PATH);
 };
 
@@ -53,6 +55,10 @@ bool ParseArgs(const QStringList& args, Options& o)
 {
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
+        if (a == "--") {
+            o.programArgs = args.mid(i + 1);
+            break;
+        }
         const bool hasValue = i + 1 < args.size();
         bool ok = true;
         if (a == "--seconds" && hasValue)
@@ -165,7 +171,8 @@ int main(int argc, char** argv)
     if (!ParseArgs(app.arguments(), o)) {
         std::fprintf(stderr, "usage: display_load [--seconds N] [--warmup N] [--baud N] "
                              "[--poll-interval MS] [--panel 0|1] [--idle] [--display :N] "
-                             "[--perf FILE] [--screenshot FILE] [--program PATH] [--sim PATH]\n");
+                             "[--perf FILE] [--screenshot FILE] [--program PATH] [--sim PATH] "
+                             "[-- PROGRAM ARGS]\n");
         return 2;
     }
 
@@ -213,7 +220,7 @@ int main(int argc, char** argv)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     utility.setProcessEnvironment(environment);
     utility.setProcessChannelMode(QProcess::ForwardedChannels);
-    utility.start(program, {});
+    utility.start(program, o.programArgs);
     if (!utility.waitForStarted(5000)) {
         std::fprintf(stderr, "display_load: %s did not start\n", qPrintable(program));
         return 1;
