@@ -290,7 +290,7 @@ void LineMemo::Repaint(const QRect& rect)
     if (FBatchDepth > 0)
         FPendingRepaint |= rect;
     else
-        Update(rect);
+        viewport()->update(rect);
 }
 
 void LineMemo::EndBatch()
@@ -298,39 +298,8 @@ void LineMemo::EndBatch()
     if (FRangesStale)
         UpdateRanges();
     if (!FPendingRepaint.isEmpty())
-        Update(FPendingRepaint);
+        viewport()->update(FPendingRepaint);
     FPendingRepaint = QRect();
-}
-
-void LineMemo::Update(QRect rect)
-{
-    // Rows of hex take a third of a wide memo: the blank right of them stays as it is, so
-    // that a busy bus fills and sends the X server a third of the pixels.
-    rect.setRight(std::min(rect.right(), std::max(FInkRight, InkInView()) - 1));
-    if (!rect.isEmpty())
-        viewport()->update(rect);
-}
-
-int LineMemo::InkInView() const
-{
-    int widest = 0;
-    RowAt at = FirstInView();
-    for (int row = 0; row <= RowsInView() && at.line < int(FLines.size()); ++row) {
-        const QString& text = FLines[std::size_t(at.line)].text;
-        int start = 0;
-        for (int skip = 0; skip < at.row; ++skip)
-            start = RowEnd(text, start);
-        const int end = RowEnd(text, start);
-        // Only plain ASCII is sure to keep to one cell a character.
-        for (int i = start; i < end; ++i)
-            if (text[i].unicode() < 0x20 || text[i].unicode() > 0x7E)
-                return viewport()->width();
-        widest = std::max(widest, end - start);
-        if (++at.row == FLines[std::size_t(at.line)].rows)
-            at = {at.line + 1, 0};
-    }
-    // A character more for a selection running on past the end, and one for a glyph's overhang.
-    return std::min(viewport()->width(), Margin + int(std::ceil((widest + 2) * FCharWidth)));
 }
 
 LineMemo::Place LineMemo::PlaceAt(QPoint point) const
@@ -371,11 +340,6 @@ void LineMemo::paintEvent(QPaintEvent* event)
     const QPalette& colours = palette();
     const QColor text = colours.color(QPalette::Text);
     painter.setPen(text);
-    // What this paint leaves on the screen, and what it does not reach of the earlier ink.
-    const bool coversInk = area.top() <= 0 && area.bottom() >= viewport()->height() - 1 &&
-                           area.right() >= std::min(FInkRight, viewport()->width()) - 1;
-    FInkRight = coversInk ? 0 : FInkRight;
-    FInkRight = std::max(FInkRight, InkInView());
     RowAt at = FirstInView();
     for (int row = 0; row <= lastRow && at.line < int(FLines.size()); ++row) {
         const MemoLine& line = FLines[std::size_t(at.line)];

@@ -11,7 +11,6 @@
 #include <QStringList>
 
 #include <deque>
-#include <limits>
 #include <span>
 
 namespace qtr290 {
@@ -111,8 +110,6 @@ private:
     void UpdateMetrics();
     void UpdateLines(int first, int count); // repaints those lines if they are in view
     void Repaint(const QRect& rect);
-    void Update(QRect rect);
-    int InkInView() const; // how far right the rows in view (and a selection on them) reach
     void EndBatch();
     Place PlaceAt(QPoint point) const;
     Place Clamped(Place place) const;
@@ -129,9 +126,6 @@ private:
     int FBatchDepth = 0;
     bool FRangesStale = false;
     QRect FPendingRepaint;
-    // How far right text or a selection may be on the screen; right of it is blank. A change
-    // of the lines repaints no further right than this and the new rows' ink.
-    int FInkRight = std::numeric_limits<int>::max();
 };
 
 } // namespace qtr290
