@@ -56,26 +56,19 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    Close(in[0]);
-    Close(out[1]);
-    Close(err[1]);
+    for (int* unused : {&in[0], &out[1], &err[1]})
+        Close(*unused);
     FStdin = in[1];
     FStdout = out[0];
     FStderr = err[0];
     if (FStderr >= 0)
         ::fcntl(FStderr, F_SETFL, O_NONBLOCK);
-    if (!options.readFirstLine || FPid < 0)
-        return;
-    const auto deadline = Clock::now() + milliseconds(5000);
+    // The first line, or what came of it within 5 s.
+    pollfd ready{FStdout, POLLIN, 0};
     char c = 0;
-    while (Clock::now() < deadline) {
-        pollfd p{FStdout, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        if (::read(FStdout, &c, 1) != 1 || c == '\n')
-            break;
+    while (options.readFirstLine && FPid > 0 && ::poll(&ready, 1, 5000) > 0 &&
+           ::read(FStdout, &c, 1) == 1 && c != '\n')
         FFirstLine += c;
-    }
 }
 
 ChildProcess::~ChildProcess()

@@ -31,7 +31,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Started() const { return FPid > 0; }
     const std::string& FirstLine() const { return FFirstLine; }
     bool Send(const std::string& line); // a line on its stdin
     void CloseStdin();
