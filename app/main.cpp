@@ -1,9 +1,9 @@
 // The program: the command line, the application with its error reporting, the main window,
 // the event loop.
-#include "main.h"
-#include "application.h"
-#include "commandline.h"
-#include "quitsignals.h"
+#include "console/main.h"
+#include "app/application.h"
+#include "app/commandline.h"
+#include "app/quitsignals.h"
 
 #include <QCoreApplication>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "quitsignals.h"
+#include "app/quitsignals.h"
 
 #include <QApplication>
 #include <QThread>

@@ -1,6 +1,6 @@
 // POSIX: the signal handler only writes the signal's number into a socket pair; a socket
 // notifier reads it on the GUI thread, where the window may be touched.
-#include "quitsignals.h"
+#include "app/quitsignals.h"
 
 #include <QSocketNotifier>
 

@@ -1,5 +1,5 @@
 // Windows sends a windowed program none of these signals: nothing to watch.
-#include "quitsignals.h"
+#include "app/quitsignals.h"
 
 namespace qtr290 {
 

@@ -10,11 +10,11 @@
 // Every answer to a poll costs two guard waits of more than 2 ms each, which spin on the clock
 // by design; --no-answers leaves the queue empty to tell the receive path's share apart.
 // --without-overview hides the overview panel (shown by default) to tell its share apart.
-#include "bench_options.h"
-#include "main.h"
-#include "sim_process.h"
-#include "window_fixture.h"
-#include "window_probe.h"
+#include "bench/bench_options.h"
+#include "bench/sim_process.h"
+#include "bench/window_probe.h"
+#include "console/main.h"
+#include "tests/support/window_fixture.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -12,8 +12,8 @@
 // records the program's call graphs over the measured span (perf record -g); --screenshot
 // saves the display at the end (ImageMagick's import). --program runs another program in the
 // same place, with the arguments after "--": paint_floor, for the floor under the utility.
-#include "pseudo_terminal.h"
-#include "sim_process.h"
+#include "bench/sim_process.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

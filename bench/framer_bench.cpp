@@ -1,8 +1,8 @@
 // Framer throughput on a busy bus's mixed traffic delivered in port-sized chunks, and the
 // two checksums. The line rate of a saturated 256000-baud bus is 25600 bytes/s (10 bits
 // per byte); "x_line_256000" is how many such buses one framer would keep up with.
-#include "framer.h"
-#include "mixed_stream.h"
+#include "link/framer.h"
+#include "tests/support/mixed_stream.h"
 
 #include <benchmark/benchmark.h>
 

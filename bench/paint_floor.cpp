@@ -8,8 +8,8 @@
 //   --lines  lines put on top a tick (80: about what 1024 bytes of the simulator's mix make)
 //   --bytes  bytes a line (16, the utility's default)
 //   --empty  no lines: the memo's empty viewport is repainted every tick (the toolkit alone)
-#include "linememo.h"
-#include "steadyscrollbar.h"
+#include "widgets/linememo.h"
+#include "widgets/steadyscrollbar.h"
 
 #include <QApplication>
 #include <QFontDatabase>

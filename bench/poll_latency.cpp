@@ -9,9 +9,9 @@
 // Usage: poll_latency [--polls N] [--interval MS] [--baud N] [--poll-kind long|short|mixed]
 //                     [--sim PATH] [--samples FILE] [--share-cpus]
 // Unless --share-cpus, the simulator gets a CPU of its own (see SimProcess::KeepApart).
-#include "Komunikace.h"
-#include "bench_options.h"
-#include "sim_process.h"
+#include "bench/bench_options.h"
+#include "bench/sim_process.h"
+#include "link/Komunikace.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

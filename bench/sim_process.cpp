@@ -1,6 +1,6 @@
-#include "sim_process.h"
+#include "bench/sim_process.h"
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -16,12 +16,12 @@
 // With --check-counts the exit status is 1 when a telegram was lost or garbled; timings and
 // memory never decide it. Unless --share-cpus, the simulator gets a CPU of its own (it stands
 // in for the device and the line, which do not wait for the utility's process).
-#include "bench_options.h"
-#include "mixed_stream.h"
-#include "sim_process.h"
-#include "telegram.h"
-#include "window_fixture.h"
-#include "window_probe.h"
+#include "bench/bench_options.h"
+#include "bench/sim_process.h"
+#include "bench/window_probe.h"
+#include "link/telegram.h"
+#include "tests/support/mixed_stream.h"
+#include "tests/support/window_fixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

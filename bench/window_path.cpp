@@ -10,12 +10,12 @@
 //
 // Usage: window_path [--mib N] [--chunk BYTES] [--seed N] [--without-display]
 //                    [--without-capture] [--pcapng] [--without-overview]
-#include "bench_options.h"
-#include "mixed_stream.h"
-#include "radiogroup.h"
-#include "telegram.h"
-#include "window_fixture.h"
-#include "window_probe.h"
+#include "bench/bench_options.h"
+#include "bench/window_probe.h"
+#include "link/telegram.h"
+#include "tests/support/mixed_stream.h"
+#include "tests/support/window_fixture.h"
+#include "widgets/radiogroup.h"
 
 #include <QApplication>
 #include <QCheckBox>

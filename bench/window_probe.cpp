@@ -1,9 +1,9 @@
-#include "window_probe.h"
+#include "bench/window_probe.h"
 
-#include "hextext.h"
-#include "linememo.h"
-#include "radiogroup.h"
-#include "window_controls.h"
+#include "link/hextext.h"
+#include "tests/support/window_controls.h"
+#include "widgets/linememo.h"
+#include "widgets/radiogroup.h"
 
 #include <QCheckBox>
 #include <QEventLoop>

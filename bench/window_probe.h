@@ -4,7 +4,7 @@
 // real one (the tests' WindowFixture), made offscreen over a temporary folder.
 #pragma once
 
-#include "main.h"
+#include "console/main.h"
 
 #include <QMetaObject>
 #include <QObject>

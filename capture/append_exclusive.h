@@ -4,7 +4,7 @@
 // One backend per platform, chosen by CMake.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QFile>
 

@@ -1,5 +1,5 @@
 // Appending to a file held exclusively for the moment of the write (Win32).
-#include "append_exclusive.h"
+#include "capture/append_exclusive.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
-#include "capture_text.h"
+#include "capture/capture_text.h"
 
-#include "hextext.h"
+#include "link/hextext.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "capturefile.h"
+#include "capture/capturefile.h"
 
-#include "hextext.h"
+#include "link/hextext.h"
 
-#include "append_exclusive.h"
+#include "capture/append_exclusive.h"
 
 #include <algorithm>
 #include <cstdio>

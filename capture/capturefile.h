@@ -2,7 +2,7 @@
 // queued requests, appended one line per call.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QDateTime>
 #include <QString>

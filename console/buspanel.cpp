@@ -1,7 +1,7 @@
-#include "buspanel.h"
+#include "console/buspanel.h"
 
-#include "controls.h"
-#include "plaintext.h"
+#include "console/controls.h"
+#include "widgets/plaintext.h"
 
 #include <QDir>
 #include <QEvent>

@@ -4,8 +4,8 @@
 // BusStatistics and PendingQueue hold, refreshed at most once per interval.
 #pragma once
 
-#include "busstatistics.h"
-#include "pendingqueue.h"
+#include "station/busstatistics.h"
+#include "station/pendingqueue.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>

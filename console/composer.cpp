@@ -1,6 +1,6 @@
-#include "composer.h"
+#include "console/composer.h"
 
-#include "hextext.h"
+#include "link/hextext.h"
 
 #include <QList>
 

@@ -3,7 +3,7 @@
 // each field stands for. Widget-free; the window runs the steps from its handlers.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,4 +1,4 @@
-#include "language.h"
+#include "console/language.h"
 
 #include <QFile>
 #include <QTranslator>

@@ -1,16 +1,16 @@
-#include "main.h"
+#include "console/main.h"
 
-#include "append_exclusive.h"
-#include "buspanel.h"
-#include "iniprofile.h"
-#include "language.h"
-#include "plaintext.h"
-#include "radiogroup.h"
-#include "repaintthrottle.h"
-#include "settings.h"
-#include "textconv.h"
+#include "capture/append_exclusive.h"
+#include "console/buspanel.h"
+#include "console/language.h"
+#include "settings/iniprofile.h"
+#include "settings/settings.h"
+#include "settings/textconv.h"
+#include "widgets/plaintext.h"
+#include "widgets/radiogroup.h"
+#include "widgets/repaintthrottle.h"
 
-#include "linememo.h"
+#include "widgets/linememo.h"
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>

@@ -7,14 +7,14 @@
 // the bus and the queue (buspanel.h over busstatistics.h and pendingqueue.h).
 #pragma once
 
-#include "Komunikace.h"
-#include "busstatistics.h"
-#include "filelocations.h"
-#include "pendingqueue.h"
-#include "portstatus.h"
-#include "reconnect.h"
-#include "trafficcapture.h"
-#include "trafficdisplay.h"
+#include "console/portstatus.h"
+#include "console/reconnect.h"
+#include "console/trafficcapture.h"
+#include "console/trafficdisplay.h"
+#include "link/Komunikace.h"
+#include "settings/filelocations.h"
+#include "station/busstatistics.h"
+#include "station/pendingqueue.h"
 
 #include <QMainWindow>
 #include <QString>

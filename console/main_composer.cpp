@@ -1,11 +1,11 @@
 // TForm1's telegram composer: its handlers, each reading as its steps; the arithmetic lives
 // in Composer.h and the queue in the link.
-#include "main.h"
+#include "console/main.h"
 
-#include "composer.h"
-#include "controls.h"
-#include "hextext.h"
-#include "radiogroup.h"
+#include "console/composer.h"
+#include "console/controls.h"
+#include "link/hextext.h"
+#include "widgets/radiogroup.h"
 
 #include <QApplication>
 #include <QCheckBox>

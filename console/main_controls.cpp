@@ -1,15 +1,15 @@
 // The main window's controls: their names (object name and accessible description, as the
 // tests and accessibility tools find them), texts and places.
-#include "main.h"
+#include "console/main.h"
 
-#include "buspanel.h"
-#include "composer.h"
-#include "controls.h"
-#include "plaintext.h"
-#include "radiogroup.h"
-#include "steadyscrollbar.h"
+#include "console/buspanel.h"
+#include "console/composer.h"
+#include "console/controls.h"
+#include "widgets/plaintext.h"
+#include "widgets/radiogroup.h"
+#include "widgets/steadyscrollbar.h"
 
-#include "linememo.h"
+#include "widgets/linememo.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>

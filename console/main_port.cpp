@@ -1,9 +1,9 @@
 // TForm1's serial port: opening it, the port list and the status line, and what the window
 // does when the open device goes and comes back (the watch itself is reconnect.h).
-#include "main.h"
+#include "console/main.h"
 
-#include "radiogroup.h"
-#include "textconv.h"
+#include "settings/textconv.h"
+#include "widgets/radiogroup.h"
 
 #include <QComboBox>
 #include <QLabel>

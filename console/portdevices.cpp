@@ -1,7 +1,7 @@
-#include "portdevices.h"
+#include "console/portdevices.h"
 
-#include "plaintext.h"
-#include "portstatus.h"
+#include "console/portstatus.h"
+#include "widgets/plaintext.h"
 
 #include <QColor>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // item of every COM number whose device exists. The item texts stay "COM1".."COM256".
 #pragma once
 
-#include "com_names.h"
+#include "serial/com_names.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "portstatus.h"
+#include "console/portstatus.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 // function of what the window knows.
 #pragma once
 
-#include "platform.h"
+#include "serial/platform.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "reconnect.h"
+#include "console/reconnect.h"
 
 #include <algorithm>
 #include <filesystem>

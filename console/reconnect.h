@@ -3,7 +3,7 @@
 // device to come back, checked on a timer of the GUI thread.
 #pragma once
 
-#include "portdevices.h"
+#include "console/portdevices.h"
 
 #include <QFileSystemWatcher>
 #include <QObject>

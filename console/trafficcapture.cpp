@@ -1,7 +1,7 @@
-#include "trafficcapture.h"
+#include "console/trafficcapture.h"
 
-#include "append_exclusive.h"
-#include "capturefile.h"
+#include "capture/append_exclusive.h"
+#include "capture/capturefile.h"
 
 #include <QDir>
 #include <QFileInfo>

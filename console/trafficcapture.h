@@ -3,10 +3,10 @@
 // ("incoming-live.pcapng"), one telegram per packet, for Wireshark.
 #pragma once
 
-#include "bus_capture.h"
-#include "pcapng.h"
-#include "telegram.h"
-#include "trafficdisplay.h"
+#include "console/trafficdisplay.h"
+#include "link/telegram.h"
+#include "pcap/bus_capture.h"
+#include "pcap/pcapng.h"
 
 #include <QDateTime>
 #include <QFile>

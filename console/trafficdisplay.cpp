@@ -1,8 +1,8 @@
-#include "trafficdisplay.h"
+#include "console/trafficdisplay.h"
 
-#include "hextext.h"
+#include "link/hextext.h"
 
-#include "linememo.h"
+#include "widgets/linememo.h"
 
 #include <QString>
 

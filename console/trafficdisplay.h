@@ -3,7 +3,7 @@
 // runs (the answer to a poll must not wait for the display) and laid out after it.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QDateTime>
 #include <QStringView>

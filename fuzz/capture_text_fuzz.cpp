@@ -3,8 +3,8 @@
 // none keeps its line break; every line parses to a chunk, a queued request or an error
 // (exactly one); a chunk written back in the file's own layout parses to the same time and
 // bytes; and the reader sees as many lines as the input has line ends.
-#include "capture_text.h"
-#include "fuzz_check.h"
+#include "capture/capture_text.h"
+#include "fuzz/fuzz_check.h"
 
 #include <algorithm>
 #include <cstdint>

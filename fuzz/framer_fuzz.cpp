@@ -8,8 +8,8 @@
 // and lies in the stream after the one before; after every pass the accumulator holds only
 // what still waits for bytes and is the tail of what was delivered; both framings report
 // the same, and that is what a plain scan of the stream finds.
-#include "framer.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
+#include "link/framer.h"
 
 #include <algorithm>
 #include <cstdint>

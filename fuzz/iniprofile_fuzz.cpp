@@ -3,9 +3,9 @@
 // NUL-free and within the length limit; a section's listing agrees with the single look-up;
 // after the six settings (some of them, chosen by the input) are written, each reads back
 // as written, the others read as before, and all of that survives a save and a reload.
-#include "fuzz_check.h"
-#include "iniprofile.h"
-#include "textconv.h"
+#include "fuzz/fuzz_check.h"
+#include "settings/iniprofile.h"
+#include "settings/textconv.h"
 
 #include <QDir>
 #include <QFileInfo>

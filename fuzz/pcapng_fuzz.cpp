@@ -10,9 +10,9 @@
 //    written with the writer, read back: the same packets, time stamps and flags, in
 //    order, the over-long ones refused and absent. Then the file is cut at a point taken
 //    from the input: the reader returns a leading run of the packets and never more.
-#include "fuzz_check.h"
-#include "pcapng.h"
-#include "pcapng_reader.h"
+#include "fuzz/fuzz_check.h"
+#include "pcap/pcapng.h"
+#include "pcap/pcapng_reader.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Komunikace.h"
+#include "link/Komunikace.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // the oldest pending one and drops it when the next intact non-poll telegram passes.
 #pragma once
 
-#include "SerialDrv.h"
-#include "framer.h"
-#include "telegram.h"
+#include "link/framer.h"
+#include "link/telegram.h"
+#include "serial/SerialDrv.h"
 
 #include <array>
 #include <cstdint>

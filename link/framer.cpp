@@ -1,4 +1,4 @@
-#include "framer.h"
+#include "link/framer.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Cuts checked telegrams out of the received byte stream.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <array>
 #include <cstdint>

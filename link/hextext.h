@@ -1,7 +1,7 @@
 // Hexadecimal text of the traffic display, the capture file and the composer's fields.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <algorithm>
 #include <cstdint>

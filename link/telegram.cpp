@@ -1,4 +1,4 @@
-#include "telegram.h"
+#include "link/telegram.h"
 
 namespace qtr290 {
 

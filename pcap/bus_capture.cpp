@@ -1,6 +1,6 @@
-#include "bus_capture.h"
+#include "pcap/bus_capture.h"
 
-#include "framer.h"
+#include "link/framer.h"
 
 #include <algorithm>
 #include <utility>

@@ -5,7 +5,7 @@
 // framer still held. Pure C++, no Qt.
 #pragma once
 
-#include "pcapng.h"
+#include "pcap/pcapng.h"
 
 #include <cstdint>
 #include <functional>

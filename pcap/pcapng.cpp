@@ -1,6 +1,6 @@
-#include "pcapng.h"
+#include "pcap/pcapng.h"
 
-#include "pcapng_format.h"
+#include "pcap/pcapng_format.h"
 
 #include <string_view>
 #include <utility>

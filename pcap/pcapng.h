@@ -2,7 +2,7 @@
 // one Enhanced Packet Block per packet, carrying the packet flags word. Pure C++, no Qt.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <cstdint>
 #include <functional>

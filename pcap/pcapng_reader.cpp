@@ -1,6 +1,6 @@
-#include "pcapng_reader.h"
+#include "pcap/pcapng_reader.h"
 
-#include "pcapng_format.h"
+#include "pcap/pcapng_format.h"
 
 #include <algorithm>
 #include <limits>

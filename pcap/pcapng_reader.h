@@ -4,7 +4,7 @@
 // checked before it is used and no block larger than MaxBlockLength is read. Pure C++.
 #pragma once
 
-#include "pcapng.h"
+#include "pcap/pcapng.h"
 
 #include <cstdint>
 #include <istream>

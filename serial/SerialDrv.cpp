@@ -1,4 +1,4 @@
-#include "SerialDrv.h"
+#include "serial/SerialDrv.h"
 
 #include <algorithm>
 #include <array>

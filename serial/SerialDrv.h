@@ -3,7 +3,7 @@
 // through OnReceiveData (or cut into packets through OnReceivePacket).
 #pragma once
 
-#include "platform.h"
+#include "serial/platform.h"
 
 #include <cstdint>
 #include <functional>

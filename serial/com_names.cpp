@@ -1,6 +1,6 @@
 // COM port names: parsing and the settings' overrides, shared by every platform.
-#include "com_names.h"
-#include "com_names_p.h"
+#include "serial/com_names.h"
+#include "serial/com_names_p.h"
 
 namespace qtr290 {
 

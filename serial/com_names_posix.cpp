@@ -1,5 +1,5 @@
 // COM numbers on Linux: fixed device ranges; other Win32 device names stand for nothing.
-#include "com_names_p.h"
+#include "serial/com_names_p.h"
 
 namespace qtr290::detail {
 

@@ -1,5 +1,5 @@
 // COM numbers on Windows: "\\.\COM<n>" is already what CreateFileA opens.
-#include "com_names_p.h"
+#include "serial/com_names_p.h"
 
 namespace qtr290::detail {
 

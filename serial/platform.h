@@ -4,7 +4,7 @@
 // backend is platform_posix.cpp.
 #pragma once
 
-#include "com_names.h"
+#include "serial/com_names.h"
 
 #include <cstddef>
 #include <cstdint>

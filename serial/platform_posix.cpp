@@ -1,9 +1,9 @@
 // The serial platform on POSIX ttys (Linux): termios, a non-blocking descriptor, exclusive
 // use through TIOCEXCL and flock, and the periodic tick on the Qt event loop.
-#include "platform.h"
-#include "poll_timer.h"
-#include "posix_tty.h"
-#include "termios_map.h"
+#include "serial/platform.h"
+#include "serial/poll_timer.h"
+#include "serial/posix_tty.h"
+#include "serial/termios_map.h"
 
 #include <array>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The serial platform on Win32: the comm API on a handle opened for exclusive use, and the
 // periodic tick as WM_TIMER on a hidden message-only window. Messages are pumped by the
 // caller's event loop (Qt's loop on Windows dispatches them too); no thread of our own.
-#include "platform.h"
-#include "win32_dcb.h"
+#include "serial/platform.h"
+#include "serial/win32_dcb.h"
 
 #include <mmsystem.h> // timeGetTime
 

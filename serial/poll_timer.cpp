@@ -1,4 +1,4 @@
-#include "poll_timer.h"
+#include "serial/poll_timer.h"
 
 #include <QObject>
 #include <QTimerEvent>

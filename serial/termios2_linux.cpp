@@ -1,4 +1,4 @@
-#include "posix_tty.h"
+#include "serial/posix_tty.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -2,7 +2,7 @@
 // to the backend; the tests check the mapping without a device).
 #pragma once
 
-#include "platform.h"
+#include "serial/platform.h"
 
 #include <termios.h>
 

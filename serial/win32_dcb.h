@@ -2,7 +2,7 @@
 // mean a port's device has gone or may have (Windows builds only).
 #pragma once
 
-#include "platform.h"
+#include "serial/platform.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX

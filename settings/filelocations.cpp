@@ -1,4 +1,4 @@
-#include "filelocations.h"
+#include "settings/filelocations.h"
 
 #include <QCoreApplication>
 #include <QDir>

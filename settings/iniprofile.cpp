@@ -1,6 +1,6 @@
-#include "iniprofile.h"
+#include "settings/iniprofile.h"
 
-#include "textconv.h"
+#include "settings/textconv.h"
 
 #include <QFile>
 #include <QFileInfo>

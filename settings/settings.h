@@ -3,9 +3,9 @@
 // this file format ignore sections they do not know).
 #pragma once
 
-#include "com_names.h"
-#include "filelocations.h"
-#include "iniprofile.h"
+#include "serial/com_names.h"
+#include "settings/filelocations.h"
+#include "settings/iniprofile.h"
 
 #include <QString>
 

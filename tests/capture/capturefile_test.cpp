@@ -1,6 +1,6 @@
-#include "capturefile.h"
-#include "filelocations.h"
-#include "lock_holder.h"
+#include "capture/capturefile.h"
+#include "settings/filelocations.h"
+#include "tests/support/lock_holder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The composer's arithmetic: hex fields, the data line, the previews it shows and which
 // byte of the telegram each field stands for. The window's handler chain over these is
 // tested on the real window (composer_window_test).
-#include "composer.h"
-#include "telegrams.h"
+#include "console/composer.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

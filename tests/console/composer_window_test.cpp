@@ -1,7 +1,7 @@
 // The telegram composer of the main window: the fields it shows while the operator types,
 // the data line's keys, and what the send buttons put into the link's queue and on the line.
-#include "application.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "tests/support/window_fixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

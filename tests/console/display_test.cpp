@@ -1,9 +1,9 @@
 // The traffic display and the capture file of the main window, fed with byte chunks
 // through the port's polling as the serial line delivers them.
-#include "application.h"
-#include "lock_holder.h"
-#include "telegram.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "link/telegram.h"
+#include "tests/support/lock_holder.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

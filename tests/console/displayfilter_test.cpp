@@ -1,5 +1,5 @@
-#include "telegrams.h"
-#include "trafficdisplay.h"
+#include "console/trafficdisplay.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The whole utility against the bus simulator over a pseudo-terminal: the real serial
 // platform, the port's polling timer, the window's display, capture file and composer.
-#include "application.h"
-#include "buspanel.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "console/buspanel.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>

@@ -2,8 +2,8 @@
 // leaves the window (memo lines, the capture file, the settings file) stays as in Czech and
 // the controls keep their names. The language comes from --language or [Rozhrani] Jazyk;
 // one the program does not have gives the Czech window with a note in the status bar.
-#include "buspanel.h"
-#include "window_fixture.h"
+#include "console/buspanel.h"
+#include "tests/support/window_fixture.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

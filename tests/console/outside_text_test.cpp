@@ -1,8 +1,8 @@
 // Texts from outside the program (device names of the settings file, the adapters' descriptor
 // strings, file paths) reach labels and tooltips as plain text: markup in them is shown, never
 // followed. A file that markup would load is watched for being opened.
-#include "application.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "tests/support/window_fixture.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The overview in the main window: the counters and the queue list against what the link
 // does, the panel's and the time stamps' choices in the settings file, time stamps in the
 // memos, and the status-bar notices of lost capture lines and an unreadable settings file.
-#include "buspanel.h"
-#include "lock_holder.h"
-#include "window_fixture.h"
+#include "console/buspanel.h"
+#include "tests/support/lock_holder.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,6 +1,6 @@
 // What Cmb_ComPort shows of the system's serial devices: a fake list mapped onto the COM
 // numbers, and the list of this machine.
-#include "portdevices.h"
+#include "console/portdevices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The status line's text for each port state and failure reason.
-#include "portstatus.h"
+#include "console/portstatus.h"
 
 #include <gtest/gtest.h>
 

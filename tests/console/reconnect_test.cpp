@@ -1,9 +1,9 @@
 // A device that goes and comes back: how it is recognised (by-id links, links to
 // pseudo-terminals), the watch's checks, and the window on pseudo-terminals reached through
 // a symbolic link named in [Porty].
-#include "application.h"
-#include "reconnect.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "console/reconnect.h"
+#include "tests/support/window_fixture.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

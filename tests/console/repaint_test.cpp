@@ -1,6 +1,6 @@
 // What the window paints at a tick of a busy line: what changed and nothing else, and what is
 // on the screen afterwards is what the controls would draw afresh.
-#include "window_fixture.h"
+#include "tests/support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

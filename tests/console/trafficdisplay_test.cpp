@@ -3,14 +3,14 @@
 // noise, in both orderings, with lines that wrap, the 1000-line rule met inside a chunk and
 // the error-line cap, with time stamps off and on. And the window paints at most once per
 // interval.
-#include "Komunikace.h"
-#include "fake_platform.h"
-#include "hextext.h"
-#include "linememo.h"
-#include "mixed_stream.h"
-#include "repaintthrottle.h"
-#include "telegrams.h"
-#include "trafficdisplay.h"
+#include "console/trafficdisplay.h"
+#include "link/Komunikace.h"
+#include "link/hextext.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/mixed_stream.h"
+#include "tests/support/telegrams.h"
+#include "widgets/linememo.h"
+#include "widgets/repaintthrottle.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,12 +1,14 @@
 # Every text the window translates has a finished translation: the sources are scanned again
 # into a copy of each .ts file (so a text added to the code without a translation counts as
 # unfinished), and lrelease must report nothing unfinished or left out.
-# cmake -DLUPDATE=... -DLRELEASE=... -DSOURCES="dir;file" -DWORK_DIR=... -DTS_FILES="a.ts;b.ts" -P
+# cmake -DLUPDATE=... -DLRELEASE=... -DSOURCES="dir;file" -DWORK_DIR=... -DTS_FILES="a.ts;b.ts"
+#       -DINCLUDE_ROOT=... (the folder the includes are written from) -P
 foreach(ts IN LISTS TS_FILES)
   get_filename_component(name "${ts}" NAME)
   set(copy "${WORK_DIR}/${name}")
   file(COPY_FILE "${ts}" "${copy}")
   execute_process(COMMAND "${LUPDATE}" ${SOURCES} -ts "${copy}" -no-obsolete -locations none
+                          -I "${INCLUDE_ROOT}"
                   RESULT_VARIABLE status OUTPUT_VARIABLE scanned ERROR_VARIABLE scanned)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "lupdate failed on ${name}:\n${scanned}")

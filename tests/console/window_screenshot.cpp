@@ -5,10 +5,10 @@
 // drop-down) and saves the screen around the window and the list (an X display is needed
 // for that).
 // Usage: qtr290-windowshot PROGRAM_DIR OUTPUT.png [SECONDS [ports]]
-#include "application.h"
-#include "main.h"
-#include "radiogroup.h"
-#include "window_controls.h"
+#include "app/application.h"
+#include "console/main.h"
+#include "tests/support/window_controls.h"
+#include "widgets/radiogroup.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,11 +1,11 @@
 // The main window on the offscreen platform: start-up from the settings file, the port
 // switch, shutdown, and the general error reporting. Ports are pseudo-terminals made
 // here and named through the settings file's [Porty] section.
-#include "application.h"
-#include "iniprofile.h"
-#include "main.h"
-#include "radiogroup.h"
-#include "window_fixture.h"
+#include "app/application.h"
+#include "console/main.h"
+#include "settings/iniprofile.h"
+#include "tests/support/window_fixture.h"
+#include "widgets/radiogroup.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
-#include "framer.h"
-#include "telegrams.h"
+#include "link/framer.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

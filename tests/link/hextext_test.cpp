@@ -1,5 +1,5 @@
-#include "hextext.h"
-#include "telegrams.h"
+#include "link/hextext.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Komunikace.h"
+#include "link/Komunikace.h"
 
-#include "fake_platform.h"
-#include "telegrams.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

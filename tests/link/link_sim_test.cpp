@@ -1,6 +1,6 @@
 // The link against the bus simulator over a pseudo-terminal, with the real driver,
 // platform and event-loop timer.
-#include "Komunikace.h"
+#include "link/Komunikace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "telegram.h"
-#include "telegrams.h"
+#include "link/telegram.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Resolution of "\\.\COM<n>" names to device paths.
-#include "com_names.h"
+#include "serial/com_names.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // TSerialPortDriver on the fake platform: setter rules, line settings, polling, packets,
 // the send loop and the closed port.
-#include "SerialDrv.h"
-#include "fake_platform.h"
+#include "serial/SerialDrv.h"
+#include "tests/support/fake_platform.h"
 
 #include <gtest/gtest.h>
 

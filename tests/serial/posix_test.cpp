@@ -1,11 +1,11 @@
 // The POSIX platform and the driver on pseudo-terminals made by the test. The test keeps
 // the slave descriptor that openpty returns: it shares the tty's settings and input queue
 // with the driver's own descriptor, so the test can inspect both without reading.
-#include "SerialDrv.h"
-#include "platform.h"
-#include "pseudo_terminal.h"
-#include "termios2_probe.h"
-#include "termios_map.h"
+#include "serial/SerialDrv.h"
+#include "serial/platform.h"
+#include "serial/termios_map.h"
+#include "tests/serial/termios2_probe.h"
+#include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
 

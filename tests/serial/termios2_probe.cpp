@@ -1,4 +1,4 @@
-#include "termios2_probe.h"
+#include "tests/serial/termios2_probe.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

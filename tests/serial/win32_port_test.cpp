@@ -2,9 +2,9 @@
 // COM5 a pseudo-terminal and plays its far end on request ("@bus ..." lines, see
 // wine_bus.cpp). The tests that need no far end also run on Windows against a port named by
 // QTR290_TEST_PORT (for example \\.\COM3).
-#include "Komunikace.h"
-#include "telegrams.h"
-#include "win32_pump.h"
+#include "link/Komunikace.h"
+#include "tests/serial/win32_pump.h"
+#include "tests/support/telegrams.h"
 
 #include <gtest/gtest.h>
 

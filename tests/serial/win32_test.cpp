@@ -1,9 +1,9 @@
 // The Win32 backend without a serial port: the DCB it hands to SetCommState, COM names,
 // the notification window's timer, the clocks, and opening what is not a port.
-#include "SerialDrv.h"
-#include "fake_platform.h"
-#include "win32_dcb.h"
-#include "win32_pump.h"
+#include "serial/SerialDrv.h"
+#include "serial/win32_dcb.h"
+#include "tests/serial/win32_pump.h"
+#include "tests/support/fake_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "iniprofile.h"
+#include "settings/iniprofile.h"
 
 #include <QDir>
 #include <QFile>

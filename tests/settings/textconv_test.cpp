@@ -1,4 +1,4 @@
-#include "textconv.h"
+#include "settings/textconv.h"
 
 #include <gtest/gtest.h>
 

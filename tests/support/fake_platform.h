@@ -6,7 +6,7 @@
 //     qtr290::TSerialPortDriver port(std::make_unique<qtr290::test::FakePlatform>(line));
 #pragma once
 
-#include "platform.h"
+#include "serial/platform.h"
 
 #include <algorithm>
 #include <cstdint>

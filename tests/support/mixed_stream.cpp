@@ -1,4 +1,4 @@
-#include "mixed_stream.h"
+#include "tests/support/mixed_stream.h"
 
 #include <random>
 

@@ -1,8 +1,8 @@
 // Byte streams like those on a busy bus, made up deterministically for tests and benchmarks.
 #pragma once
 
-#include "telegram.h"
-#include "telegrams.h"
+#include "link/telegram.h"
+#include "tests/support/telegrams.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Telegrams for tests: the worked examples and builders of telegrams with both checksums.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <cstdint>
 #include <initializer_list>

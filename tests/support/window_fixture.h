@@ -4,15 +4,15 @@
 // absent, or the system's serial platform.
 #pragma once
 
-#include "fake_platform.h"
-#include "iniprofile.h"
-#include "main.h"
-#include "pseudo_terminal.h"
-#include "radiogroup.h"
-#include "telegrams.h"
-#include "window_controls.h"
+#include "console/main.h"
+#include "settings/iniprofile.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/telegrams.h"
+#include "tests/support/window_controls.h"
+#include "widgets/radiogroup.h"
 
-#include "linememo.h"
+#include "widgets/linememo.h"
 #include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QFile>

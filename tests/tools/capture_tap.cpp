@@ -3,8 +3,8 @@
 // line builder and exclusive append). Stops after IDLE_MS without bytes once something
 // arrived, or after MAX_MS in all.
 // Usage: qtr290-capture-tap DEVICE FILE [IDLE_MS [MAX_MS]]
-#include "SerialDrv.h"
-#include "capturefile.h"
+#include "capture/capturefile.h"
+#include "serial/SerialDrv.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

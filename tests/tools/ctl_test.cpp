@@ -1,6 +1,6 @@
 // qtr290-ctl: its arguments, and its commands against the bus simulator on a
 // pseudo-terminal (the real driver, platform and event-loop timer).
-#include "ctl_station.h"
+#include "tools/qtr290-ctl/ctl_station.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Runs the built qtr290-sim as a child process and talks to it over its pseudo-terminal,
 // as the utility would: checks what arrives on the line against the simulator's own stats.
-#include "framer.h"
-#include "telegram.h"
+#include "link/framer.h"
+#include "link/telegram.h"
 
-#include "child_process.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,16 +2,16 @@
 // and the pcapng of the same traffic), then qtr290-sim replays each onto its pseudo-terminal
 // and the utility's framer reads it back: the same telegrams and checksum errors in the same
 // order, the recorded time offsets kept.
-#include "bus_capture.h"
-#include "capture_text.h"
-#include "capturefile.h"
-#include "framer.h"
-#include "frames.h"
-#include "pcapng.h"
-#include "traffic.h"
+#include "capture/capture_text.h"
+#include "capture/capturefile.h"
+#include "link/framer.h"
+#include "pcap/bus_capture.h"
+#include "pcap/pcapng.h"
+#include "tools/qtr290-sim/frames.h"
+#include "tools/qtr290-sim/traffic.h"
 
-#include "child_process.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The simulator's logic without a pseudo-terminal: the device, faults, pacing, options.
-#include "device.h"
-#include "framer.h"
-#include "line.h"
-#include "options.h"
-#include "telegrams.h"
-#include "traffic.h"
+#include "link/framer.h"
+#include "tests/support/telegrams.h"
+#include "tools/qtr290-sim/device.h"
+#include "tools/qtr290-sim/line.h"
+#include "tools/qtr290-sim/options.h"
+#include "tools/qtr290-sim/traffic.h"
 
 #include <gtest/gtest.h>
 

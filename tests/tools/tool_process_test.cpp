@@ -1,9 +1,9 @@
 // The built qtr290-pcap and qtr290-extcap as child processes, on what the world may hand
 // them: directories for input, outputs planted beside them, a device that goes, a fifo that
 // Wireshark closes or never opens, a stop signal at any moment.
-#include "child_process.h"
-#include "pseudo_terminal.h"
-#include "temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/pseudo_terminal.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

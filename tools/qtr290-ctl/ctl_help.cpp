@@ -1,4 +1,4 @@
-#include "ctl_station.h"
+#include "tools/qtr290-ctl/ctl_station.h"
 
 namespace qtr290::ctl {
 

@@ -1,6 +1,6 @@
-#include "ctl_options.h"
+#include "tools/qtr290-ctl/ctl_options.h"
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "ctl_station.h"
+#include "tools/qtr290-ctl/ctl_station.h"
 
-#include "hextext.h"
-#include "settings.h"
-#include "textconv.h"
+#include "link/hextext.h"
+#include "settings/settings.h"
+#include "settings/textconv.h"
 
 #include <QDateTime>
 #include <QEventLoop>

@@ -3,9 +3,9 @@
 // run to their exit status. One thread, the event loop's.
 #pragma once
 
-#include "Komunikace.h"
-#include "com_names.h"
-#include "ctl_options.h"
+#include "link/Komunikace.h"
+#include "serial/com_names.h"
+#include "tools/qtr290-ctl/ctl_options.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,5 +1,5 @@
 // qtr290-ctl: reads, writes and watches the QTR290 bus from the command line.
-#include "ctl_station.h"
+#include "tools/qtr290-ctl/ctl_station.h"
 
 #include <QCoreApplication>
 

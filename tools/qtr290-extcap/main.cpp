@@ -2,10 +2,10 @@
 // Lists the serial ports as interfaces, opens the chosen one with the project's driver at
 // the bus's line settings, frames what arrives and streams pcapng to Wireshark's fifo until
 // stopped. It only listens: it never transmits and never raises DTR.
-#include "SerialDrv.h"
-#include "bus_capture.h"
-#include "pcapng.h"
-#include "settings.h"
+#include "pcap/bus_capture.h"
+#include "pcap/pcapng.h"
+#include "serial/SerialDrv.h"
+#include "settings/settings.h"
 
 #include <QCoreApplication>
 #include <QTimer>

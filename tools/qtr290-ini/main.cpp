@@ -1,6 +1,6 @@
 // qtr290-ini: reads and writes keys of a settings file through the utility's own profile
 // code, so that the scripts change a file exactly as the utility would. Build-only.
-#include "iniprofile.h"
+#include "settings/iniprofile.h"
 
 #include <iostream>
 #include <string_view>

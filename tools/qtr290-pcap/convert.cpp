@@ -1,6 +1,6 @@
-#include "convert.h"
+#include "tools/qtr290-pcap/convert.h"
 
-#include "capture_text.h"
+#include "capture/capture_text.h"
 
 #include <sstream>
 

@@ -2,8 +2,8 @@
 // telegram, damaged or skipped run (BusCapture).
 #pragma once
 
-#include "bus_capture.h"
-#include "pcapng.h"
+#include "pcap/bus_capture.h"
+#include "pcap/pcapng.h"
 
 #include <cstdint>
 #include <istream>

@@ -1,5 +1,5 @@
 // qtr290-pcap: converts the capture file incoming.txt into pcapng for Wireshark.
-#include "convert.h"
+#include "tools/qtr290-pcap/convert.h"
 
 #include <cerrno>
 #include <cstdlib>

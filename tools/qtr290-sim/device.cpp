@@ -1,4 +1,4 @@
-#include "device.h"
+#include "tools/qtr290-sim/device.h"
 
 #include <algorithm>
 

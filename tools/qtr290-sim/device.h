@@ -2,7 +2,7 @@
 // write requests addressed to its station.
 #pragma once
 
-#include "frames.h"
+#include "tools/qtr290-sim/frames.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "frames.h"
+#include "tools/qtr290-sim/frames.h"
 
 #include <cassert>
 

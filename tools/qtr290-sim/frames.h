@@ -2,7 +2,7 @@
 // The reply layouts are the simulator's own choice; the utility only has to frame them.
 #pragma once
 
-#include "telegram.h"
+#include "link/telegram.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "line.h"
+#include "tools/qtr290-sim/line.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // the baud rate (10 bit times per byte). Pure logic; time and the write call are given.
 #pragma once
 
-#include "frames.h"
+#include "tools/qtr290-sim/frames.h"
 
 #include <cstdint>
 #include <deque>

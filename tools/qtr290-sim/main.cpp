@@ -1,6 +1,6 @@
 // qtr290-sim: a QTR290 device bus on a pseudo-terminal, for tests, demos and development.
-#include "options.h"
-#include "simulator.h"
+#include "tools/qtr290-sim/options.h"
+#include "tools/qtr290-sim/simulator.h"
 
 #include <iostream>
 #include <vector>

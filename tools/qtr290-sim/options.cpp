@@ -1,4 +1,4 @@
-#include "options.h"
+#include "tools/qtr290-sim/options.h"
 
 #include <charconv>
 #include <cmath>

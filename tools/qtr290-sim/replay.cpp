@@ -1,7 +1,7 @@
-#include "replay.h"
+#include "tools/qtr290-sim/replay.h"
 
-#include "capture_text.h"
-#include "pcapng_reader.h"
+#include "capture/capture_text.h"
+#include "pcap/pcapng_reader.h"
 
 #include <algorithm>
 #include <cerrno>

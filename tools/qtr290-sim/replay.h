@@ -3,7 +3,7 @@
 // The file is read as the replay goes, so its size does not matter.
 #pragma once
 
-#include "frames.h"
+#include "tools/qtr290-sim/frames.h"
 
 #include <cstdint>
 #include <fstream>

@@ -1,6 +1,6 @@
-#include "simulator.h"
+#include "tools/qtr290-sim/simulator.h"
 
-#include "framer.h"
+#include "link/framer.h"
 
 #include <algorithm>
 #include <cerrno>

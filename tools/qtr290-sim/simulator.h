@@ -2,11 +2,11 @@
 // the device, driven by ppoll() on one thread.
 #pragma once
 
-#include "device.h"
-#include "line.h"
-#include "options.h"
-#include "replay.h"
-#include "traffic.h"
+#include "tools/qtr290-sim/device.h"
+#include "tools/qtr290-sim/line.h"
+#include "tools/qtr290-sim/options.h"
+#include "tools/qtr290-sim/replay.h"
+#include "tools/qtr290-sim/traffic.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "traffic.h"
+#include "tools/qtr290-sim/traffic.h"
 
 #include <algorithm>
 #include <set>

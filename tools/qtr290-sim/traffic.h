@@ -2,8 +2,8 @@
 // injects into telegrams and the traffic between other stations that saturates the bus.
 #pragma once
 
-#include "line.h"
-#include "options.h"
+#include "tools/qtr290-sim/line.h"
+#include "tools/qtr290-sim/options.h"
 
 #include <random>
 

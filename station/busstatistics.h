@@ -3,7 +3,7 @@
 // reports and the window's chunks, whatever the display shows; widget-free.
 #pragma once
 
-#include "Komunikace.h"
+#include "link/Komunikace.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // The pcapng library (writer, bus capture) and the capture-file converter.
-#include "bus_capture.h"
-#include "capture_text.h"
-#include "convert.h"
-#include "framer.h"
-#include "pcapng.h"
-#include "pcapng_reader.h"
-#include "telegrams.h"
+#include "capture/capture_text.h"
+#include "link/framer.h"
+#include "pcap/bus_capture.h"
+#include "pcap/pcapng.h"
+#include "pcap/pcapng_reader.h"
+#include "tests/support/telegrams.h"
+#include "tools/qtr290-pcap/convert.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // long, the once-only rule, a clear). Mirrors the queue from the link's reports; widget-free.
 #pragma once
 
-#include "Komunikace.h"
+#include "link/Komunikace.h"
 
 #include <QDateTime>
 #include <QString>

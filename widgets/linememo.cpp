@@ -1,4 +1,4 @@
-#include "linememo.h"
+#include "widgets/linememo.h"
 
 #include <QApplication>
 #include <QClipboard>

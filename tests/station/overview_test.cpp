@@ -1,8 +1,8 @@
 // The pending queue as a real link on a scripted line reports it: queued, sent n times, and
 // why and when each one left; and the decoded requests of the queue list.
-#include "fake_platform.h"
-#include "mixed_stream.h"
-#include "pendingqueue.h"
+#include "station/pendingqueue.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/mixed_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "pendingqueue.h"
+#include "station/pendingqueue.h"
 
-#include "hextext.h"
+#include "link/hextext.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "steadyscrollbar.h"
+#include "widgets/steadyscrollbar.h"
 
 #include <QStyle>
 #include <QStyleOptionSlider>

@@ -1,7 +1,7 @@
 // The memo wraps a long line into as many rows as a rich text view of the same size does, and
 // the operator selects, copies and scrolls it with the mouse and the keys; a selection stays on
 // its text while lines come in on top.
-#include "linememo.h"
+#include "widgets/linememo.h"
 
 #include <QClipboard>
 #include <QFontDatabase>

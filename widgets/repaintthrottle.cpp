@@ -1,4 +1,4 @@
-#include "repaintthrottle.h"
+#include "widgets/repaintthrottle.h"
 
 #include <QCoreApplication>
 #include <QEvent>
