@@ -1,6 +1,7 @@
 #include "console/buspanel.h"
 
 #include "console/controls.h"
+#include "console/pendingtext.h"
 #include "widgets/plaintext.h"
 
 #include <QDir>

@@ -1,12 +1,12 @@
-// The link's pending queue as the operator sees it: each pending telegram with how many times
+// The link's pending queue as a station follows it: each pending telegram with how many times
 // it went out and when last, and a log of why each one left the queue (a reply after how
 // long, the once-only rule, a clear). Mirrors the queue from the link's reports; widget-free.
+// Its texts for the window are in console/pendingtext.h.
 #pragma once
 
 #include "link/Komunikace.h"
 
 #include <QDateTime>
-#include <QString>
 
 #include <algorithm>
 #include <cstdint>
@@ -61,21 +61,5 @@ private:
     std::uint64_t FNextId = 1;
     std::uint64_t FDepartures = 0;
 };
-
-// "Zápis FRAM290 0x000157 ×2 → 00": kind, area, address, Count and addressee of a request;
-// "TLG → 00" for anything else.
-QString DescribeRequest(ByteSpan telegram);
-
-// The telegram in hex, cut after `maxBytes` bytes with " …".
-QString ShortHex(ByteSpan telegram, std::size_t maxBytes);
-
-// A pending telegram in three lines: decoded; how often and when last sent; its first
-// PendingHexBytes bytes.
-inline constexpr std::size_t PendingHexBytes = 12;
-QString PendingText(const PendingQueue::Item& item);
-
-// Two lines: "12:00:01.300 Čtení RAM290 0x000157 ×1 → 00",
-// "odebrán odpovědí po 12 ms (odesláno 2×)".
-QString DepartureText(const PendingQueue::Departure& departure);
 
 } // namespace qtr290

@@ -1,6 +1,6 @@
 // The pending queue as a real link on a scripted line reports it: queued, sent n times, and
 // why and when each one left; and the decoded requests of the queue list.
-#include "station/pendingqueue.h"
+#include "console/pendingtext.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/mixed_stream.h"
 
