@@ -6,6 +6,7 @@
 #include "pcap/pcapng.h"
 #include "serial/SerialDrv.h"
 #include "settings/settings.h"
+#include "tools/qtr290-extcap/extcap_options.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -30,11 +31,13 @@ namespace {
 
 using namespace qtr290;
 
+using extcap::DefaultBaud;
+using extcap::ExtcapOptions;
+using extcap::HighestBaud;
+using extcap::LowestBaud;
+
 constexpr std::string_view InterfacePrefix = "qtr290-COM";
 constexpr int HighestComNumber = 96;
-constexpr unsigned DefaultBaud = 4800;
-constexpr unsigned LowestBaud = 50;
-constexpr unsigned HighestBaud = 4000000;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -124,67 +127,8 @@ std::optional<int> InterfaceComNumber(std::string_view name)
     return ComPortNumber("\\\\.\\COM" + std::string(name.substr(InterfacePrefix.size())));
 }
 
-struct Arguments {
-    bool interfaces = false, dlts = false, config = false, capture = false;
-    std::string interface, fifo;
-    unsigned baud = DefaultBaud;
-    std::string error;
-};
-
-Arguments Parse(int argc, char** argv)
-{
-    Arguments a;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        auto value = [&]() -> std::string {
-            if (inlineValue)
-                return *inlineValue;
-            if (i + 1 < argc)
-                return argv[++i];
-            a.error = arg + " needs a value";
-            return {};
-        };
-        if (arg == "--extcap-interfaces")
-            a.interfaces = true;
-        else if (arg == "--extcap-dlts")
-            a.dlts = true;
-        else if (arg == "--extcap-config")
-            a.config = true;
-        else if (arg == "--capture")
-            a.capture = true;
-        else if (arg == "--extcap-interface")
-            a.interface = value();
-        else if (arg == "--fifo")
-            a.fifo = value();
-        else if (arg == "--baud") {
-            const std::string text = value();
-            char* end = nullptr;
-            const unsigned long baud = std::strtoul(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || baud < LowestBaud || baud > HighestBaud)
-                a.error = "--baud takes a whole number from 50 to 4000000, not '" + text + "'";
-            else
-                a.baud = static_cast<unsigned>(baud);
-        } else if (arg == "--extcap-version" || arg == "--extcap-capture-filter" ||
-                   arg == "--extcap-control-in" || arg == "--extcap-control-out" ||
-                   arg == "--log-level" || arg == "--log-file") {
-            if (!inlineValue && i + 1 < argc && argv[i + 1][0] != '-')
-                ++i; // Wireshark's own options: nothing to do with them
-        } else if (arg == "--debug") {
-        } else {
-            a.error = "unknown option " + arg;
-        }
-        if (!a.error.empty())
-            break;
-    }
-    return a;
-}
-
-int Capture(const Arguments& a, const ComPortNames& names, int number, const std::string& device)
+int Capture(const ExtcapOptions& a, const ComPortNames& names, int number,
+            const std::string& device)
 {
     CatchStopSignals();
     // The fifo first: the port stays free for others until Wireshark reads.
@@ -260,14 +204,24 @@ int Capture(const Arguments& a, const ComPortNames& names, int number, const std
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const Arguments a = Parse(argc, argv);
-    if (!a.error.empty()) {
-        std::cerr << "qtr290-extcap: " << a.error << '\n';
+    const ExtcapOptions a = extcap::ParseExtcapOptions(QCoreApplication::arguments());
+    switch (a.action) {
+    case ExtcapOptions::Action::Help:
+        std::cout << a.output.toStdString();
+        return 0;
+    case ExtcapOptions::Action::Misuse:
+        std::cerr << "qtr290-extcap: " << a.output.toStdString() << '\n';
         return 2;
+    case ExtcapOptions::Action::None:
+        std::cerr << "qtr290-extcap: nothing to do (--extcap-interfaces, --extcap-dlts, "
+                     "--extcap-config or --capture)\n";
+        return 2;
+    default:
+        break;
     }
     const ComPortNames names = PortNames();
 
-    if (a.interfaces) {
+    if (a.action == ExtcapOptions::Action::Interfaces) {
         std::cout << "extcap {version=" << QTR290_VERSION << "}\n";
         for (const auto& [number, device] : PresentPorts(names))
             std::cout << "interface {value=" << InterfacePrefix << number
@@ -283,25 +237,23 @@ int main(int argc, char** argv)
                   << a.interface << "' (--extcap-interfaces lists them)\n";
         return 2;
     }
-    if (a.dlts) {
+    switch (a.action) {
+    case ExtcapOptions::Action::Dlts:
         std::cout << "dlt {number=" << pcap::LinkTypeUser0
                   << "}{name=USER0}{display=QTR290 bus telegrams}\n";
         return 0;
-    }
-    if (a.config) {
+    case ExtcapOptions::Action::Config:
         std::cout << "arg {number=0}{call=--baud}{display=Baud rate}{type=integer}{range="
                   << LowestBaud << ',' << HighestBaud << "}{default=" << DefaultBaud
                   << "}{tooltip=Rate of the bus line (8 data bits, no parity, 1 stop bit)}\n";
         return 0;
-    }
-    if (a.capture) {
+    case ExtcapOptions::Action::Capture:
         if (a.fifo.empty()) {
             std::cerr << "qtr290-extcap: --capture needs --fifo\n";
             return 2;
         }
         return Capture(a, names, port->first, port->second);
+    default:
+        return 2; // told above
     }
-    std::cerr << "qtr290-extcap: nothing to do (--extcap-interfaces, --extcap-dlts, "
-                 "--extcap-config or --capture)\n";
-    return 2;
 }
