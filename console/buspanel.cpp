@@ -59,7 +59,26 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
     FShown.fill(NotShown);
     auto* column = new QVBoxLayout(this);
     column->setSpacing(4);
+    AddCounters(column);
+    Btn_StatVynulovat = Named(new QPushButton(tr("Vynulovat"), this), "Btn_StatVynulovat");
+    Btn_StatVynulovat->setToolTip(tr("Vynuluje počítadla kromě fronty"));
+    column->addWidget(Btn_StatVynulovat, 0, Qt::AlignRight);
+    AddLists(column);
 
+    FNotice = Named(PlainLabel(), "StatusBar1Prehled");
+    QPalette palette = FNotice->palette();
+    palette.setColor(QPalette::WindowText, WarningTextColor());
+    FNotice->setPalette(palette);
+    FNotice->hide();
+
+    FLater.setSingleShot(true);
+    connect(&FLater, &QTimer::timeout, this, &BusPanel::Refresh);
+    FListsLater.setSingleShot(true);
+    connect(&FListsLater, &QTimer::timeout, this, &BusPanel::RefreshLists);
+}
+
+void BusPanel::AddCounters(QVBoxLayout* column)
+{
     auto* counters = new QGridLayout;
     counters->setHorizontalSpacing(8);
     counters->setVerticalSpacing(1);
@@ -95,11 +114,10 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
     Lbl_StatFronta = counter("Lbl_StatFronta", tr("Ve frontě"), tr("TLG čekající ve frontě"));
     Lbl_StatBajty = counter("Lbl_StatBajty", tr("Bajty"), tr("Přijaté bajty"));
     column->addLayout(counters);
+}
 
-    Btn_StatVynulovat = Named(new QPushButton(tr("Vynulovat"), this), "Btn_StatVynulovat");
-    Btn_StatVynulovat->setToolTip(tr("Vynuluje počítadla kromě fronty"));
-    column->addWidget(Btn_StatVynulovat, 0, Qt::AlignRight);
-
+void BusPanel::AddLists(QVBoxLayout* column)
+{
     const auto list = [&](const char* name, const QString& caption, const QString& tip) {
         auto* view = Named(new QListWidget(this), name);
         view->setSelectionMode(QAbstractItemView::NoSelection);
@@ -124,17 +142,6 @@ BusPanel::BusPanel(const BusStatistics& statistics, const PendingQueue& queue, Q
     Lst_ZaznamFronty = list("Lst_ZaznamFronty", tr("Záznam fronty"),
                             tr("Proč TLG z fronty odešly, nejnovější nahoře; doba "
                                "odpovědi se měří k dávce, která ji přinesla (po 40 ms)"));
-
-    FNotice = Named(PlainLabel(), "StatusBar1Prehled");
-    QPalette palette = FNotice->palette();
-    palette.setColor(QPalette::WindowText, WarningTextColor());
-    FNotice->setPalette(palette);
-    FNotice->hide();
-
-    FLater.setSingleShot(true);
-    connect(&FLater, &QTimer::timeout, this, &BusPanel::Refresh);
-    FListsLater.setSingleShot(true);
-    connect(&FListsLater, &QTimer::timeout, this, &BusPanel::RefreshLists);
 }
 
 void BusPanel::RequestRefresh()

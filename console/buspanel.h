@@ -19,6 +19,7 @@
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QVBoxLayout;
 
 namespace qtr290 {
 
@@ -64,6 +65,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void AddCounters(QVBoxLayout* column);
+    void AddLists(QVBoxLayout* column);
     bool ListsBehind() const;
     void RefreshLists();
     void RefreshQueue();

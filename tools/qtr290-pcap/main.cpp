@@ -39,6 +39,47 @@ int Fail(const std::string& message)
     return 1;
 }
 
+struct Arguments {
+    enum class Action { Convert, Help, Misuse };
+    Action action = Action::Convert;
+    qtr290::pcap::ConvertOptions options;
+    bool quiet = false;
+    std::string input, output;
+    std::string error; // for a misuse: what is wrong, or "" for the usage alone
+};
+
+Arguments ReadArguments(int argc, char** argv)
+{
+    Arguments a;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--keep-going") {
+            a.options.keepGoing = true;
+        } else if (arg == "--quiet") {
+            a.quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            a.action = Arguments::Action::Help;
+            return a;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            a.action = Arguments::Action::Misuse;
+            a.error = "unknown option " + std::string(arg);
+            return a;
+        } else {
+            files.emplace_back(arg);
+        }
+    }
+    if (files.empty() || files.size() > 2) {
+        a.action = Arguments::Action::Misuse;
+        return a;
+    }
+    a.input = files[0];
+    a.output = files.size() == 2 ? files[1] : "";
+    if (a.output.empty())
+        a.output = std::filesystem::path(a.input).replace_extension(".pcapng").string();
+    return a;
+}
+
 // A new file of a unique name in the output's folder: created exclusively, so that neither an
 // existing file (the input, say) nor a link planted there is ever written through. -1 on failure.
 int CreateTemporary(const std::filesystem::path& output, std::string& name)
@@ -69,6 +110,84 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
     return true;
 }
 
+// Where the pcapng goes: standard output ("-"), or a file written beside its final name and
+// renamed at the end, so that a failed run leaves nothing half-written behind.
+class Output {
+public:
+    explicit Output(std::string path) : FPath(std::move(path)), FToStdout(FPath == "-") {}
+    ~Output()
+    {
+        Close();
+        if (!FCommitted && !FTemporary.empty())
+            ::unlink(FTemporary.c_str());
+    }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    bool Open()
+    {
+        FFile = FToStdout ? -1 : CreateTemporary(FPath, FTemporary);
+        return FToStdout || FFile >= 0;
+    }
+    bool Write(qtr290::ByteSpan bytes)
+    {
+        if (FToStdout) {
+            std::cout.write(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<std::streamsize>(bytes.size()));
+            FOk = FOk && std::cout.good();
+        } else {
+            FOk = FOk && WriteAll(FFile, bytes.data(), bytes.size());
+        }
+        return FOk;
+    }
+    // Everything written reached the file or standard output.
+    bool Close()
+    {
+        if (FToStdout)
+            return std::cout.flush().good() && FOk;
+        if (FFile >= 0) {
+            FOk = ::close(FFile) == 0 && FOk;
+            FFile = -1;
+        }
+        return FOk;
+    }
+    // The file under its final name.
+    bool Commit()
+    {
+        if (FToStdout)
+            return true;
+        std::error_code error;
+        std::filesystem::rename(FTemporary, FPath, error);
+        FCommitted = !error;
+        return FCommitted;
+    }
+    bool ToStdout() const { return FToStdout; }
+    const std::string& Name() const { return FToStdout ? StdoutName : FPath; }
+
+private:
+    static inline const std::string StdoutName = "standard output";
+    std::string FPath;
+    bool FToStdout;
+    std::string FTemporary;
+    int FFile = -1;
+    bool FOk = true;
+    bool FCommitted = false;
+};
+
+int Report(const Arguments& a, const Output& out, const qtr290::pcap::ConvertSummary& summary,
+           qtr290::pcap::ConvertStatus status)
+{
+    if (!a.quiet)
+        (out.ToStdout() ? std::cerr : std::cout)
+            << SummaryText(summary) << (out.ToStdout() ? "" : "written to " + a.output + "\n");
+    if (status == qtr290::pcap::ConvertStatus::ConvertedWithGaps) {
+        std::cerr << "qtr290-pcap: " << summary.malformed << " malformed line"
+                  << (summary.malformed == 1 ? "" : "s") << " skipped\n";
+        return 3;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -76,98 +195,39 @@ int main(int argc, char** argv)
     using namespace qtr290::pcap;
     namespace fs = std::filesystem;
 
-    ConvertOptions options;
-    bool quiet = false;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--keep-going")
-            options.keepGoing = true;
-        else if (arg == "--quiet")
-            quiet = true;
-        else if (arg == "--help" || arg == "-h") {
-            std::cout << Usage;
-            return 0;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-            std::cerr << "qtr290-pcap: unknown option " << arg << "\n" << Usage;
-            return 2;
-        } else
-            files.emplace_back(arg);
-    }
-    if (files.empty() || files.size() > 2) {
-        std::cerr << Usage;
+    const Arguments a = ReadArguments(argc, argv);
+    switch (a.action) {
+    case Arguments::Action::Help:
+        std::cout << Usage;
+        return 0;
+    case Arguments::Action::Misuse:
+        std::cerr << (a.error.empty() ? "" : "qtr290-pcap: " + a.error + "\n") << Usage;
         return 2;
+    case Arguments::Action::Convert:
+        break;
     }
-    const std::string input = files[0];
-    std::string output = files.size() == 2 ? files[1] : "";
-    if (output.empty())
-        output = fs::path(input).replace_extension(".pcapng").string();
 
-    std::ifstream in(input, std::ios::binary);
+    std::ifstream in(a.input, std::ios::binary);
     if (!in)
-        return Fail("cannot open " + input);
+        return Fail("cannot open " + a.input);
     std::error_code same;
-    if (output != "-" && fs::equivalent(input, output, same))
-        return Fail(output + " is the input itself: name another output file");
-
-    // A file is written beside its final name and renamed at the end: a failed run leaves
-    // nothing half-written behind.
-    const bool toStdout = output == "-";
-    std::string temporary;
-    int file = -1;
-    if (!toStdout) {
-        file = CreateTemporary(output, temporary);
-        if (file < 0)
-            return Fail("cannot write " + output + ": " + std::strerror(errno));
-    }
-    bool writeOk = true;
-    PcapngWriter writer(
-        [&](qtr290::ByteSpan bytes) {
-            if (toStdout) {
-                std::cout.write(reinterpret_cast<const char*>(bytes.data()),
-                                static_cast<std::streamsize>(bytes.size()));
-                writeOk = std::cout.good();
-            } else {
-                writeOk = WriteAll(file, bytes.data(), bytes.size());
-            }
-            return writeOk;
-        },
-        "qtr290-pcap", {fs::path(input).filename().string(), "capture file " + input});
+    if (a.output != "-" && fs::equivalent(a.input, a.output, same))
+        return Fail(a.output + " is the input itself: name another output file");
+    Output out(a.output);
+    if (!out.Open())
+        return Fail("cannot write " + a.output + ": " + std::strerror(errno));
+    PcapngWriter writer([&out](qtr290::ByteSpan bytes) { return out.Write(bytes); }, "qtr290-pcap",
+                        {fs::path(a.input).filename().string(), "capture file " + a.input});
 
     ConvertSummary summary;
-    const ConvertStatus status = ConvertCapture(in, input, writer, options, summary, std::cerr);
-    if (!toStdout)
-        writeOk = ::close(file) == 0 && writeOk;
-    else
-        writeOk = std::cout.flush().good() && writeOk;
-    const bool written =
-        (status == ConvertStatus::Converted || status == ConvertStatus::ConvertedWithGaps) &&
-        writeOk;
-    std::error_code error;
-    if (!written) {
-        if (!toStdout)
-            fs::remove(temporary, error);
-        if (status == ConvertStatus::Malformed)
-            return Fail("stopped at the malformed line above; nothing written (--keep-going "
-                        "converts the rest)");
-        if (status == ConvertStatus::ReadFailed)
-            return 1; // told above, with the input's name
-        return Fail("cannot write " + (toStdout ? std::string("standard output") : output));
-    }
-    if (!toStdout) {
-        fs::rename(temporary, output, error);
-        if (error) {
-            fs::remove(temporary, error);
-            return Fail("cannot write " + output);
-        }
-    }
-    if (!quiet)
-        (toStdout ? std::cerr : std::cout)
-            << SummaryText(summary) << (toStdout ? "" : "written to " + output + "\n");
-    if (status == ConvertStatus::ConvertedWithGaps) {
-        std::cerr << "qtr290-pcap: " << summary.malformed << " malformed line"
-                  << (summary.malformed == 1 ? "" : "s") << " skipped\n";
-        return 3;
-    }
-    return 0;
+    const ConvertStatus status = ConvertCapture(in, a.input, writer, a.options, summary, std::cerr);
+    const bool closed = out.Close();
+    if (status == ConvertStatus::Malformed)
+        return Fail("stopped at the malformed line above; nothing written (--keep-going "
+                    "converts the rest)");
+    if (status == ConvertStatus::ReadFailed)
+        return 1; // told above, with the input's name
+    if (!closed || status == ConvertStatus::WriteFailed || !out.Commit())
+        return Fail("cannot write " + out.Name());
+    return Report(a, out, summary, status);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace qtr290::sim {
 
@@ -57,72 +58,81 @@ bool ParseRate(std::string_view text, Rate& out)
     return true;
 }
 
-} // namespace
+using ValueReader = std::function<bool(std::string_view)>;
 
-ParseResult ParseOptions(std::span<const std::string_view> args)
+ValueReader Number(unsigned long long min, unsigned long long max, auto& field)
 {
-    ParseResult result;
-    SimOptions& o = result.options;
+    return [min, max, &field](std::string_view v) {
+        unsigned long long n = 0;
+        if (!ParseUnsigned(v, max, n) || n < min)
+            return false;
+        field = static_cast<std::remove_reference_t<decltype(field)>>(n);
+        return true;
+    };
+}
 
-    auto number = [](unsigned long long min, unsigned long long max, auto& field) {
-        return [min, max, &field](std::string_view v) {
-            unsigned long long n = 0;
-            if (!ParseUnsigned(v, max, n) || n < min)
-                return false;
-            field = static_cast<std::remove_reference_t<decltype(field)>>(n);
-            return true;
-        };
-    };
-    auto rate = [](Rate& field) {
-        return [&field](std::string_view v) { return ParseRate(v, field); };
-    };
-    auto text = [](std::string& field) {
-        return [&field](std::string_view v) {
-            field = std::string(v);
-            return !v.empty();
-        };
-    };
+ValueReader RateOf(Rate& field)
+{
+    return [&field](std::string_view v) { return ParseRate(v, field); };
+}
 
-    const std::map<std::string_view, std::function<bool(std::string_view)>> valued = {
-        {"--link", text(o.linkPath)},
-        {"--baud", number(50, 4'000'000, o.baud)},
-        {"--poll-interval", number(0, 3'600'000, o.pollIntervalMs)},
-        {"--poll-station", number(0, 0xFF, o.pollStation)},
-        {"--poll-kind",
-         [&o](std::string_view v) {
-             if (v == "long")
-                 o.pollKind = PollKind::Long;
-             else if (v == "short")
-                 o.pollKind = PollKind::Short;
-             else if (v == "mixed")
-                 o.pollKind = PollKind::Mixed;
-             else
-                 return false;
-             return true;
-         }},
-        {"--master-address", number(0, 0xFF, o.masterAddress)},
-        {"--device-address", number(0, 0xFF, o.deviceAddress)},
-        {"--reply-delay", number(0, 60'000, o.replyDelayMs)},
-        {"--inject-header-errors", rate(o.headerErrors)},
-        {"--inject-block-errors", rate(o.blockErrors)},
-        {"--inject-noise", rate(o.noise)},
-        {"--noise-length", number(1, 1024, o.noiseMax)},
-        {"--split-writes", rate(o.splitWrites)},
-        {"--split-delay", number(0, 60'000, o.splitDelayMs)},
-        {"--seed", number(0, 0xFFFFFFFF, o.seed)},
+ValueReader Text(std::string& field)
+{
+    return [&field](std::string_view v) {
+        field = std::string(v);
+        return !v.empty();
+    };
+}
+
+bool ReadPollKind(std::string_view v, PollKind& kind)
+{
+    if (v == "long")
+        kind = PollKind::Long;
+    else if (v == "short")
+        kind = PollKind::Short;
+    else if (v == "mixed")
+        kind = PollKind::Mixed;
+    else
+        return false;
+    return true;
+}
+
+// The options that take a value, each with the reader that checks it into `o`.
+std::map<std::string_view, ValueReader> ValuedOptions(SimOptions& o)
+{
+    return {
+        {"--link", Text(o.linkPath)},
+        {"--baud", Number(50, 4'000'000, o.baud)},
+        {"--poll-interval", Number(0, 3'600'000, o.pollIntervalMs)},
+        {"--poll-station", Number(0, 0xFF, o.pollStation)},
+        {"--poll-kind", [&o](std::string_view v) { return ReadPollKind(v, o.pollKind); }},
+        {"--master-address", Number(0, 0xFF, o.masterAddress)},
+        {"--device-address", Number(0, 0xFF, o.deviceAddress)},
+        {"--reply-delay", Number(0, 60'000, o.replyDelayMs)},
+        {"--inject-header-errors", RateOf(o.headerErrors)},
+        {"--inject-block-errors", RateOf(o.blockErrors)},
+        {"--inject-noise", RateOf(o.noise)},
+        {"--noise-length", Number(1, 1024, o.noiseMax)},
+        {"--split-writes", RateOf(o.splitWrites)},
+        {"--split-delay", Number(0, 60'000, o.splitDelayMs)},
+        {"--seed", Number(0, 0xFFFFFFFF, o.seed)},
         {"--duration",
          [&o](std::string_view v) { return ParseDouble(v, o.durationSec) && o.durationSec >= 0; }},
-        {"--count", number(0, 1'000'000'000, o.pollCount)},
-        {"--linger", number(0, 60'000, o.lingerMs)},
-        {"--log", text(o.logPath)},
-        {"--stats", text(o.statsPath)},
-        {"--replay", text(o.replayPath)},
+        {"--count", Number(0, 1'000'000'000, o.pollCount)},
+        {"--linger", Number(0, 60'000, o.lingerMs)},
+        {"--log", Text(o.logPath)},
+        {"--stats", Text(o.statsPath)},
+        {"--replay", Text(o.replayPath)},
         {"--speed",
          [&o](std::string_view v) {
              return ParseDouble(v, o.speed) && o.speed >= 0 && o.speed <= 1e6;
          }},
     };
-    const std::map<std::string_view, bool*> flags = {
+}
+
+std::map<std::string_view, bool*> FlagOptions(SimOptions& o)
+{
+    return {
         {"--saturate", &o.saturate},
         {"--script", &o.script},
         {"--quiet", &o.quiet},
@@ -133,17 +143,23 @@ ParseResult ParseOptions(std::span<const std::string_view> args)
         {"--with-master", &o.withMaster},
         {"--with-device", &o.withDevice},
     };
+}
 
+} // namespace
+
+ParseResult ParseOptions(std::span<const std::string_view> args)
+{
+    ParseResult result;
+    const auto valued = ValuedOptions(result.options);
+    const auto flags = FlagOptions(result.options);
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
-        std::string_view value;
-        bool hasValue = false;
+        std::optional<std::string_view> value; // --name=value, the one place that splits it
         if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
             value = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
-            hasValue = true;
         }
-        if (const auto flag = flags.find(arg); flag != flags.end() && !hasValue) {
+        if (const auto flag = flags.find(arg); flag != flags.end() && !value) {
             *flag->second = true;
             continue;
         }
@@ -152,27 +168,27 @@ ParseResult ParseOptions(std::span<const std::string_view> args)
             result.error = "unknown option '" + std::string(args[i]) + "'";
             return result;
         }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                result.error = "option " + std::string(arg) + " needs a value";
-                return result;
-            }
-            value = args[++i];
+        if (!value && i + 1 >= args.size()) {
+            result.error = "option " + std::string(arg) + " needs a value";
+            return result;
         }
-        if (!option->second(value)) {
+        if (!value)
+            value = args[++i];
+        if (!option->second(*value)) {
             result.error =
-                "invalid value '" + std::string(value) + "' for option " + std::string(arg);
+                "invalid value '" + std::string(*value) + "' for option " + std::string(arg);
             return result;
         }
     }
+    const SimOptions& o = result.options;
     if (o.replayPath.empty() && (o.loop || o.keepGoing || o.withMaster || o.withDevice))
         result.error = "--loop, --keep-going, --with-master and --with-device need --replay";
     return result;
 }
 
-std::string HelpText()
-{
-    return R"(Usage: qtr290-sim [options]
+namespace {
+
+constexpr char Help[] = R"(Usage: qtr290-sim [options]
 
 Simulates a QTR290 device bus on a pseudo-terminal: a bus master that polls one
 station at a fixed interval, and one QTR290 device that answers read and write
@@ -286,6 +302,12 @@ Summary keys:
   the first to the last chunk of the file replayed), replay_skipped (malformed
   lines or blocks passed over with --keep-going), replay_passes (whole passes).
 )";
+
+} // namespace
+
+std::string HelpText()
+{
+    return Help;
 }
 
 } // namespace qtr290::sim

@@ -535,14 +535,13 @@ void Simulator::Finish()
         std::fflush(log_);
 }
 
-int Simulator::Run()
+bool Simulator::OpenFiles()
 {
-    static constexpr timespec pollStep{0, 5'000'000};
     if (!options_.logPath.empty()) {
         log_ = options_.logPath == "-" ? stderr : std::fopen(options_.logPath.c_str(), "w");
         if (!log_) {
             std::cerr << "qtr290-sim: cannot open " << options_.logPath << '\n';
-            return 1;
+            return false;
         }
         std::setvbuf(log_, nullptr, _IOLBF, 0);
     }
@@ -551,145 +550,189 @@ int Simulator::Run()
         std::string error;
         if (!replay_->Open(options_.replayPath, error)) {
             std::cerr << "qtr290-sim: " << error << '\n';
-            return 1;
+            return false;
         }
     }
-    if (!OpenDevice() || (!options_.linkPath.empty() && !CreateLink()))
-        return 1;
+    return OpenDevice() && (options_.linkPath.empty() || CreateLink());
+}
 
+void Simulator::CatchStopSignals()
+{
     // Signals are blocked except inside ppoll, so a stop request is never missed between
     // the check of the flag and the wait.
-    sigset_t blocked, waitMask;
+    sigset_t blocked;
     sigemptyset(&blocked);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&blocked, s);
-    ::sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    ::sigprocmask(SIG_BLOCK, &blocked, &waitMask_);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction action {};
         action.sa_handler = OnSignal;
         ::sigaction(s, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
+}
 
+void Simulator::Announce()
+{
     const std::string announced = options_.linkPath.empty() ? slavePath_ : options_.linkPath;
     std::fprintf(stdout, "%s\n", announced.c_str());
     std::fflush(stdout);
     if (!options_.quiet)
         std::cerr << "qtr290-sim: device " << slavePath_ << ", " << options_.baud << " baud\n";
+}
 
+void Simulator::Schedule()
+{
     start_ = Now();
     // A replay is the bus's traffic: the master joins in only when asked.
     const bool master = !replay_ || options_.withMaster;
-    const Nanos interval = master ? Nanos{options_.pollIntervalMs} * Millisecond : 0;
-    const bool saturate = master && options_.saturate;
-    nextPoll_ = start_ + interval;
-    const bool timed = options_.durationSec > 0;
-    const Nanos stopAt = start_ + static_cast<Nanos>(options_.durationSec * 1e9);
+    pollInterval_ = master ? Nanos{options_.pollIntervalMs} * Millisecond : 0;
+    saturate_ = master && options_.saturate;
+    nextPoll_ = start_ + pollInterval_;
+    if (options_.durationSec > 0)
+        stopAt_ = start_ + static_cast<Nanos>(options_.durationSec * 1e9);
     scriptOpen_ = options_.script;
+}
 
-    while (g_signals == 0 && !fatal_) {
-        Nanos now = Now();
-        if (timed && now >= stopAt)
-            BeginStop(now);
-
-        // The device's replies go ahead of the master's traffic.
-        for (auto it = replies_.begin(); it != replies_.end();) {
-            if (it->due <= now) {
-                Emit(std::move(it->telegram), it->kind, true, now);
-                it = replies_.erase(it);
-            } else {
-                ++it;
-            }
+void Simulator::SendDueReplies(Nanos now)
+{
+    // The device's replies go ahead of the master's traffic.
+    for (auto it = replies_.begin(); it != replies_.end();) {
+        if (it->due <= now) {
+            Emit(std::move(it->telegram), it->kind, true, now);
+            it = replies_.erase(it);
+        } else {
+            ++it;
         }
-        if (!stopping_ && interval > 0 && now >= nextPoll_) {
-            QueuePoll(now);
-            nextPoll_ += interval;
-            if (nextPoll_ <= now) // fell behind (stalled): no burst of polls
-                nextPoll_ = now + interval;
-            if (options_.pollCount > 0 && pollsQueued_ >= options_.pollCount)
-                BeginStop(now);
-        }
-        if (replay_)
-            PumpReplay(now);
-        if (!blocked_)
-            line_.Pump(
-                now, [this](ByteSpan b) { return WriteToLine(b); },
-                [this](const OutItem& item) { Sent(item); });
-        // The last item may have gone out just now: refill before going to sleep.
-        // The replay goes ahead of the filler traffic.
-        if (replay_ && !stopping_ && !blocked_ && line_.Idle()) {
-            PumpReplay(now);
-            if (!line_.Idle())
-                continue;
-        }
-        if (saturate && !stopping_ && !blocked_ && line_.Idle()) {
-            QueueFiller(now);
-            if (!line_.Idle())
-                continue;
-        }
-
-        if (stopping_ && now >= drainUntil_ && line_.Idle() && replies_.empty())
-            break;
-
-        // Sleep until the next thing to do.
-        std::optional<Nanos> wake;
-        auto consider = [&](Nanos t) { wake = wake ? std::min(*wake, t) : t; };
-        if (!blocked_)
-            if (const auto due = line_.NextDue(now))
-                consider(*due);
-        for (const auto& r : replies_)
-            consider(r.due);
-        if (!stopping_ && interval > 0)
-            consider(nextPoll_);
-        if (!stopping_ && timed)
-            consider(stopAt);
-        if (!stopping_ && replayLoaded_ && options_.speed > 0)
-            consider(replayDue_);
-        if (stopping_)
-            consider(drainUntil_);
-
-        pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)), 0},
-                         {STDIN_FILENO, POLLIN, 0}};
-        const nfds_t count = scriptOpen_ ? 2 : 1;
-        timespec timeout{};
-        timespec* timeoutPtr = nullptr;
-        if (wake) {
-            const Nanos left = std::max<Nanos>(0, *wake - Now());
-            timeout.tv_sec = left / 1'000'000'000;
-            timeout.tv_nsec = left % 1'000'000'000;
-            timeoutPtr = &timeout;
-        }
-        if (::ppoll(fds, count, timeoutPtr, &waitMask) < 0) {
-            if (errno == EINTR)
-                continue;
-            std::cerr << "qtr290-sim: ppoll failed: " << std::strerror(errno) << '\n';
-            fatal_ = true;
-            break;
-        }
-        now = Now();
-        if (fds[0].revents & POLLIN)
-            ReadFromLine(now);
-        if (fds[0].revents & POLLOUT)
-            blocked_ = false;
-        if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-            ReadScript();
     }
+}
 
+void Simulator::PollIfDue(Nanos now)
+{
+    if (stopping_ || pollInterval_ == 0 || now < nextPoll_)
+        return;
+    QueuePoll(now);
+    nextPoll_ += pollInterval_;
+    if (nextPoll_ <= now) // fell behind (stalled): no burst of polls
+        nextPoll_ = now + pollInterval_;
+    if (options_.pollCount > 0 && pollsQueued_ >= options_.pollCount)
+        BeginStop(now);
+}
+
+Simulator::Step Simulator::DoWhatIsDue(Nanos now)
+{
+    if (stopAt_ && now >= *stopAt_)
+        BeginStop(now);
+    SendDueReplies(now);
+    PollIfDue(now);
+    if (replay_)
+        PumpReplay(now);
+    if (!blocked_)
+        line_.Pump(
+            now, [this](ByteSpan b) { return WriteToLine(b); },
+            [this](const OutItem& item) { Sent(item); });
+    // The last item may have gone out just now: refill before going to sleep.
+    // The replay goes ahead of the filler traffic.
+    if (replay_ && !stopping_ && !blocked_ && line_.Idle()) {
+        PumpReplay(now);
+        if (!line_.Idle())
+            return Step::Again;
+    }
+    if (saturate_ && !stopping_ && !blocked_ && line_.Idle()) {
+        QueueFiller(now);
+        if (!line_.Idle())
+            return Step::Again;
+    }
+    if (stopping_ && now >= drainUntil_ && line_.Idle() && replies_.empty())
+        return Step::Done;
+    return Step::Sleep;
+}
+
+std::optional<Nanos> Simulator::NextWake(Nanos now) const
+{
+    std::optional<Nanos> wake;
+    auto consider = [&](Nanos t) { wake = wake ? std::min(*wake, t) : t; };
+    if (!blocked_)
+        if (const auto due = line_.NextDue(now))
+            consider(*due);
+    for (const auto& r : replies_)
+        consider(r.due);
+    if (!stopping_ && pollInterval_ > 0)
+        consider(nextPoll_);
+    if (!stopping_ && stopAt_)
+        consider(*stopAt_);
+    if (!stopping_ && replayLoaded_ && options_.speed > 0)
+        consider(replayDue_);
+    if (stopping_)
+        consider(drainUntil_);
+    return wake;
+}
+
+void Simulator::WaitForEvents(std::optional<Nanos> wake)
+{
+    pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)), 0},
+                     {STDIN_FILENO, POLLIN, 0}};
+    const nfds_t count = scriptOpen_ ? 2 : 1;
+    timespec timeout{};
+    timespec* timeoutPtr = nullptr;
+    if (wake) {
+        const Nanos left = std::max<Nanos>(0, *wake - Now());
+        timeout.tv_sec = left / 1'000'000'000;
+        timeout.tv_nsec = left % 1'000'000'000;
+        timeoutPtr = &timeout;
+    }
+    if (::ppoll(fds, count, timeoutPtr, &waitMask_) < 0) {
+        if (errno == EINTR)
+            return;
+        std::cerr << "qtr290-sim: ppoll failed: " << std::strerror(errno) << '\n';
+        fatal_ = true;
+        return;
+    }
+    const Nanos now = Now();
+    if (fds[0].revents & POLLIN)
+        ReadFromLine(now);
+    if (fds[0].revents & POLLOUT)
+        blocked_ = false;
+    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
+        ReadScript();
+}
+
+void Simulator::LetTheListenerRead()
+{
     // Closing the master hangs the far end up and discards what it has not read yet, so the
     // listener gets a moment to take the last bytes; a second signal cuts this short. Polling
     // the slave (not FIONREAD) also sees bytes the kernel has not yet moved to its queue.
-    if (!fatal_) {
-        const std::sig_atomic_t signals = g_signals;
-        const Nanos giveUp = Now() + (signals == 0 ? 500 : 200) * Millisecond;
-        int emptyReadings = 0;
-        while (emptyReadings < 3 && Now() < giveUp && g_signals == signals) {
-            pollfd unread{slave_, POLLIN, 0};
-            if (::poll(&unread, 1, 0) < 0)
-                break;
-            emptyReadings = (unread.revents & POLLIN) ? 0 : emptyReadings + 1;
-            ::ppoll(nullptr, 0, &pollStep, &waitMask);
-        }
+    static constexpr timespec pollStep{0, 5'000'000};
+    const std::sig_atomic_t signals = g_signals;
+    const Nanos giveUp = Now() + (signals == 0 ? 500 : 200) * Millisecond;
+    int emptyReadings = 0;
+    while (emptyReadings < 3 && Now() < giveUp && g_signals == signals) {
+        pollfd unread{slave_, POLLIN, 0};
+        if (::poll(&unread, 1, 0) < 0)
+            break;
+        emptyReadings = (unread.revents & POLLIN) ? 0 : emptyReadings + 1;
+        ::ppoll(nullptr, 0, &pollStep, &waitMask_);
     }
+}
+
+int Simulator::Run()
+{
+    if (!OpenFiles())
+        return 1;
+    CatchStopSignals();
+    Announce();
+    Schedule();
+    while (g_signals == 0 && !fatal_) {
+        const Nanos now = Now();
+        const Step step = DoWhatIsDue(now);
+        if (step == Step::Done)
+            break;
+        if (step == Step::Sleep)
+            WaitForEvents(NextWake(now));
+    }
+    if (!fatal_)
+        LetTheListenerRead();
     Finish();
     RemoveLink();
     return fatal_ || replayFailed_ ? 1 : 0;

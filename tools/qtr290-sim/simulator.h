@@ -8,6 +8,7 @@
 #include "tools/qtr290-sim/replay.h"
 #include "tools/qtr290-sim/traffic.h"
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -72,6 +73,18 @@ private:
         TxKind kind;
     };
 
+    enum class Step { Again, Sleep, Done };
+
+    bool OpenFiles();
+    void CatchStopSignals();
+    void Announce();
+    void Schedule();
+    Step DoWhatIsDue(Nanos now);
+    void SendDueReplies(Nanos now);
+    void PollIfDue(Nanos now);
+    std::optional<Nanos> NextWake(Nanos now) const;
+    void WaitForEvents(std::optional<Nanos> wake);
+    void LetTheListenerRead();
     bool OpenDevice();
     bool CreateLink();
     void RemoveLink();
@@ -106,6 +119,10 @@ private:
     bool linkCreated_ = false;
     std::FILE* log_ = nullptr;
     Nanos start_ = 0;
+    sigset_t waitMask_{};    // what ppoll lets through: the stop signals
+    Nanos pollInterval_ = 0; // 0: the master does not poll
+    bool saturate_ = false;
+    std::optional<Nanos> stopAt_; // --duration
     Nanos nextPoll_ = 0;
     std::uint64_t pollsQueued_ = 0;
     bool nextPollShort_ = false;
