@@ -81,7 +81,7 @@ QString SimProcess::KeepApart()
     CPU_SET(simCpu, &sim);
     cpu_set_t rest = allowed;
     CPU_CLR(simCpu, &rest);
-    const auto pid = static_cast<pid_t>(process_.processId());
+    const auto pid = static_cast<pid_t>(FProcess.processId());
     if (pid <= 0 || ::sched_setaffinity(pid, sizeof sim, &sim) != 0 ||
         ::sched_setaffinity(0, sizeof rest, &rest) != 0)
         return QStringLiteral(
@@ -91,7 +91,7 @@ QString SimProcess::KeepApart()
         .arg(CPU_COUNT(&rest));
 }
 
-SimProcess::SimProcess(QString program) : program_(std::move(program)) {}
+SimProcess::SimProcess(QString program) : FProgram(std::move(program)) {}
 
 SimProcess::~SimProcess()
 {
@@ -100,50 +100,50 @@ SimProcess::~SimProcess()
 
 QString SimProcess::Start(const QStringList& args)
 {
-    if (!dir_.isValid()) {
-        error_ = QStringLiteral("no temporary folder");
+    if (!FDir.isValid()) {
+        FError = QStringLiteral("no temporary folder");
         return {};
     }
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.start(program_, QStringList{"--log", LogPath(), "--stats",
-                                         dir_.filePath(QStringLiteral("stats.txt")), "--quiet"} +
+    FProcess.setProcessChannelMode(QProcess::SeparateChannels);
+    FProcess.start(FProgram, QStringList{"--log", LogPath(), "--stats",
+                                         FDir.filePath(QStringLiteral("stats.txt")), "--quiet"} +
                                  args);
-    if (!process_.waitForStarted(5000)) {
-        error_ = program_ + QStringLiteral(" did not start: ") + process_.errorString();
+    if (!FProcess.waitForStarted(5000)) {
+        FError = FProgram + QStringLiteral(" did not start: ") + FProcess.errorString();
         return {};
     }
     QElapsedTimer waited;
     waited.start();
-    while (!process_.canReadLine() && process_.state() == QProcess::Running &&
+    while (!FProcess.canReadLine() && FProcess.state() == QProcess::Running &&
            waited.elapsed() < 5000)
-        process_.waitForReadyRead(100);
-    const QString device = QString::fromUtf8(process_.readLine()).trimmed();
+        FProcess.waitForReadyRead(100);
+    const QString device = QString::fromUtf8(FProcess.readLine()).trimmed();
     if (device.isEmpty())
-        error_ = QStringLiteral("the simulator announced no device: ") +
-                 QString::fromUtf8(process_.readAllStandardError());
+        FError = QStringLiteral("the simulator announced no device: ") +
+                 QString::fromUtf8(FProcess.readAllStandardError());
     return device;
 }
 
 bool SimProcess::RunUntilFinished(int timeoutMs)
 {
     // The caller's timers run in a plain event loop, as under the window's exec().
-    if (process_.state() != QProcess::NotRunning) {
+    if (FProcess.state() != QProcess::NotRunning) {
         QEventLoop loop;
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        QObject::connect(&process_, &QProcess::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&FProcess, &QProcess::finished, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return process_.state() == QProcess::NotRunning;
+    return FProcess.state() == QProcess::NotRunning;
 }
 
 void SimProcess::Stop()
 {
-    if (process_.state() == QProcess::NotRunning)
+    if (FProcess.state() == QProcess::NotRunning)
         return;
-    process_.terminate(); // the simulator writes its summary on SIGTERM
-    if (!process_.waitForFinished(3000)) {
-        process_.kill();
-        process_.waitForFinished(2000);
+    FProcess.terminate(); // the simulator writes its summary on SIGTERM
+    if (!FProcess.waitForFinished(3000)) {
+        FProcess.kill();
+        FProcess.waitForFinished(2000);
     }
 }
 
@@ -162,7 +162,7 @@ std::vector<SimLogLine> SimProcess::Log() const
 std::map<std::string, long long> SimProcess::Stats() const
 {
     std::map<std::string, long long> stats;
-    QFile file(dir_.filePath(QStringLiteral("stats.txt")));
+    QFile file(FDir.filePath(QStringLiteral("stats.txt")));
     if (!file.open(QIODevice::ReadOnly))
         return stats;
     for (const QByteArray& line : file.readAll().split('\n')) {

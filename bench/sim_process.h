@@ -63,14 +63,14 @@ public:
 
     std::vector<SimLogLine> Log() const;
     std::map<std::string, long long> Stats() const;
-    QString LogPath() const { return dir_.filePath(QStringLiteral("sim.log")); }
-    QString Error() const { return error_; }
+    QString LogPath() const { return FDir.filePath(QStringLiteral("sim.log")); }
+    QString Error() const { return FError; }
 
 private:
-    QString program_;
-    QTemporaryDir dir_;
-    QProcess process_;
-    QString error_;
+    QString FProgram;
+    QTemporaryDir FDir;
+    QProcess FProcess;
+    QString FError;
 };
 
 } // namespace qtr290::bench

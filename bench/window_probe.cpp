@@ -34,37 +34,37 @@ std::vector<std::uint8_t> HexBytes(const QString& text)
 }
 
 MemoWatch::MemoWatch(LineMemo* memo, Telegram onTelegram)
-    : memo_(memo), onTelegram_(std::move(onTelegram))
+    : FMemo(memo), FOnTelegram(std::move(onTelegram))
 {
-    connection_ = QObject::connect(memo_, &LineMemo::LinesAdded,
+    FConnection = QObject::connect(FMemo, &LineMemo::LinesAdded,
                                    [this](int first, int count) { Added(first, count); });
 }
 
 MemoWatch::~MemoWatch()
 {
-    QObject::disconnect(connection_);
+    QObject::disconnect(FConnection);
 }
 
 void MemoWatch::Added(int first, int count)
 {
     for (int line = first; line < first + count; ++line) {
-        const QString& text = memo_->Line(line);
+        const QString& text = FMemo->Line(line);
         if (text.isEmpty())
             continue;
         if (text.startsWith(QStringLiteral("Vadne"))) {
-            ++errorLines_;
+            ++FErrorLines;
             continue;
         }
-        ++telegrams_;
-        if (onTelegram_)
-            onTelegram_(HexBytes(text));
+        ++FTelegrams;
+        if (FOnTelegram)
+            FOnTelegram(HexBytes(text));
     }
 }
 
 void MemoWatch::KeepShort(int lines)
 {
-    if (memo_->LineCount() > lines)
-        memo_->Clear();
+    if (FMemo->LineCount() > lines)
+        FMemo->Clear();
 }
 
 void RunEventLoop(int ms)

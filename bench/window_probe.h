@@ -37,8 +37,8 @@ public:
     MemoWatch(const MemoWatch&) = delete;
     MemoWatch& operator=(const MemoWatch&) = delete;
 
-    long long Telegrams() const { return telegrams_; }
-    long long ErrorLines() const { return errorLines_; }
+    long long Telegrams() const { return FTelegrams; }
+    long long ErrorLines() const { return FErrorLines; }
     // Empties the memo (as its clear button does) when it holds more than `lines` lines;
     // between ticks, so that no chunk reaches the 1000-line rule.
     void KeepShort(int lines = 500);
@@ -46,11 +46,11 @@ public:
 private:
     void Added(int first, int count);
 
-    LineMemo* memo_;
-    Telegram onTelegram_;
-    QMetaObject::Connection connection_;
-    long long telegrams_ = 0;
-    long long errorLines_ = 0;
+    LineMemo* FMemo;
+    Telegram FOnTelegram;
+    QMetaObject::Connection FConnection;
+    long long FTelegrams = 0;
+    long long FErrorLines = 0;
 };
 
 // The settings file of a measuring window: `device` as COM1 at `baud`, and one telegram

@@ -8,11 +8,11 @@ namespace {
 
 class Maker {
 public:
-    explicit Maker(std::uint32_t seed) : random_(seed) {}
+    explicit Maker(std::uint32_t seed) : FRandom(seed) {}
 
     unsigned Below(unsigned n)
     {
-        return std::uniform_int_distribution<unsigned>(0, n - 1)(random_);
+        return std::uniform_int_distribution<unsigned>(0, n - 1)(FRandom);
     }
     std::uint8_t Byte() { return static_cast<std::uint8_t>(Below(256)); }
     std::uint8_t NonSync()
@@ -44,7 +44,7 @@ public:
         return block;
     }
 
-    std::mt19937 random_;
+    std::mt19937 FRandom;
 };
 
 } // namespace

@@ -82,21 +82,21 @@ class Port {
 public:
     explicit Port(const std::string& path)
     {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        FDescriptor = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios tio{};
-        if (fd_ >= 0 && ::tcgetattr(fd_, &tio) == 0) {
+        if (FDescriptor >= 0 && ::tcgetattr(FDescriptor, &tio) == 0) {
             ::cfmakeraw(&tio);
-            ::tcsetattr(fd_, TCSANOW, &tio);
+            ::tcsetattr(FDescriptor, TCSANOW, &tio);
         }
     }
     ~Port() { Close(); }
     void Close()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
+        if (FDescriptor >= 0)
+            ::close(FDescriptor);
+        FDescriptor = -1;
     }
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return FDescriptor >= 0; }
 
     // Reads until `done` holds, the timeout passes or the simulator hangs up.
     void ReadUntil(const std::function<bool()>& done, milliseconds timeout)
@@ -106,11 +106,11 @@ public:
             const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 return;
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{FDescriptor, POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0)
                 continue;
             std::uint8_t chunk[4096];
-            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            const ssize_t n = ::read(FDescriptor, chunk, sizeof chunk);
             if (n <= 0) {
                 if (n == 0 || (errno != EAGAIN && errno != EINTR))
                     hungUp = true;
@@ -119,11 +119,11 @@ public:
             const auto now = Clock::now();
             bytes += static_cast<std::size_t>(n);
             chunks.emplace_back(now, static_cast<std::size_t>(n));
-            acc_.insert(acc_.end(), chunk, chunk + n);
-            ZpracujPrijem(acc_, {[&](ByteSpan t) {
-                                     telegrams.push_back({now, Bytes(t.begin(), t.end())});
-                                 },
-                                 [&](FramerError e) { errors.push_back(e); }});
+            FAccumulator.insert(FAccumulator.end(), chunk, chunk + n);
+            ZpracujPrijem(FAccumulator, {[&](ByteSpan t) {
+                                             telegrams.push_back({now, Bytes(t.begin(), t.end())});
+                                         },
+                                         [&](FramerError e) { errors.push_back(e); }});
         }
     }
 
@@ -145,7 +145,7 @@ public:
 
     void Write(Bytes b)
     {
-        ASSERT_EQ(::write(fd_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+        ASSERT_EQ(::write(FDescriptor, b.data(), b.size()), static_cast<ssize_t>(b.size()));
     }
 
     // As the utility transmits: the lead byte 0xFF, then the telegram.
@@ -163,8 +163,8 @@ public:
     bool hungUp = false;
 
 private:
-    int fd_ = -1;
-    Bytes acc_;
+    int FDescriptor = -1;
+    Bytes FAccumulator;
 };
 
 std::map<std::string, long long> ReadStats(const std::string& path)

@@ -4,10 +4,10 @@
 
 namespace qtr290::sim {
 
-SimDevice::SimDevice(std::uint8_t address) : address_(address)
+SimDevice::SimDevice(std::uint8_t address) : FAddress(address)
 {
-    for (std::size_t i = 0; i < areas_.size(); ++i) {
-        auto& area = areas_[i];
+    for (std::size_t i = 0; i < FAreas.size(); ++i) {
+        auto& area = FAreas[i];
         area.resize(AreaSize);
         for (std::uint32_t a = 0; a < AreaSize; ++a)
             area[a] = PatternByte(static_cast<std::uint8_t>(i << 4), a);
@@ -17,16 +17,16 @@ SimDevice::SimDevice(std::uint8_t address) : address_(address)
 std::uint8_t SimDevice::Peek(std::uint8_t areaCode, std::uint32_t address) const
 {
     const std::size_t index = (areaCode & 0x70) >> 4;
-    if (index >= areas_.size())
+    if (index >= FAreas.size())
         return 0;
-    return areas_[index][address % AreaSize];
+    return FAreas[index][address % AreaSize];
 }
 
 DeviceAnswer SimDevice::Handle(ByteSpan telegram)
 {
     DeviceAnswer answer;
     if (telegram.size() < MinTelegramLength + 1 || telegram[0] != SyncLong ||
-        TelegramTo(telegram) != address_ || (telegram[3] & 0x0F) != RequestFunctionBits)
+        TelegramTo(telegram) != FAddress || (telegram[3] & 0x0F) != RequestFunctionBits)
         return answer;
 
     const std::uint8_t requester = TelegramFrom(telegram);
@@ -44,7 +44,7 @@ DeviceAnswer SimDevice::Handle(ByteSpan telegram)
     auto reject = [&](ReplyStatus status) {
         answer.outcome = DeviceOutcome::Rejected;
         answer.status = status;
-        answer.reply = BuildStatusReply(requester, address_, area, write, count, address, status);
+        answer.reply = BuildStatusReply(requester, FAddress, area, write, count, address, status);
         return answer;
     };
 
@@ -52,9 +52,9 @@ DeviceAnswer SimDevice::Handle(ByteSpan telegram)
     if (!wellFormed)
         return reject(ReplyStatus::Malformed);
     const std::size_t index = area >> 4;
-    if (index >= areas_.size())
+    if (index >= FAreas.size())
         return reject(ReplyStatus::UnknownArea);
-    Bytes& memory = areas_[index];
+    Bytes& memory = FAreas[index];
 
     if (!write) {
         const std::size_t n = std::min<std::size_t>(count, MaxReplyCount);
@@ -62,7 +62,7 @@ DeviceAnswer SimDevice::Handle(ByteSpan telegram)
         for (std::size_t i = 0; i < n; ++i)
             data[i] = memory[(address + i) % AreaSize];
         answer.outcome = DeviceOutcome::ReadAnswered;
-        answer.reply = BuildReadReply(requester, address_, area, address, data);
+        answer.reply = BuildReadReply(requester, FAddress, area, address, data);
         return answer;
     }
 
@@ -73,7 +73,7 @@ DeviceAnswer SimDevice::Handle(ByteSpan telegram)
         memory[(address + i) % AreaSize] = block[4 + i];
     answer.outcome = DeviceOutcome::WriteApplied;
     answer.reply =
-        BuildStatusReply(requester, address_, area, true, count, address, ReplyStatus::Applied);
+        BuildStatusReply(requester, FAddress, area, true, count, address, ReplyStatus::Applied);
     return answer;
 }
 

@@ -32,9 +32,9 @@ public:
     std::uint8_t Peek(std::uint8_t areaCode, std::uint32_t address) const;
 
 private:
-    std::uint8_t address_;
+    std::uint8_t FAddress;
     // Indexed by area code >> 4; code 0x70 has no area.
-    std::array<Bytes, MemoryAreaCount> areas_;
+    std::array<Bytes, MemoryAreaCount> FAreas;
 };
 
 } // namespace qtr290::sim

@@ -33,33 +33,33 @@ std::string_view TxKindName(TxKind kind)
 }
 
 PacedLine::PacedLine(unsigned baud)
-    : byteTime_(10'000'000'000LL / std::max(1u, baud)),
-      batch_(static_cast<std::size_t>(std::max<Nanos>(1, Millisecond / byteTime_)))
+    : FByteTime(10'000'000'000LL / std::max(1u, baud)),
+      FBatch(static_cast<std::size_t>(std::max<Nanos>(1, Millisecond / FByteTime)))
 {
 }
 
 void PacedLine::Push(OutItem item, bool urgent, Nanos now, bool continuous)
 {
-    if (Idle() && lineTime_ < now && (!continuous || lineTime_ < now - MaxCatchUp))
-        lineTime_ = now;
-    (urgent ? urgent_ : normal_).push_back(std::move(item));
+    if (Idle() && FLineTime < now && (!continuous || FLineTime < now - MaxCatchUp))
+        FLineTime = now;
+    (urgent ? FUrgent : FNormal).push_back(std::move(item));
 }
 
 Nanos PacedLine::FreeAt(Nanos now) const
 {
     if (Idle())
         return now;
-    Nanos t = std::max(lineTime_, now - MaxCatchUp);
+    Nanos t = std::max(FLineTime, now - MaxCatchUp);
     auto add = [&](const OutItem& item, std::size_t from, std::size_t nextPause) {
-        t += static_cast<Nanos>(item.bytes.size() - from) * byteTime_;
+        t += static_cast<Nanos>(item.bytes.size() - from) * FByteTime;
         for (std::size_t i = nextPause; i < item.pauses.size(); ++i)
             t += item.pauses[i].second;
     };
-    if (current_)
-        add(current_->item, current_->offset, current_->nextPause);
-    for (const auto& item : urgent_)
+    if (FCurrent)
+        add(FCurrent->item, FCurrent->offset, FCurrent->nextPause);
+    for (const auto& item : FUrgent)
         add(item, 0, 0);
-    for (const auto& item : normal_)
+    for (const auto& item : FNormal)
         add(item, 0, 0);
     return t;
 }
@@ -73,12 +73,12 @@ std::size_t PacedLine::SegmentEnd(const Current& c) const
 
 bool PacedLine::StartNext()
 {
-    if (current_)
+    if (FCurrent)
         return true;
-    auto& queue = !urgent_.empty() ? urgent_ : normal_;
+    auto& queue = !FUrgent.empty() ? FUrgent : FNormal;
     if (queue.empty())
         return false;
-    current_ = Current{std::move(queue.front())};
+    FCurrent = Current{std::move(queue.front())};
     queue.pop_front();
     return true;
 }
@@ -87,11 +87,11 @@ std::optional<Nanos> PacedLine::NextDue(Nanos now) const
 {
     if (Idle())
         return std::nullopt;
-    if (!current_)
-        return std::max(lineTime_, now - MaxCatchUp);
-    const std::size_t left = SegmentEnd(*current_) - current_->offset;
-    const std::size_t wanted = std::clamp<std::size_t>(left, 1, batch_);
-    return std::max(lineTime_, now - MaxCatchUp) + static_cast<Nanos>(wanted - 1) * byteTime_;
+    if (!FCurrent)
+        return std::max(FLineTime, now - MaxCatchUp);
+    const std::size_t left = SegmentEnd(*FCurrent) - FCurrent->offset;
+    const std::size_t wanted = std::clamp<std::size_t>(left, 1, FBatch);
+    return std::max(FLineTime, now - MaxCatchUp) + static_cast<Nanos>(wanted - 1) * FByteTime;
 }
 
 void PacedLine::Pump(Nanos now, const std::function<std::size_t(ByteSpan)>& write,
@@ -99,32 +99,32 @@ void PacedLine::Pump(Nanos now, const std::function<std::size_t(ByteSpan)>& writ
 {
     if (Idle())
         return; // an idle line keeps its clock: Push decides how the next item starts
-    lineTime_ = std::max(lineTime_, now - MaxCatchUp);
+    FLineTime = std::max(FLineTime, now - MaxCatchUp);
     while (StartNext()) {
-        Current& c = *current_;
+        Current& c = *FCurrent;
         // A pause counts from when the piece before it went out, even if that was late:
         // the far end must see the quiet time.
         while (c.nextPause < c.item.pauses.size() && c.item.pauses[c.nextPause].first <= c.offset)
-            lineTime_ = std::max(lineTime_, now) + c.item.pauses[c.nextPause++].second;
+            FLineTime = std::max(FLineTime, now) + c.item.pauses[c.nextPause++].second;
         const std::size_t end = SegmentEnd(c);
         if (c.offset < end) {
-            if (lineTime_ > now)
+            if (FLineTime > now)
                 return;
-            const auto due = static_cast<std::size_t>((now - lineTime_) / byteTime_) + 1;
+            const auto due = static_cast<std::size_t>((now - FLineTime) / FByteTime) + 1;
             const std::size_t n = std::min(due, end - c.offset);
             const std::size_t written =
                 std::min(n, write(ByteSpan(c.item.bytes).subspan(c.offset, n)));
             if (written == 0)
                 return;
             c.offset += written;
-            lineTime_ += static_cast<Nanos>(written) * byteTime_;
+            FLineTime += static_cast<Nanos>(written) * FByteTime;
             if (written < n)
                 return;
             continue;
         }
         if (c.offset >= c.item.bytes.size()) {
             const OutItem done = std::move(c.item);
-            current_.reset();
+            FCurrent.reset();
             sent(done);
         }
     }

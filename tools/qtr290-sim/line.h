@@ -32,13 +32,13 @@ class PacedLine {
 public:
     explicit PacedLine(unsigned baud);
 
-    Nanos ByteTime() const { return byteTime_; }
+    Nanos ByteTime() const { return FByteTime; }
 
     // Urgent items go out before the non-urgent ones queued, after the item in progress.
     // On an idle line the byte clock restarts at `now`, unless the item continues the
     // traffic before it (saturation), which keeps the clock running.
     void Push(OutItem item, bool urgent, Nanos now, bool continuous = false);
-    bool Idle() const { return !current_ && urgent_.empty() && normal_.empty(); }
+    bool Idle() const { return !FCurrent && FUrgent.empty() && FNormal.empty(); }
     // When the line has nothing left to write; `now` if it is idle.
     Nanos FreeAt(Nanos now) const;
 
@@ -60,12 +60,12 @@ private:
     std::size_t SegmentEnd(const Current& c) const;
     bool StartNext();
 
-    Nanos byteTime_;
-    std::size_t batch_;  // bytes per wake-up at high rates
-    Nanos lineTime_ = 0; // start time of the next byte
-    std::optional<Current> current_;
-    std::deque<OutItem> urgent_;
-    std::deque<OutItem> normal_;
+    Nanos FByteTime;
+    std::size_t FBatch;  // bytes per wake-up at high rates
+    Nanos FLineTime = 0; // start time of the next byte
+    std::optional<Current> FCurrent;
+    std::deque<OutItem> FUrgent;
+    std::deque<OutItem> FNormal;
 };
 
 } // namespace qtr290::sim

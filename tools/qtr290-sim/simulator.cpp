@@ -137,20 +137,20 @@ void SimStats::Write(std::ostream& out) const
 }
 
 Simulator::Simulator(SimOptions options)
-    : options_(std::move(options)), random_(options_.seed), device_(options_.deviceAddress),
-      line_(options_.baud), faults_(options_), filler_(options_)
+    : FOptions(std::move(options)), FRandom(FOptions.seed), FDevice(FOptions.deviceAddress),
+      FLine(FOptions.baud), FFaults(FOptions), FFiller(FOptions)
 {
 }
 
 Simulator::~Simulator()
 {
     RemoveLink();
-    if (log_ && log_ != stderr)
-        std::fclose(log_);
-    if (master_ >= 0)
-        ::close(master_);
-    if (slave_ >= 0)
-        ::close(slave_);
+    if (FLog && FLog != stderr)
+        std::fclose(FLog);
+    if (FMaster >= 0)
+        ::close(FMaster);
+    if (FSlave >= 0)
+        ::close(FSlave);
 }
 
 Nanos Simulator::Now() const
@@ -162,32 +162,32 @@ Nanos Simulator::Now() const
 
 bool Simulator::OpenDevice()
 {
-    if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+    if (::openpty(&FMaster, &FSlave, nullptr, nullptr, nullptr) != 0) {
         std::cerr << "qtr290-sim: openpty failed: " << std::strerror(errno) << '\n';
         return false;
     }
     // Raw before anyone can open it: the far end must never echo or translate bytes.
     termios tio{};
-    if (::tcgetattr(slave_, &tio) == 0) {
+    if (::tcgetattr(FSlave, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
-        ::tcsetattr(slave_, TCSANOW, &tio);
+        ::tcsetattr(FSlave, TCSANOW, &tio);
     }
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    const char* name = ::ttyname(slave_);
+    ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    ::fcntl(FMaster, F_SETFD, FD_CLOEXEC);
+    ::fcntl(FSlave, F_SETFD, FD_CLOEXEC);
+    const char* name = ::ttyname(FSlave);
     if (!name) {
         std::cerr << "qtr290-sim: no name for the pseudo-terminal\n";
         return false;
     }
-    slavePath_ = name;
+    FSlavePath = name;
     return true;
 }
 
 bool Simulator::CreateLink()
 {
-    const std::string& path = options_.linkPath;
+    const std::string& path = FOptions.linkPath;
     char existing[4096];
     if (::readlink(path.c_str(), existing, sizeof existing) < 0 && errno != ENOENT) {
         std::cerr << "qtr290-sim: " << path << " exists and is no symbolic link\n";
@@ -195,114 +195,114 @@ bool Simulator::CreateLink()
     }
     // A new link renamed over the old one, so the path never dangles mid-way.
     const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    if (::symlink(slavePath_.c_str(), temporary.c_str()) != 0 ||
+    if (::symlink(FSlavePath.c_str(), temporary.c_str()) != 0 ||
         ::rename(temporary.c_str(), path.c_str()) != 0) {
         std::cerr << "qtr290-sim: cannot link " << path << ": " << std::strerror(errno) << '\n';
         ::unlink(temporary.c_str());
         return false;
     }
-    linkCreated_ = true;
+    FLinkCreated = true;
     return true;
 }
 
 void Simulator::RemoveLink()
 {
-    if (!linkCreated_)
+    if (!FLinkCreated)
         return;
-    linkCreated_ = false;
+    FLinkCreated = false;
     char target[4096];
-    const ssize_t n = ::readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+    const ssize_t n = ::readlink(FOptions.linkPath.c_str(), target, sizeof target - 1);
     // Only our own link: another simulator may have taken the path over meanwhile.
-    if (n > 0 && std::string_view(target, static_cast<std::size_t>(n)) == slavePath_)
-        ::unlink(options_.linkPath.c_str());
+    if (n > 0 && std::string_view(target, static_cast<std::size_t>(n)) == FSlavePath)
+        ::unlink(FOptions.linkPath.c_str());
 }
 
 void Simulator::Log(const char* direction, std::string_view kind, ByteSpan bytes,
                     std::string_view extra)
 {
-    if (!log_)
+    if (!FLog)
         return;
-    const double ms = static_cast<double>(Now() - start_) / 1e6;
-    std::fprintf(log_, "%.3f %s %.*s%s%s%.*s\n", ms, direction, static_cast<int>(kind.size()),
+    const double ms = static_cast<double>(Now() - FStart) / 1e6;
+    std::fprintf(FLog, "%.3f %s %.*s%s%s%.*s\n", ms, direction, static_cast<int>(kind.size()),
                  kind.data(), bytes.empty() ? "" : " ", Hex(bytes).c_str(),
                  static_cast<int>(extra.size()), extra.data());
 }
 
 void Simulator::Emit(Bytes telegram, TxKind kind, bool urgent, Nanos now, bool continuous)
 {
-    for (auto& item : faults_.Prepare(std::move(telegram), kind, random_))
-        line_.Push(std::move(item), urgent, now, continuous);
+    for (auto& item : FFaults.Prepare(std::move(telegram), kind, FRandom))
+        FLine.Push(std::move(item), urgent, now, continuous);
 }
 
 void Simulator::QueuePoll(Nanos now)
 {
-    ++pollsQueued_;
-    bool shortPoll = options_.pollKind == PollKind::Short;
-    if (options_.pollKind == PollKind::Mixed) {
-        shortPoll = nextPollShort_;
-        nextPollShort_ = !nextPollShort_;
+    ++FPollsQueued;
+    bool shortPoll = FOptions.pollKind == PollKind::Short;
+    if (FOptions.pollKind == PollKind::Mixed) {
+        shortPoll = FNextPollShort;
+        FNextPollShort = !FNextPollShort;
     }
-    Emit(BuildPoll(shortPoll, options_.pollStation, options_.masterAddress,
-                   static_cast<std::uint8_t>(pollsQueued_)),
+    Emit(BuildPoll(shortPoll, FOptions.pollStation, FOptions.masterAddress,
+                   static_cast<std::uint8_t>(FPollsQueued)),
          TxKind::Poll, false, now);
 }
 
 void Simulator::QueueFiller(Nanos now)
 {
     std::size_t room = 263;
-    if (options_.pollIntervalMs > 0) {
-        const Nanos gap = nextPoll_ - line_.FreeAt(now);
-        room = gap <= 0 ? 0 : std::min<std::size_t>(room, gap / line_.ByteTime());
+    if (FOptions.pollIntervalMs > 0) {
+        const Nanos gap = FNextPoll - FLine.FreeAt(now);
+        room = gap <= 0 ? 0 : std::min<std::size_t>(room, gap / FLine.ByteTime());
     }
-    Bytes telegram = filler_.Next(room, random_);
+    Bytes telegram = FFiller.Next(room, FRandom);
     if (!telegram.empty())
         Emit(std::move(telegram), TxKind::Filler, false, now, true);
 }
 
 void Simulator::BeginStop(Nanos now)
 {
-    if (stopping_)
+    if (FStopping)
         return;
-    stopping_ = true;
-    drainUntil_ = now + Nanos{options_.lingerMs} * Millisecond;
+    FStopping = true;
+    FDrainUntil = now + Nanos{FOptions.lingerMs} * Millisecond;
 }
 
 std::size_t Simulator::WriteToLine(ByteSpan bytes)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(FMaster, bytes.data(), bytes.size());
         if (n > 0) {
             const auto written = static_cast<std::size_t>(n);
-            stats_.txBytes += written;
-            lineAccumulator_.insert(lineAccumulator_.end(), bytes.begin(),
+            FStats.txBytes += written;
+            FLineAccumulator.insert(FLineAccumulator.end(), bytes.begin(),
                                     bytes.begin() + static_cast<std::ptrdiff_t>(written));
-            ZpracujPrijem(lineAccumulator_, {[this](ByteSpan t) {
-                                                 ++stats_.lineTelegrams;
-                                                 stats_.linePolls += IsPoll(t) ? 1 : 0;
+            ZpracujPrijem(FLineAccumulator, {[this](ByteSpan t) {
+                                                 ++FStats.lineTelegrams;
+                                                 FStats.linePolls += IsPoll(t) ? 1 : 0;
                                              },
                                              [this](FramerError e) {
                                                  ++(e == FramerError::HeaderChecksum
-                                                        ? stats_.lineHeaderErrors
-                                                        : stats_.lineBlockErrors);
+                                                        ? FStats.lineHeaderErrors
+                                                        : FStats.lineBlockErrors);
                                              }});
-            blocked_ = false;
+            FBlocked = false;
             return written;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             std::cerr << "qtr290-sim: write failed: " << std::strerror(errno) << '\n';
-            fatal_ = true;
+            FFatal = true;
             return 0;
         }
         // Full: nobody has read the device for a long while. Drop the stale backlog, as a
         // bus drops bytes nobody listens to, rather than holding the bus up.
         if (attempt == 0) {
-            ::tcflush(slave_, TCIFLUSH);
-            ++stats_.backlogFlushes;
+            ::tcflush(FSlave, TCIFLUSH);
+            ++FStats.backlogFlushes;
         }
     }
-    blocked_ = true;
+    FBlocked = true;
     return 0;
 }
 
@@ -317,83 +317,83 @@ void Simulator::Sent(const OutItem& item)
 
     switch (item.kind) {
     case TxKind::Noise:
-        ++stats_.txNoise;
-        stats_.injectedNoiseBytes += item.bytes.size();
+        ++FStats.txNoise;
+        FStats.injectedNoiseBytes += item.bytes.size();
         return;
     case TxKind::Script:
-        ++stats_.txScript;
+        ++FStats.txScript;
         return;
     case TxKind::Replay:
-        ++(replay_ && replay_->FileFormat() == ReplayFile::Format::Packets ? stats_.replayPackets
-                                                                           : stats_.replayLines);
-        stats_.replayBytes += item.bytes.size();
-        stats_.injectedHeaderErrors += item.fault == TxFault::Header ? 1 : 0;
-        stats_.injectedBlockErrors += item.fault == TxFault::Block ? 1 : 0;
-        stats_.splitTelegrams += item.pauses.empty() ? 0 : 1;
+        ++(FReplay && FReplay->FileFormat() == ReplayFile::Format::Packets ? FStats.replayPackets
+                                                                           : FStats.replayLines);
+        FStats.replayBytes += item.bytes.size();
+        FStats.injectedHeaderErrors += item.fault == TxFault::Header ? 1 : 0;
+        FStats.injectedBlockErrors += item.fault == TxFault::Block ? 1 : 0;
+        FStats.splitTelegrams += item.pauses.empty() ? 0 : 1;
         return;
     case TxKind::Poll:
-        ++stats_.pollsSent;
+        ++FStats.pollsSent;
         break;
     case TxKind::ReadReply:
-        ++stats_.txReadReplies;
+        ++FStats.txReadReplies;
         break;
     case TxKind::StatusReply:
-        ++stats_.txStatusReplies;
+        ++FStats.txStatusReplies;
         break;
     case TxKind::Filler:
-        ++stats_.txFiller;
+        ++FStats.txFiller;
         break;
     }
-    ++stats_.txTelegrams;
-    stats_.injectedHeaderErrors += item.fault == TxFault::Header ? 1 : 0;
-    stats_.injectedBlockErrors += item.fault == TxFault::Block ? 1 : 0;
-    stats_.splitTelegrams += item.pauses.empty() ? 0 : 1;
+    ++FStats.txTelegrams;
+    FStats.injectedHeaderErrors += item.fault == TxFault::Header ? 1 : 0;
+    FStats.injectedBlockErrors += item.fault == TxFault::Block ? 1 : 0;
+    FStats.splitTelegrams += item.pauses.empty() ? 0 : 1;
 }
 
 void Simulator::OnTelegram(ByteSpan telegram, Nanos now)
 {
-    ++stats_.rxTelegrams;
+    ++FStats.rxTelegrams;
     Log("RX", ReceivedKind(telegram), telegram);
-    if (replay_ && !options_.withDevice)
+    if (FReplay && !FOptions.withDevice)
         return;
-    DeviceAnswer answer = device_.Handle(telegram);
+    DeviceAnswer answer = FDevice.Handle(telegram);
     switch (answer.outcome) {
     case DeviceOutcome::NotForDevice:
         return;
     case DeviceOutcome::ReadAnswered:
-        ++stats_.readsAnswered;
+        ++FStats.readsAnswered;
         break;
     case DeviceOutcome::WriteApplied:
-        ++stats_.writesApplied;
+        ++FStats.writesApplied;
         break;
     case DeviceOutcome::Rejected:
-        ++stats_.requestsRejected;
+        ++FStats.requestsRejected;
         break;
     }
-    ++stats_.rxRequests;
+    ++FStats.rxRequests;
     const TxKind kind =
         answer.outcome == DeviceOutcome::ReadAnswered ? TxKind::ReadReply : TxKind::StatusReply;
-    replies_.push_back(
-        {now + Nanos{options_.replyDelayMs} * Millisecond, std::move(answer.reply), kind});
+    FReplies.push_back(
+        {now + Nanos{FOptions.replyDelayMs} * Millisecond, std::move(answer.reply), kind});
 }
 
 void Simulator::ReadFromLine(Nanos now)
 {
     std::uint8_t chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(master_, chunk, sizeof chunk);
+        const ssize_t n = ::read(FMaster, chunk, sizeof chunk);
         if (n <= 0) {
             if (n < 0 && errno == EINTR)
                 continue;
             return; // EAGAIN; EIO cannot happen while we hold the slave open
         }
-        stats_.rxBytes += static_cast<std::size_t>(n);
-        rxAccumulator_.insert(rxAccumulator_.end(), chunk, chunk + n);
-        ZpracujPrijem(rxAccumulator_,
+        FStats.rxBytes += static_cast<std::size_t>(n);
+        FRxAccumulator.insert(FRxAccumulator.end(), chunk, chunk + n);
+        ZpracujPrijem(FRxAccumulator,
                       {[this, now](ByteSpan t) { OnTelegram(t, now); },
                        [this](FramerError e) {
                            const bool header = e == FramerError::HeaderChecksum;
-                           ++(header ? stats_.rxHeaderErrors : stats_.rxBlockErrors);
+                           ++(header ? FStats.rxHeaderErrors : FStats.rxBlockErrors);
                            Log("RX", header ? "damaged header" : "damaged block", {});
                        }});
     }
@@ -412,7 +412,7 @@ void Simulator::RunScriptLine(std::string_view line)
         OutItem item;
         item.bytes = std::move(*bytes);
         item.kind = TxKind::Script;
-        line_.Push(std::move(item), false, Now());
+        FLine.Push(std::move(item), false, Now());
     } else {
         std::cerr << "qtr290-sim: script line ignored: " << line << '\n';
     }
@@ -425,15 +425,15 @@ void Simulator::ReadScript()
     if (n < 0 && errno == EINTR)
         return;
     if (n <= 0) {
-        scriptOpen_ = false;
+        FScriptOpen = false;
         BeginStop(Now());
         return;
     }
-    scriptBuffer_.append(chunk, static_cast<std::size_t>(n));
+    FScriptBuffer.append(chunk, static_cast<std::size_t>(n));
     std::size_t eol;
-    while ((eol = scriptBuffer_.find('\n')) != std::string::npos) {
-        const std::string line = scriptBuffer_.substr(0, eol);
-        scriptBuffer_.erase(0, eol + 1);
+    while ((eol = FScriptBuffer.find('\n')) != std::string::npos) {
+        const std::string line = FScriptBuffer.substr(0, eol);
+        FScriptBuffer.erase(0, eol + 1);
         RunScriptLine(line);
     }
 }
@@ -442,23 +442,23 @@ bool Simulator::LoadReplayChunk(Nanos now)
 {
     for (;;) {
         std::string message;
-        switch (replay_->Next(replayChunk_, options_.keepGoing, message)) {
+        switch (FReplay->Next(FReplayChunk, FOptions.keepGoing, message)) {
         case ReplayFile::Result::Chunk: {
-            if (passStart_) {
-                passStart_ = false;
-                passFirstUs_ = replayChunk_.timeUs;
-                replayBase_ = std::max(now, replayDue_);
+            if (FPassStart) {
+                FPassStart = false;
+                FPassFirstUs = FReplayChunk.timeUs;
+                FReplayBase = std::max(now, FReplayDue);
             }
-            passHadChunks_ = true;
+            FPassHadChunks = true;
             // A clock set back during the capture does not reorder the chunks.
             const std::int64_t offsetUs =
-                std::max<std::int64_t>(0, replayChunk_.timeUs - passFirstUs_);
-            replaySpanUs_ = std::max(replaySpanUs_, offsetUs);
+                std::max<std::int64_t>(0, FReplayChunk.timeUs - FPassFirstUs);
+            FReplaySpanUs = std::max(FReplaySpanUs, offsetUs);
             const double scaled =
-                options_.speed > 0 ? static_cast<double>(offsetUs) * 1e3 / options_.speed : 0.0;
-            const Nanos due = replayBase_ + static_cast<Nanos>(std::min(scaled, 1e17));
-            replayDue_ = std::max(replayDue_, due);
-            replayLoaded_ = true;
+                FOptions.speed > 0 ? static_cast<double>(offsetUs) * 1e3 / FOptions.speed : 0.0;
+            const Nanos due = FReplayBase + static_cast<Nanos>(std::min(scaled, 1e17));
+            FReplayDue = std::max(FReplayDue, due);
+            FReplayLoaded = true;
             return true;
         }
         case ReplayFile::Result::Skipped:
@@ -466,17 +466,17 @@ bool Simulator::LoadReplayChunk(Nanos now)
             continue;
         case ReplayFile::Result::Malformed:
             std::cerr << "qtr290-sim: " << message << '\n';
-            if (!options_.keepGoing) {
-                replayFailed_ = true;
+            if (!FOptions.keepGoing) {
+                FReplayFailed = true;
                 BeginStop(now);
                 return false;
             }
             [[fallthrough]];
         case ReplayFile::Result::End:
-            ++stats_.replayPasses;
-            if (options_.loop && passHadChunks_ && replay_->Rewind()) {
-                passStart_ = true;
-                passHadChunks_ = false;
+            ++FStats.replayPasses;
+            if (FOptions.loop && FPassHadChunks && FReplay->Rewind()) {
+                FPassStart = true;
+                FPassHadChunks = false;
                 continue;
             }
             BeginStop(now);
@@ -489,71 +489,71 @@ void Simulator::PumpReplay(Nanos now)
 {
     // One chunk on the line at a time: a capture faster than --baud then slips in time
     // instead of piling up in memory (over and over with --loop).
-    while (!stopping_ && line_.Idle()) {
-        if (!replayLoaded_ && !LoadReplayChunk(now))
+    while (!FStopping && FLine.Idle()) {
+        if (!FReplayLoaded && !LoadReplayChunk(now))
             return;
-        if (options_.speed > 0 && replayDue_ > now)
+        if (FOptions.speed > 0 && FReplayDue > now)
             return;
-        replayLoaded_ = false;
-        Emit(std::move(replayChunk_.bytes), TxKind::Replay, false, now);
+        FReplayLoaded = false;
+        Emit(std::move(FReplayChunk.bytes), TxKind::Replay, false, now);
     }
 }
 
 void Simulator::Finish()
 {
-    stats_.elapsedMs = static_cast<std::uint64_t>((Now() - start_) / Millisecond);
-    if (replay_) {
-        stats_.replaySkipped = replay_->Counts().skipped;
-        stats_.replaySpanMs = static_cast<std::uint64_t>(replaySpanUs_ / 1000);
+    FStats.elapsedMs = static_cast<std::uint64_t>((Now() - FStart) / Millisecond);
+    if (FReplay) {
+        FStats.replaySkipped = FReplay->Counts().skipped;
+        FStats.replaySpanMs = static_cast<std::uint64_t>(FReplaySpanUs / 1000);
     }
-    if (!options_.statsPath.empty()) {
+    if (!FOptions.statsPath.empty()) {
         // Written beside and renamed, so a reader never sees half a file.
-        const std::string temporary = options_.statsPath + ".tmp";
+        const std::string temporary = FOptions.statsPath + ".tmp";
         {
             std::ofstream out(temporary, std::ios::trunc);
-            stats_.Write(out);
+            FStats.Write(out);
         }
-        if (std::rename(temporary.c_str(), options_.statsPath.c_str()) != 0)
-            std::cerr << "qtr290-sim: cannot write " << options_.statsPath << '\n';
+        if (std::rename(temporary.c_str(), FOptions.statsPath.c_str()) != 0)
+            std::cerr << "qtr290-sim: cannot write " << FOptions.statsPath << '\n';
     }
-    if (replay_ && !options_.quiet) {
-        const bool packets = replay_->FileFormat() == ReplayFile::Format::Packets;
+    if (FReplay && !FOptions.quiet) {
+        const bool packets = FReplay->FileFormat() == ReplayFile::Format::Packets;
         std::cerr << "qtr290-sim: replayed "
-                  << (packets ? stats_.replayPackets : stats_.replayLines)
-                  << (packets ? " packets, " : " lines, ") << stats_.replayBytes << " bytes, "
-                  << static_cast<double>(replaySpanUs_) / 1e6 << " s of capture time from "
-                  << options_.replayPath;
-        if (stats_.replaySkipped > 0)
-            std::cerr << " (" << stats_.replaySkipped << " malformed skipped)";
+                  << (packets ? FStats.replayPackets : FStats.replayLines)
+                  << (packets ? " packets, " : " lines, ") << FStats.replayBytes << " bytes, "
+                  << static_cast<double>(FReplaySpanUs) / 1e6 << " s of capture time from "
+                  << FOptions.replayPath;
+        if (FStats.replaySkipped > 0)
+            std::cerr << " (" << FStats.replaySkipped << " malformed skipped)";
         std::cerr << '\n';
     }
-    if (!options_.quiet) {
+    if (!FOptions.quiet) {
         std::cerr << "qtr290-sim summary:\n";
-        stats_.Write(std::cerr);
+        FStats.Write(std::cerr);
     }
-    if (log_)
-        std::fflush(log_);
+    if (FLog)
+        std::fflush(FLog);
 }
 
 bool Simulator::OpenFiles()
 {
-    if (!options_.logPath.empty()) {
-        log_ = options_.logPath == "-" ? stderr : std::fopen(options_.logPath.c_str(), "w");
-        if (!log_) {
-            std::cerr << "qtr290-sim: cannot open " << options_.logPath << '\n';
+    if (!FOptions.logPath.empty()) {
+        FLog = FOptions.logPath == "-" ? stderr : std::fopen(FOptions.logPath.c_str(), "w");
+        if (!FLog) {
+            std::cerr << "qtr290-sim: cannot open " << FOptions.logPath << '\n';
             return false;
         }
-        std::setvbuf(log_, nullptr, _IOLBF, 0);
+        std::setvbuf(FLog, nullptr, _IOLBF, 0);
     }
-    if (!options_.replayPath.empty()) {
-        replay_ = std::make_unique<ReplayFile>();
+    if (!FOptions.replayPath.empty()) {
+        FReplay = std::make_unique<ReplayFile>();
         std::string error;
-        if (!replay_->Open(options_.replayPath, error)) {
+        if (!FReplay->Open(FOptions.replayPath, error)) {
             std::cerr << "qtr290-sim: " << error << '\n';
             return false;
         }
     }
-    return OpenDevice() && (options_.linkPath.empty() || CreateLink());
+    return OpenDevice() && (FOptions.linkPath.empty() || CreateLink());
 }
 
 void Simulator::CatchStopSignals()
@@ -564,7 +564,7 @@ void Simulator::CatchStopSignals()
     sigemptyset(&blocked);
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&blocked, s);
-    ::sigprocmask(SIG_BLOCK, &blocked, &waitMask_);
+    ::sigprocmask(SIG_BLOCK, &blocked, &FWaitMask);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction action {};
         action.sa_handler = OnSignal;
@@ -575,33 +575,33 @@ void Simulator::CatchStopSignals()
 
 void Simulator::Announce()
 {
-    const std::string announced = options_.linkPath.empty() ? slavePath_ : options_.linkPath;
+    const std::string announced = FOptions.linkPath.empty() ? FSlavePath : FOptions.linkPath;
     std::fprintf(stdout, "%s\n", announced.c_str());
     std::fflush(stdout);
-    if (!options_.quiet)
-        std::cerr << "qtr290-sim: device " << slavePath_ << ", " << options_.baud << " baud\n";
+    if (!FOptions.quiet)
+        std::cerr << "qtr290-sim: device " << FSlavePath << ", " << FOptions.baud << " baud\n";
 }
 
 void Simulator::Schedule()
 {
-    start_ = Now();
+    FStart = Now();
     // A replay is the bus's traffic: the master joins in only when asked.
-    const bool master = !replay_ || options_.withMaster;
-    pollInterval_ = master ? Nanos{options_.pollIntervalMs} * Millisecond : 0;
-    saturate_ = master && options_.saturate;
-    nextPoll_ = start_ + pollInterval_;
-    if (options_.durationSec > 0)
-        stopAt_ = start_ + static_cast<Nanos>(options_.durationSec * 1e9);
-    scriptOpen_ = options_.script;
+    const bool master = !FReplay || FOptions.withMaster;
+    FPollInterval = master ? Nanos{FOptions.pollIntervalMs} * Millisecond : 0;
+    FSaturate = master && FOptions.saturate;
+    FNextPoll = FStart + FPollInterval;
+    if (FOptions.durationSec > 0)
+        FStopAt = FStart + static_cast<Nanos>(FOptions.durationSec * 1e9);
+    FScriptOpen = FOptions.script;
 }
 
 void Simulator::SendDueReplies(Nanos now)
 {
     // The device's replies go ahead of the master's traffic.
-    for (auto it = replies_.begin(); it != replies_.end();) {
+    for (auto it = FReplies.begin(); it != FReplies.end();) {
         if (it->due <= now) {
             Emit(std::move(it->telegram), it->kind, true, now);
-            it = replies_.erase(it);
+            it = FReplies.erase(it);
         } else {
             ++it;
         }
@@ -610,41 +610,41 @@ void Simulator::SendDueReplies(Nanos now)
 
 void Simulator::PollIfDue(Nanos now)
 {
-    if (stopping_ || pollInterval_ == 0 || now < nextPoll_)
+    if (FStopping || FPollInterval == 0 || now < FNextPoll)
         return;
     QueuePoll(now);
-    nextPoll_ += pollInterval_;
-    if (nextPoll_ <= now) // fell behind (stalled): no burst of polls
-        nextPoll_ = now + pollInterval_;
-    if (options_.pollCount > 0 && pollsQueued_ >= options_.pollCount)
+    FNextPoll += FPollInterval;
+    if (FNextPoll <= now) // fell behind (stalled): no burst of polls
+        FNextPoll = now + FPollInterval;
+    if (FOptions.pollCount > 0 && FPollsQueued >= FOptions.pollCount)
         BeginStop(now);
 }
 
 Simulator::Step Simulator::DoWhatIsDue(Nanos now)
 {
-    if (stopAt_ && now >= *stopAt_)
+    if (FStopAt && now >= *FStopAt)
         BeginStop(now);
     SendDueReplies(now);
     PollIfDue(now);
-    if (replay_)
+    if (FReplay)
         PumpReplay(now);
-    if (!blocked_)
-        line_.Pump(
+    if (!FBlocked)
+        FLine.Pump(
             now, [this](ByteSpan b) { return WriteToLine(b); },
             [this](const OutItem& item) { Sent(item); });
     // The last item may have gone out just now: refill before going to sleep.
     // The replay goes ahead of the filler traffic.
-    if (replay_ && !stopping_ && !blocked_ && line_.Idle()) {
+    if (FReplay && !FStopping && !FBlocked && FLine.Idle()) {
         PumpReplay(now);
-        if (!line_.Idle())
+        if (!FLine.Idle())
             return Step::Again;
     }
-    if (saturate_ && !stopping_ && !blocked_ && line_.Idle()) {
+    if (FSaturate && !FStopping && !FBlocked && FLine.Idle()) {
         QueueFiller(now);
-        if (!line_.Idle())
+        if (!FLine.Idle())
             return Step::Again;
     }
-    if (stopping_ && now >= drainUntil_ && line_.Idle() && replies_.empty())
+    if (FStopping && now >= FDrainUntil && FLine.Idle() && FReplies.empty())
         return Step::Done;
     return Step::Sleep;
 }
@@ -653,27 +653,27 @@ std::optional<Nanos> Simulator::NextWake(Nanos now) const
 {
     std::optional<Nanos> wake;
     auto consider = [&](Nanos t) { wake = wake ? std::min(*wake, t) : t; };
-    if (!blocked_)
-        if (const auto due = line_.NextDue(now))
+    if (!FBlocked)
+        if (const auto due = FLine.NextDue(now))
             consider(*due);
-    for (const auto& r : replies_)
+    for (const auto& r : FReplies)
         consider(r.due);
-    if (!stopping_ && pollInterval_ > 0)
-        consider(nextPoll_);
-    if (!stopping_ && stopAt_)
-        consider(*stopAt_);
-    if (!stopping_ && replayLoaded_ && options_.speed > 0)
-        consider(replayDue_);
-    if (stopping_)
-        consider(drainUntil_);
+    if (!FStopping && FPollInterval > 0)
+        consider(FNextPoll);
+    if (!FStopping && FStopAt)
+        consider(*FStopAt);
+    if (!FStopping && FReplayLoaded && FOptions.speed > 0)
+        consider(FReplayDue);
+    if (FStopping)
+        consider(FDrainUntil);
     return wake;
 }
 
 void Simulator::WaitForEvents(std::optional<Nanos> wake)
 {
-    pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)), 0},
+    pollfd fds[2] = {{FMaster, static_cast<short>(POLLIN | (FBlocked ? POLLOUT : 0)), 0},
                      {STDIN_FILENO, POLLIN, 0}};
-    const nfds_t count = scriptOpen_ ? 2 : 1;
+    const nfds_t count = FScriptOpen ? 2 : 1;
     timespec timeout{};
     timespec* timeoutPtr = nullptr;
     if (wake) {
@@ -682,18 +682,18 @@ void Simulator::WaitForEvents(std::optional<Nanos> wake)
         timeout.tv_nsec = left % 1'000'000'000;
         timeoutPtr = &timeout;
     }
-    if (::ppoll(fds, count, timeoutPtr, &waitMask_) < 0) {
+    if (::ppoll(fds, count, timeoutPtr, &FWaitMask) < 0) {
         if (errno == EINTR)
             return;
         std::cerr << "qtr290-sim: ppoll failed: " << std::strerror(errno) << '\n';
-        fatal_ = true;
+        FFatal = true;
         return;
     }
     const Nanos now = Now();
     if (fds[0].revents & POLLIN)
         ReadFromLine(now);
     if (fds[0].revents & POLLOUT)
-        blocked_ = false;
+        FBlocked = false;
     if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
         ReadScript();
 }
@@ -708,11 +708,11 @@ void Simulator::LetTheListenerRead()
     const Nanos giveUp = Now() + (signals == 0 ? 500 : 200) * Millisecond;
     int emptyReadings = 0;
     while (emptyReadings < 3 && Now() < giveUp && g_signals == signals) {
-        pollfd unread{slave_, POLLIN, 0};
+        pollfd unread{FSlave, POLLIN, 0};
         if (::poll(&unread, 1, 0) < 0)
             break;
         emptyReadings = (unread.revents & POLLIN) ? 0 : emptyReadings + 1;
-        ::ppoll(nullptr, 0, &pollStep, &waitMask_);
+        ::ppoll(nullptr, 0, &pollStep, &FWaitMask);
     }
 }
 
@@ -723,7 +723,7 @@ int Simulator::Run()
     CatchStopSignals();
     Announce();
     Schedule();
-    while (g_signals == 0 && !fatal_) {
+    while (g_signals == 0 && !FFatal) {
         const Nanos now = Now();
         const Step step = DoWhatIsDue(now);
         if (step == Step::Done)
@@ -731,11 +731,11 @@ int Simulator::Run()
         if (step == Step::Sleep)
             WaitForEvents(NextWake(now));
     }
-    if (!fatal_)
+    if (!FFatal)
         LetTheListenerRead();
     Finish();
     RemoveLink();
-    return fatal_ || replayFailed_ ? 1 : 0;
+    return FFatal || FReplayFailed ? 1 : 0;
 }
 
 } // namespace qtr290::sim

@@ -105,47 +105,47 @@ private:
     void RunScriptLine(std::string_view line);
     void Finish();
 
-    SimOptions options_;
-    Random random_;
-    SimDevice device_;
-    PacedLine line_;
-    FaultInjector faults_;
-    FillerTraffic filler_;
-    SimStats stats_;
+    SimOptions FOptions;
+    Random FRandom;
+    SimDevice FDevice;
+    PacedLine FLine;
+    FaultInjector FFaults;
+    FillerTraffic FFiller;
+    SimStats FStats;
 
-    int master_ = -1;
-    int slave_ = -1; // held open (never read) so the master never sees a hang-up
-    std::string slavePath_;
-    bool linkCreated_ = false;
-    std::FILE* log_ = nullptr;
-    Nanos start_ = 0;
-    sigset_t waitMask_{};    // what ppoll lets through: the stop signals
-    Nanos pollInterval_ = 0; // 0: the master does not poll
-    bool saturate_ = false;
-    std::optional<Nanos> stopAt_; // --duration
-    Nanos nextPoll_ = 0;
-    std::uint64_t pollsQueued_ = 0;
-    bool nextPollShort_ = false;
-    bool stopping_ = false;
-    Nanos drainUntil_ = 0;
-    bool blocked_ = false; // the last write could not go out
-    bool fatal_ = false;
-    bool scriptOpen_ = false;
-    std::string scriptBuffer_;
-    std::vector<std::uint8_t> rxAccumulator_;
-    std::vector<std::uint8_t> lineAccumulator_; // what a listener receives, for line_* counts
-    std::vector<PendingReply> replies_;
+    int FMaster = -1;
+    int FSlave = -1; // held open (never read) so the master never sees a hang-up
+    std::string FSlavePath;
+    bool FLinkCreated = false;
+    std::FILE* FLog = nullptr;
+    Nanos FStart = 0;
+    sigset_t FWaitMask{};    // what ppoll lets through: the stop signals
+    Nanos FPollInterval = 0; // 0: the master does not poll
+    bool FSaturate = false;
+    std::optional<Nanos> FStopAt; // --duration
+    Nanos FNextPoll = 0;
+    std::uint64_t FPollsQueued = 0;
+    bool FNextPollShort = false;
+    bool FStopping = false;
+    Nanos FDrainUntil = 0;
+    bool FBlocked = false; // the last write could not go out
+    bool FFatal = false;
+    bool FScriptOpen = false;
+    std::string FScriptBuffer;
+    std::vector<std::uint8_t> FRxAccumulator;
+    std::vector<std::uint8_t> FLineAccumulator; // what a listener receives, for line_* counts
+    std::vector<PendingReply> FReplies;
 
-    std::unique_ptr<ReplayFile> replay_; // set while a replay runs
-    bool replayFailed_ = false;
-    bool passStart_ = true;      // the next chunk read begins a pass over the file
-    bool passHadChunks_ = false; // an empty pass ends a --loop
-    bool replayLoaded_ = false;  // replayChunk_ waits for replayDue_
-    ReplayChunk replayChunk_;
-    Nanos replayDue_ = 0;
-    Nanos replayBase_ = 0;         // when the pass's first chunk went out
-    std::int64_t passFirstUs_ = 0; // its capture time
-    std::int64_t replaySpanUs_ = 0;
+    std::unique_ptr<ReplayFile> FReplay; // set while a replay runs
+    bool FReplayFailed = false;
+    bool FPassStart = true;      // the next chunk read begins a pass over the file
+    bool FPassHadChunks = false; // an empty pass ends a --loop
+    bool FReplayLoaded = false;  // FReplayChunk waits for FReplayDue
+    ReplayChunk FReplayChunk;
+    Nanos FReplayDue = 0;
+    Nanos FReplayBase = 0;         // when the pass's first chunk went out
+    std::int64_t FPassFirstUs = 0; // its capture time
+    std::int64_t FReplaySpanUs = 0;
 };
 
 } // namespace qtr290::sim

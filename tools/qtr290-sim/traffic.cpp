@@ -29,11 +29,11 @@ Bytes RandomBytes(Random& random, std::size_t n)
 
 bool RateGate::Fire(Random& random)
 {
-    ++seen_;
-    if (rate_.every > 0)
-        return seen_ % rate_.every == 0;
-    if (rate_.probability > 0.0)
-        return std::uniform_real_distribution<double>(0.0, 1.0)(random) < rate_.probability;
+    ++FSeen;
+    if (FRate.every > 0)
+        return FSeen % FRate.every == 0;
+    if (FRate.probability > 0.0)
+        return std::uniform_real_distribution<double>(0.0, 1.0)(random) < FRate.probability;
     return false;
 }
 
@@ -47,9 +47,9 @@ void Damage(Bytes& bytes, std::size_t index, Random& random)
 }
 
 FaultInjector::FaultInjector(const SimOptions& options)
-    : header_(options.headerErrors), block_(options.blockErrors), noise_(options.noise),
-      split_(options.splitWrites), noiseMax_(options.noiseMax),
-      splitDelay_(Nanos{options.splitDelayMs} * 1'000'000)
+    : FHeader(options.headerErrors), FBlock(options.blockErrors), FNoise(options.noise),
+      FSplit(options.splitWrites), FNoiseMax(options.noiseMax),
+      FSplitDelay(Nanos{options.splitDelayMs} * 1'000'000)
 {
 }
 
@@ -57,15 +57,15 @@ std::vector<OutItem> FaultInjector::Prepare(Bytes telegram, TxKind kind, Random&
 {
     std::vector<OutItem> items;
     // Every gate is asked once per telegram, so "every Nth" counts telegrams exactly.
-    const bool noise = noise_.Fire(random);
-    const bool header = header_.Fire(random);
-    const bool block = block_.Fire(random);
-    const bool split = split_.Fire(random) && telegram.size() > 1;
+    const bool noise = FNoise.Fire(random);
+    const bool header = FHeader.Fire(random);
+    const bool block = FBlock.Fire(random);
+    const bool split = FSplit.Fire(random) && telegram.size() > 1;
 
     if (noise) {
         OutItem burst;
         burst.kind = TxKind::Noise;
-        const unsigned n = Uniform(random, 1, noiseMax_);
+        const unsigned n = Uniform(random, 1, FNoiseMax);
         while (burst.bytes.size() < n) {
             const std::uint8_t b = RandomByte(random);
             if (!IsSync(b))
@@ -96,17 +96,17 @@ std::vector<OutItem> FaultInjector::Prepare(Bytes telegram, TxKind kind, Random&
         for (unsigned i = 1; i < pieces; ++i)
             cuts.insert(Uniform(random, 1, static_cast<unsigned>(item.bytes.size() - 1)));
         for (auto cut : cuts)
-            item.pauses.emplace_back(cut, splitDelay_);
+            item.pauses.emplace_back(cut, FSplitDelay);
     }
     items.push_back(std::move(item));
     return items;
 }
 
-FillerTraffic::FillerTraffic(const SimOptions& options) : master_(options.masterAddress)
+FillerTraffic::FillerTraffic(const SimOptions& options) : FMaster(options.masterAddress)
 {
     for (unsigned s = 0x10; s <= 0x1F; ++s)
         if (s != options.deviceAddress && s != options.pollStation && s != options.masterAddress)
-            stations_.push_back(static_cast<std::uint8_t>(s));
+            FStations.push_back(static_cast<std::uint8_t>(s));
 }
 
 Bytes FillerTraffic::ShortTelegram(std::size_t maxLength, Random& random)
@@ -118,41 +118,41 @@ Bytes FillerTraffic::ShortTelegram(std::size_t maxLength, Random& random)
     // Every kind but 4, which would make it a poll.
     static constexpr std::uint8_t kinds[] = {0, 1, 2, 3, 5, 6, 7};
     const std::uint8_t kind = kinds[Uniform(random, 0, std::size(kinds) - 1)];
-    const std::uint8_t station = stations_[Uniform(random, 0, stations_.size() - 1)];
+    const std::uint8_t station = FStations[Uniform(random, 0, FStations.size() - 1)];
     const bool fromMaster = Uniform(random, 0, 1) == 0;
-    return BuildShort(fromMaster ? station : master_, fromMaster ? master_ : station, kind,
+    return BuildShort(fromMaster ? station : FMaster, fromMaster ? FMaster : station, kind,
                       RandomBytes(random, blockLength + 1));
 }
 
 Bytes FillerTraffic::Next(std::size_t maxLength, Random& random)
 {
-    if (!pendingReply_.empty()) {
-        if (pendingReply_.size() > maxLength)
+    if (!FPendingReply.empty()) {
+        if (FPendingReply.size() > maxLength)
             return ShortTelegram(maxLength, random);
-        return std::exchange(pendingReply_, {});
+        return std::exchange(FPendingReply, {});
     }
 
     const unsigned choice = Uniform(random, 0, 9);
-    const std::uint8_t station = stations_[Uniform(random, 0, stations_.size() - 1)];
+    const std::uint8_t station = FStations[Uniform(random, 0, FStations.size() - 1)];
     const auto area = static_cast<std::uint8_t>(Uniform(random, 0, MemoryAreaCount - 1) << 4);
-    const RequestTarget target{master_, station, area, Uniform(random, 0, 0xFFFF)};
+    const RequestTarget target{FMaster, station, area, Uniform(random, 0, 0xFFFF)};
     Bytes request;
     if (choice < 4) {
         const auto count = static_cast<std::uint8_t>(Uniform(random, 1, 64));
         request = BuildReadRequest(target, count);
-        pendingReply_ =
-            BuildReadReply(master_, station, area, target.address, RandomBytes(random, count));
+        FPendingReply =
+            BuildReadReply(FMaster, station, area, target.address, RandomBytes(random, count));
     } else if (choice < 6) {
         const auto data = RandomBytes(random, Uniform(random, 1, 32));
         request = BuildWriteRequest(target, data);
-        pendingReply_ =
-            BuildStatusReply(master_, station, area, true, static_cast<std::uint8_t>(data.size()),
+        FPendingReply =
+            BuildStatusReply(FMaster, station, area, true, static_cast<std::uint8_t>(data.size()),
                              target.address, ReplyStatus::Applied);
     } else {
         return ShortTelegram(maxLength, random);
     }
     if (request.size() > maxLength) {
-        pendingReply_.clear();
+        FPendingReply.clear();
         return ShortTelegram(maxLength, random);
     }
     return request;

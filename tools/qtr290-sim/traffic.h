@@ -14,12 +14,12 @@ using Random = std::mt19937;
 // Decides per telegram whether a fault of one kind fires.
 class RateGate {
 public:
-    explicit RateGate(Rate rate) : rate_(rate) {}
+    explicit RateGate(Rate rate) : FRate(rate) {}
     bool Fire(Random& random);
 
 private:
-    Rate rate_;
-    unsigned long long seen_ = 0;
+    Rate FRate;
+    unsigned long long FSeen = 0;
 };
 
 // Turns a telegram into what goes on the line: maybe noise before it, maybe a damaged
@@ -32,12 +32,12 @@ public:
     std::vector<OutItem> Prepare(Bytes telegram, TxKind kind, Random& random);
 
 private:
-    RateGate header_;
-    RateGate block_;
-    RateGate noise_;
-    RateGate split_;
-    unsigned noiseMax_;
-    Nanos splitDelay_;
+    RateGate FHeader;
+    RateGate FBlock;
+    RateGate FNoise;
+    RateGate FSplit;
+    unsigned FNoiseMax;
+    Nanos FSplitDelay;
 };
 
 // Changes bytes[index] to another value that is no sync byte.
@@ -55,9 +55,9 @@ public:
 private:
     Bytes ShortTelegram(std::size_t maxLength, Random& random);
 
-    std::uint8_t master_;
-    std::vector<std::uint8_t> stations_;
-    Bytes pendingReply_; // a station's reply to the request just sent
+    std::uint8_t FMaster;
+    std::vector<std::uint8_t> FStations;
+    Bytes FPendingReply; // a station's reply to the request just sent
 };
 
 } // namespace qtr290::sim
