@@ -15,14 +15,14 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        ShowException(QString::fromUtf8(error.what()));
+        ShowUncaughtError(QString::fromUtf8(error.what()));
     } catch (...) {
-        ShowException(QStringLiteral("Unknown error"));
+        ShowUncaughtError(QStringLiteral("Unknown error"));
     }
     return false;
 }
 
-void TApplication::ShowException(const QString& message)
+void TApplication::ShowUncaughtError(const QString& message)
 {
     QWidget* parent = QApplication::activeWindow();
     // The message may quote a file name or a device's text: plain text.

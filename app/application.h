@@ -12,8 +12,8 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows an error message box over the active window.
-    static void ShowException(const QString& message);
+    // An error that no handler caught, in a message box over the active window.
+    static void ShowUncaughtError(const QString& message);
 };
 
 } // namespace qtr290

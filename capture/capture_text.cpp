@@ -8,7 +8,7 @@
 
 #include <ctime>
 
-namespace qtr290::pcap {
+namespace qtr290::capture {
 
 namespace {
 
@@ -157,4 +157,4 @@ bool LineReader::Next(std::string& line, bool& tooLong)
     return true;
 }
 
-} // namespace qtr290::pcap
+} // namespace qtr290::capture

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qtr290::pcap {
+namespace qtr290::capture {
 
 struct CaptureLine {
     enum class Kind { Chunk, Queued };
@@ -55,4 +55,4 @@ private:
     std::string FReadError;
 };
 
-} // namespace qtr290::pcap
+} // namespace qtr290::capture

@@ -37,8 +37,6 @@ public:
     // The session ends: the pcapng file gets what the framer still holds.
     void Finish(const QDateTime& when);
 
-    QString PcapngPath() const { return FPcapngFile.fileName(); }
-
 private:
     bool PcapngReady();
     bool PcapngFlushed();

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace qtr290::pcap;
+using namespace qtr290::capture;
 
 std::string ChunkText(const CaptureLine& line, std::string_view stamp)
 {

@@ -1,6 +1,7 @@
 // The link against the bus simulator over a pseudo-terminal, with the real driver,
 // platform and event-loop timer.
 #include "link/Komunikace.h"
+#include "tests/support/core_application.h"
 
 #include <gtest/gtest.h>
 
@@ -94,20 +95,10 @@ struct Receiver {
     }
 };
 
-int argc = 1;
-char appName[] = "link_sim_test";
-char* argv[] = {appName, nullptr};
-
 } // namespace
 
-class LinkAgainstSimulator : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
-};
+// The driver's poll timer and QProcess run on the fixture's application object.
+using LinkAgainstSimulator = ::testing::Test;
 
 TEST_F(LinkAgainstSimulator, QueuedReadGoesOutAtThePollAndTheAnswerRemovesIt)
 {

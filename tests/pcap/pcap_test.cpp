@@ -16,6 +16,7 @@
 #include <vector>
 
 using namespace qtr290;
+using namespace qtr290::capture;
 using namespace qtr290::pcap;
 using qtr290::test::Bytes;
 using qtr290::test::Concat;

@@ -5,6 +5,7 @@
 #include "serial/platform.h"
 #include "serial/termios_map.h"
 #include "tests/serial/termios2_probe.h"
+#include "tests/support/core_application.h"
 #include "tests/support/pseudo_terminal.h"
 
 #include <gtest/gtest.h>
@@ -28,21 +29,6 @@ namespace qtr290 {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The poll timer needs an application object; the event loop only runs where a test asks.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { FApp = std::make_unique<QCoreApplication>(FArgc, FArgv); }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    int FArgc = 1;
-    char FName[16] = "posix_test";
-    char* FArgv[2] = {FName, nullptr};
-    std::unique_ptr<QCoreApplication> FApp;
-};
-[[maybe_unused]] const auto* const qtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::size_t OpenDescriptors()
 {

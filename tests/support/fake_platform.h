@@ -68,12 +68,6 @@ struct FakeLine {
         input.insert(input.end(), bytes.begin(), bytes.end());
     }
     void deliver(std::initializer_list<std::uint8_t> bytes) { input.insert(input.end(), bytes); }
-    // Delivers count bytes counting up from first (wrapping at 256).
-    void deliverSequence(std::size_t count, std::uint8_t first = 0)
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            input.push_back(static_cast<std::uint8_t>(first + i));
-    }
 
     // Output.
     std::vector<std::uint8_t> written;

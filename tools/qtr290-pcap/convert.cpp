@@ -6,6 +6,11 @@
 
 namespace qtr290::pcap {
 
+using capture::CaptureLine;
+using capture::CaptureLineResult;
+using capture::LineReader;
+using capture::ParseCaptureLine;
+
 ConvertStatus ConvertCapture(std::istream& in, const std::string& name, PcapngWriter& writer,
                              const ConvertOptions& options, ConvertSummary& summary,
                              std::ostream& errors)

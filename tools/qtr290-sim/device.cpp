@@ -14,14 +14,6 @@ SimDevice::SimDevice(std::uint8_t address) : FAddress(address)
     }
 }
 
-std::uint8_t SimDevice::Peek(std::uint8_t areaCode, std::uint32_t address) const
-{
-    const std::size_t index = (areaCode & 0x70) >> 4;
-    if (index >= FAreas.size())
-        return 0;
-    return FAreas[index][address % AreaSize];
-}
-
 DeviceAnswer SimDevice::Handle(ByteSpan telegram)
 {
     DeviceAnswer answer;

@@ -29,8 +29,6 @@ public:
     // Reacts to one intact telegram from the bus.
     DeviceAnswer Handle(ByteSpan telegram);
 
-    std::uint8_t Peek(std::uint8_t areaCode, std::uint32_t address) const;
-
 private:
     std::uint8_t FAddress;
     // Indexed by area code >> 4; code 0x70 has no area.

@@ -52,7 +52,7 @@ bool ReplayFile::Rewind()
     if (FFormat == Format::Packets)
         FPackets = std::make_unique<pcap::PcapngReader>(FIn);
     else
-        FLines = std::make_unique<pcap::LineReader>(FIn);
+        FLines = std::make_unique<capture::LineReader>(FIn);
     return true;
 }
 
@@ -82,12 +82,13 @@ ReplayFile::Result ReplayFile::NextLine(ReplayChunk& chunk, bool keepGoing, std:
     std::string text;
     bool tooLong = false;
     while (FLines->Next(text, tooLong)) {
-        const pcap::CaptureLineResult parsed =
-            tooLong ? pcap::CaptureLineResult{std::nullopt,
-                                              "longer than " +
-                                                  std::to_string(pcap::LineReader::MaxLineLength) +
-                                                  " characters: expected a capture line"}
-                    : pcap::ParseCaptureLine(text);
+        const capture::CaptureLineResult parsed =
+            tooLong ? capture::CaptureLineResult{std::nullopt,
+                                                 "longer than " +
+                                                     std::to_string(
+                                                         capture::LineReader::MaxLineLength) +
+                                                     " characters: expected a capture line"}
+                    : capture::ParseCaptureLine(text);
         if (!parsed.line) {
             message = FPath + ':' + std::to_string(FLines->LineNumber()) + ": " + parsed.error;
             if (!keepGoing)
@@ -96,7 +97,7 @@ ReplayFile::Result ReplayFile::NextLine(ReplayChunk& chunk, bool keepGoing, std:
             return Result::Skipped;
         }
         // A queued request is no byte on the line.
-        if (parsed.line->kind != pcap::CaptureLine::Kind::Chunk || parsed.line->bytes.empty())
+        if (parsed.line->kind != capture::CaptureLine::Kind::Chunk || parsed.line->bytes.empty())
             continue;
         chunk.timeUs = parsed.line->timeUs;
         chunk.bytes = parsed.line->bytes;

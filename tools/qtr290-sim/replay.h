@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
-namespace qtr290::pcap {
+namespace qtr290::capture {
 class LineReader;
+} // namespace qtr290::capture
+namespace qtr290::pcap {
 class PcapngReader;
 } // namespace qtr290::pcap
 
@@ -66,7 +68,7 @@ private:
     std::string FPath;
     std::ifstream FIn;
     Format FFormat = Format::Lines;
-    std::unique_ptr<pcap::LineReader> FLines;
+    std::unique_ptr<capture::LineReader> FLines;
     std::unique_ptr<pcap::PcapngReader> FPackets;
     ReplayCounts FCounts;
 };
