@@ -34,6 +34,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         (options.readFirstLine && ::pipe2(out, O_CLOEXEC) != 0) ||
         (options.keepErrors && ::pipe2(err, O_CLOEXEC) != 0))
         return;
+    if (!options.readFirstLine && !options.stdoutFile.empty())
+        out[1] = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CLOEXEC);
     // Everything the child needs is made before the fork: it only redirects and starts.
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());

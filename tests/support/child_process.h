@@ -19,6 +19,7 @@ public:
         bool keepErrors = true;               // false: the child writes to the test's stderr
         bool withStdin = false;               // Send and CloseStdin write to its stdin
         bool readFirstLine = false;           // FirstLine is its stdout's first line
+        std::string stdoutFile;               // else its stdout goes to this file (/dev/full)
     };
 
     ChildProcess(const std::string& program, const std::vector<std::string>& args,

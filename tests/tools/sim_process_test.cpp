@@ -530,6 +530,31 @@ TEST(SimProcess, SignalsStopItCleanlyWithStatsAndWithoutTheLink)
     }
 }
 
+// --duration of any size: a short one ends the run by itself, one longer than the clock can
+// count (seconds beyond the nanosecond range) does not end it at once but runs until stopped.
+TEST(SimProcess, DurationsBeyondTheClocksRangeRunUntilStopped)
+{
+    struct Row {
+        const char* seconds;
+        bool endsByItself;
+    };
+    const Row rows[] = {{"0.3", true}, {"1e10", false}, {"9.3e9", false}, {"1e300", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.seconds);
+        SimProcess sim(
+            {"--duration", row.seconds, "--poll-interval", "20", "--linger", "0", "--quiet"});
+        Port port(sim.Device());
+        ASSERT_TRUE(port.IsOpen());
+        ASSERT_TRUE(port.WaitFor(IsPollTelegram, 0, milliseconds(1000)));
+        const std::optional<int> ended = sim.Wait(milliseconds(1500));
+        EXPECT_EQ(ended.has_value(), row.endsByItself);
+        if (!ended) {
+            sim.Signal(SIGTERM);
+            EXPECT_EQ(sim.Wait(milliseconds(2000)), 0);
+        }
+    }
+}
+
 TEST(SimProcess, ClosingAndReopeningTheDeviceKeepsTheBus)
 {
     SimProcess sim({"--baud", "38400", "--poll-interval", "20", "--quiet"});

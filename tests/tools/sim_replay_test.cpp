@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -249,7 +250,71 @@ double WorstOffsetErrorMs(const ReplayRun& run, const std::vector<Chunk>& chunks
     return worst;
 }
 
+// A pcapng of one poll per stamp, the stamps written into the packet blocks as they are
+// (any 64-bit value: the writer itself takes signed microseconds).
+std::string PcapngWithStamps(const std::vector<std::uint64_t>& stamps, std::vector<Bytes>& polls)
+{
+    std::string file;
+    pcap::PcapngWriter writer(
+        [&file](ByteSpan b) {
+            file.append(reinterpret_cast<const char*>(b.data()), b.size());
+            return true;
+        },
+        "test", {"COM1", ""});
+    writer.WriteHeader();
+    for (std::size_t i = 0; i < stamps.size(); ++i) {
+        polls.push_back(sim::BuildPoll(false, 0xF0, 0x01, static_cast<std::uint8_t>(i)));
+        writer.Write({0, pcap::FlagInbound, polls.back()});
+    }
+    // Blocks: type, length, body; an enhanced packet's stamp is the high word, then the low.
+    std::size_t stamp = 0;
+    for (std::size_t at = 0; at + 8 <= file.size();) {
+        std::uint32_t type = 0, length = 0;
+        std::memcpy(&type, file.data() + at, 4);
+        std::memcpy(&length, file.data() + at + 4, 4);
+        if (type == 6) {
+            const auto high = static_cast<std::uint32_t>(stamps[stamp] >> 32);
+            const auto low = static_cast<std::uint32_t>(stamps[stamp++]);
+            std::memcpy(file.data() + at + 12, &high, 4);
+            std::memcpy(file.data() + at + 16, &low, 4);
+        }
+        at += length;
+    }
+    return file;
+}
+
 } // namespace
+
+// Stamps at the ends of the 64-bit range (a damaged or made-up file): each chunk is replayed
+// in order, and the offsets saturate instead of overflowing (from 2^63 µs to 1000 µs is
+// further than the range reaches: the span is the range's end).
+TEST(Replay, PcapngStampsAtTheEndsOfTheRangeSaturate)
+{
+    constexpr std::uint64_t TwoTo63 = std::uint64_t{1} << 63;
+    constexpr std::uint64_t EndOfRangeMs = (TwoTo63 - 1) / 1000;
+    struct Row {
+        const char* what;
+        std::vector<std::uint64_t> stamps;
+        std::uint64_t spanMs;
+    };
+    const Row rows[] = {
+        {"from 2^63 back to 1970", {TwoTo63, 1'000, 2'000}, EndOfRangeMs},
+        {"from 1970 on past 2^63", {1'000, TwoTo63 + 1'000, ~std::uint64_t{0}}, 0},
+        {"the largest stamps", {~std::uint64_t{0}, TwoTo63, ~std::uint64_t{0}}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDir dir;
+        std::vector<Bytes> polls;
+        const fs::path file = dir.Path() / "stamps.pcapng";
+        Write(file, PcapngWithStamps(row.stamps, polls));
+        const ReplayRun run = Replay({"--replay", file.string(), "--speed", "0"}, dir.Path());
+        ASSERT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(Frame(run.reads), Frame(polls));
+        EXPECT_EQ(run.stats.at("replay_packets"), row.stamps.size());
+        EXPECT_EQ(run.stats.at("replay_span_ms"), row.spanMs);
+    }
+}
 
 TEST(Replay, CapturedRunComesOutAsItWentIn)
 {

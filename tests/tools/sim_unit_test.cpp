@@ -4,10 +4,12 @@
 #include "tools/qtr290-sim/device.h"
 #include "tools/qtr290-sim/line.h"
 #include "tools/qtr290-sim/options.h"
+#include "tools/qtr290-sim/replay.h"
 #include "tools/qtr290-sim/traffic.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 using namespace qtr290;
@@ -464,5 +466,48 @@ TEST(SimOptions, Parsing)
         } else {
             EXPECT_NE(result.error.find(r.error), std::string::npos) << result.error;
         }
+    }
+}
+
+// The replay's clock arithmetic on any pair of time stamps a file can hold: never before the
+// pass began, never past the end of the range, never overflowing.
+TEST(ReplayTiming, OffsetsAndDueTimesSaturate)
+{
+    constexpr std::int64_t Max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t Min = std::numeric_limits<std::int64_t>::min();
+    struct Row {
+        const char* what;
+        std::int64_t firstUs, timeUs, offsetUs;
+    };
+    const Row offsets[] = {
+        {"in order", 1'000, 3'500, 2'500},
+        {"a clock set back", 5'000, 1'000, 0},
+        {"before 1970, as a pcapng stamp past 2^63 reads", -5'000, -1'000, 4'000},
+        {"from the start of the range to its end", Min, Max, Max},
+        {"from the start of the range to 1970", Min, 1'000, Max},
+        {"from the end of the range back", Max, Min, 0},
+    };
+    for (const Row& row : offsets) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ReplayOffsetUs(row.firstUs, row.timeUs), row.offsetUs);
+    }
+
+    struct DueRow {
+        const char* what;
+        std::int64_t baseNs, offsetUs;
+        double speed;
+        std::int64_t dueNs;
+    };
+    const DueRow dues[] = {
+        {"at the recorded pace", 1'000, 2'500, 1.0, 2'501'000},
+        {"twice as fast", 1'000, 2'500, 2.0, 1'251'000},
+        {"as fast as the line allows", 1'000, Max, 0.0, 1'000},
+        {"the end of the range: about three years on", 1'000, Max, 1.0, 100'000'000'000'001'000},
+        {"a slow replay of the end of the range", 1'000, Max, 1e-300, 100'000'000'000'001'000},
+        {"a base at the end of the clock", Max - 10, 1'000, 1.0, Max},
+    };
+    for (const DueRow& row : dues) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ReplayDueNs(row.baseNs, row.offsetUs, row.speed), row.dueNs);
     }
 }

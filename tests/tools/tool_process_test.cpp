@@ -1,6 +1,6 @@
-// The built qtr290-pcap and qtr290-extcap as child processes, on what the world may hand
-// them: directories for input, outputs planted beside them, a device that goes, a fifo that
-// Wireshark closes or never opens, a stop signal at any moment.
+// The built tools as child processes, on what the world may hand them: directories for input,
+// outputs planted beside them, a device that goes, a fifo that Wireshark closes or never opens,
+// a stop signal at any moment, a standard output that cannot be written.
 #include "tests/support/child_process.h"
 #include "tests/support/pseudo_terminal.h"
 #include "tests/support/temp_dir.h"
@@ -198,6 +198,58 @@ TEST(ExtcapToolTest, EndsAtOnceWhenTheDeviceOrTheFifoGoesOrAStopComes)
         }
         if (c.event != DeviceLost) {
             EXPECT_EQ(pty.exclusive(), 0);
+        }
+    }
+}
+
+// What a tool prints must reach standard output: written to a full device, the run fails with
+// a message instead of passing for a success. Each call also runs with its output going to
+// /dev/null, where it succeeds.
+TEST(ToolOutputTest, AFailedWriteToStandardOutputFailsTheRun)
+{
+    struct Case {
+        const char* what;
+        const char* program;
+        std::vector<std::string> args; // "DIR/" is the case's folder
+    };
+    const Case cases[] = {
+        {"simulator help", QTR290_SIM_PATH, {"--help"}},
+        {"simulator's device line", QTR290_SIM_PATH, {"--duration", "0.1", "--quiet"}},
+        {"converter help", QTR290_PCAP_PATH, {"--help"}},
+        {"converter summary", QTR290_PCAP_PATH, {"DIR/in.txt", "DIR/out.pcapng"}},
+        {"converter's pcapng", QTR290_PCAP_PATH, {"--quiet", "DIR/in.txt", "-"}},
+        {"extcap help", QTR290_EXTCAP_PATH, {"--help"}},
+        {"extcap interfaces", QTR290_EXTCAP_PATH, {"--extcap-interfaces"}},
+        {"extcap link types",
+         QTR290_EXTCAP_PATH,
+         {"--extcap-interface", "qtr290-COM1", "--extcap-dlts"}},
+        {"extcap options",
+         QTR290_EXTCAP_PATH,
+         {"--extcap-interface", "qtr290-COM1", "--extcap-config"}},
+        {"settings helper help", QTR290_INI_PATH, {"--help"}},
+        {"settings helper value", QTR290_INI_PATH, {"DIR/nastaveni.ini", "get", "Porty", "COM1"}},
+    };
+    for (const Case& c : cases) {
+        for (const char* output : {"/dev/null", "/dev/full"}) {
+            SCOPED_TRACE(std::string(c.what) + " to " + output);
+            TempDir dir;
+            WriteFile(dir / "in.txt", CaptureLine);
+            WriteFile(dir / "nastaveni.ini", "[Porty]\r\nCOM1=/dev/null\r\n");
+            std::vector<std::string> args;
+            for (const std::string& arg : c.args)
+                args.push_back(arg.rfind("DIR/", 0) == 0 ? dir / arg.substr(4) : arg);
+            Child::Options options;
+            options.environment = {"QTR290_SETTINGS=" + (dir / "nastaveni.ini")};
+            options.stdoutFile = output;
+            Child tool(c.program, args, options);
+            const std::optional<int> status = tool.Wait(milliseconds(10000));
+            ASSERT_TRUE(status.has_value());
+            if (std::string(output) == "/dev/null") {
+                EXPECT_EQ(*status, 0) << tool.Errors();
+                continue;
+            }
+            EXPECT_EQ(*status, 1);
+            EXPECT_NE(tool.Errors().find("standard output"), std::string::npos) << tool.Errors();
         }
     }
 }

@@ -7,6 +7,7 @@
 #include "serial/SerialDrv.h"
 #include "settings/settings.h"
 #include "tools/qtr290-extcap/extcap_options.h"
+#include "tools/standard_output.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -199,38 +200,19 @@ int Capture(const ExtcapOptions& a, const ComPortNames& names, int number,
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Wireshark's call answered on standard output, or the capture run; the exit status.
+int Serve(const ExtcapOptions& a)
 {
-    QCoreApplication app(argc, argv);
-    const ExtcapOptions a = extcap::ParseExtcapOptions(QCoreApplication::arguments());
-    switch (a.action) {
-    case ExtcapOptions::Action::Help:
-        std::cout << a.output.toStdString();
-        return 0;
-    case ExtcapOptions::Action::Misuse:
-        std::cerr << "qtr290-extcap: " << a.output.toStdString() << '\n';
-        return 2;
-    case ExtcapOptions::Action::None:
-        std::cerr << "qtr290-extcap: nothing to do (--extcap-interfaces, --extcap-dlts, "
-                     "--extcap-config or --capture)\n";
-        return 2;
-    default:
-        break;
-    }
     const ComPortNames names = PortNames();
-
+    const auto ports = PresentPorts(names);
     if (a.action == ExtcapOptions::Action::Interfaces) {
         std::cout << "extcap {version=" << QTR290_VERSION << "}\n";
-        for (const auto& [number, device] : PresentPorts(names))
+        for (const auto& [number, device] : ports)
             std::cout << "interface {value=" << InterfacePrefix << number
                       << "}{display=QTR290 bus COM" << number << " (" << device << ")}\n";
         return 0;
     }
-
     const auto number = InterfaceComNumber(a.interface);
-    const auto ports = PresentPorts(names);
     const auto port = number ? ports.find(*number) : ports.end();
     if (port == ports.end()) {
         std::cerr << "qtr290-extcap: no such interface '"
@@ -254,6 +236,28 @@ int main(int argc, char** argv)
         }
         return Capture(a, names, port->first, port->second);
     default:
-        return 2; // told above
+        return 2; // not a call of its own: main tells those
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const ExtcapOptions a = extcap::ParseExtcapOptions(QCoreApplication::arguments());
+    switch (a.action) {
+    case ExtcapOptions::Action::Help:
+        std::cout << a.output.toStdString();
+        return ExitStatusAfterOutput("qtr290-extcap", 0);
+    case ExtcapOptions::Action::Misuse:
+        std::cerr << "qtr290-extcap: " << a.output.toStdString() << '\n';
+        return 2;
+    case ExtcapOptions::Action::None:
+        std::cerr << "qtr290-extcap: nothing to do (--extcap-interfaces, --extcap-dlts, "
+                     "--extcap-config or --capture)\n";
+        return 2;
+    default:
+        return ExitStatusAfterOutput("qtr290-extcap", Serve(a));
     }
 }

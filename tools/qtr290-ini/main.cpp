@@ -1,6 +1,7 @@
 // qtr290-ini: reads and writes keys of a settings file through the utility's own profile
 // code, so that the scripts change a file exactly as the utility would. Build-only.
 #include "settings/iniprofile.h"
+#include "tools/standard_output.h"
 
 #include <iostream>
 #include <string_view>
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << Usage;
-        return 0;
+        return qtr290::ExitStatusAfterOutput("qtr290-ini", 0);
     }
     const bool get = args.size() >= 2 && args[1] == "get" && (args.size() == 4 || args.size() == 5);
     const bool set = args.size() >= 5 && args[1] == "set" && (args.size() - 2) % 3 == 0;
@@ -44,7 +45,7 @@ int main(int argc, char** argv)
         if (!value && args.size() == 4)
             return 1;
         std::cout << (value ? *value : std::string(args[4])) << '\n';
-        return 0;
+        return qtr290::ExitStatusAfterOutput("qtr290-ini", 0);
     }
     for (std::size_t i = 2; i < args.size(); i += 3)
         ini.WriteString(args[i], args[i + 1], args[i + 2]);

@@ -1,5 +1,6 @@
 // qtr290-pcap: converts the capture file incoming.txt into pcapng for Wireshark.
 #include "tools/qtr290-pcap/convert.h"
+#include "tools/standard_output.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -199,7 +200,7 @@ int main(int argc, char** argv)
     switch (a.action) {
     case Arguments::Action::Help:
         std::cout << Usage;
-        return 0;
+        return qtr290::ExitStatusAfterOutput("qtr290-pcap", 0);
     case Arguments::Action::Misuse:
         std::cerr << (a.error.empty() ? "" : "qtr290-pcap: " + a.error + "\n") << Usage;
         return 2;
@@ -229,5 +230,5 @@ int main(int argc, char** argv)
         return 1; // told above, with the input's name
     if (!closed || status == ConvertStatus::WriteFailed || !out.Commit())
         return Fail("cannot write " + out.Name());
-    return Report(a, out, summary, status);
+    return qtr290::ExitStatusAfterOutput("qtr290-pcap", Report(a, out, summary, status));
 }

@@ -1,6 +1,7 @@
 // qtr290-sim: a QTR290 device bus on a pseudo-terminal, for tests, demos and development.
 #include "tools/qtr290-sim/options.h"
 #include "tools/qtr290-sim/simulator.h"
+#include "tools/standard_output.h"
 
 #include <iostream>
 #include <vector>
@@ -16,7 +17,7 @@ int main(int argc, char** argv)
     }
     if (parsed.options.help) {
         std::cout << HelpText();
-        return 0;
+        return qtr290::ExitStatusAfterOutput("qtr290-sim", 0);
     }
     Simulator simulator(parsed.options);
     return simulator.Run();

@@ -7,9 +7,30 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <sys/stat.h>
 
 namespace qtr290::sim {
+
+std::int64_t ReplayOffsetUs(std::int64_t firstUs, std::int64_t timeUs)
+{
+    std::int64_t offset = 0;
+    if (__builtin_sub_overflow(timeUs, firstUs, &offset))
+        return timeUs > firstUs ? std::numeric_limits<std::int64_t>::max() : 0;
+    return std::max<std::int64_t>(0, offset);
+}
+
+std::int64_t ReplayDueNs(std::int64_t baseNs, std::int64_t offsetUs, double speed)
+{
+    constexpr double LongestWaitNs = 1e17;
+    if (speed <= 0)
+        return baseNs;
+    const double waitNs = std::min(static_cast<double>(offsetUs) * 1e3 / speed, LongestWaitNs);
+    std::int64_t due = 0;
+    if (__builtin_add_overflow(baseNs, static_cast<std::int64_t>(waitNs), &due))
+        return std::numeric_limits<std::int64_t>::max();
+    return due;
+}
 
 ReplayFile::ReplayFile() = default;
 ReplayFile::~ReplayFile() = default;

@@ -32,6 +32,16 @@ struct ReplayCounts {
     std::int64_t lastUs = 0;
 };
 
+// How long after the pass's first chunk (captured at firstUs) a chunk captured at timeUs goes
+// out: never negative, so that a clock set back during the capture keeps the order; saturated
+// at the end of the range instead of overflowing.
+std::int64_t ReplayOffsetUs(std::int64_t firstUs, std::int64_t timeUs);
+
+// When that chunk is due on the monotonic clock, the pass having begun at baseNs, at `speed`
+// (0: at once). An offset at the end of the range is due in about three years, never past the
+// clock's range.
+std::int64_t ReplayDueNs(std::int64_t baseNs, std::int64_t offsetUs, double speed);
+
 class ReplayFile {
 public:
     enum class Format { Lines, Packets };

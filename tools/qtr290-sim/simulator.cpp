@@ -1,6 +1,7 @@
 #include "tools/qtr290-sim/simulator.h"
 
 #include "link/framer.h"
+#include "tools/standard_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -450,14 +451,9 @@ bool Simulator::LoadReplayChunk(Nanos now)
                 FReplayBase = std::max(now, FReplayDue);
             }
             FPassHadChunks = true;
-            // A clock set back during the capture does not reorder the chunks.
-            const std::int64_t offsetUs =
-                std::max<std::int64_t>(0, FReplayChunk.timeUs - FPassFirstUs);
+            const std::int64_t offsetUs = ReplayOffsetUs(FPassFirstUs, FReplayChunk.timeUs);
             FReplaySpanUs = std::max(FReplaySpanUs, offsetUs);
-            const double scaled =
-                FOptions.speed > 0 ? static_cast<double>(offsetUs) * 1e3 / FOptions.speed : 0.0;
-            const Nanos due = FReplayBase + static_cast<Nanos>(std::min(scaled, 1e17));
-            FReplayDue = std::max(FReplayDue, due);
+            FReplayDue = std::max(FReplayDue, ReplayDueNs(FReplayBase, offsetUs, FOptions.speed));
             FReplayLoaded = true;
             return true;
         }
@@ -573,13 +569,16 @@ void Simulator::CatchStopSignals()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-void Simulator::Announce()
+bool Simulator::Announce()
 {
+    // Whoever started the simulator learns the device from this line: without it, no run.
     const std::string announced = FOptions.linkPath.empty() ? FSlavePath : FOptions.linkPath;
     std::fprintf(stdout, "%s\n", announced.c_str());
-    std::fflush(stdout);
+    if (!FlushStandardOutput("qtr290-sim"))
+        return false;
     if (!FOptions.quiet)
         std::cerr << "qtr290-sim: device " << FSlavePath << ", " << FOptions.baud << " baud\n";
+    return true;
 }
 
 void Simulator::Schedule()
@@ -590,8 +589,11 @@ void Simulator::Schedule()
     FPollInterval = master ? Nanos{FOptions.pollIntervalMs} * Millisecond : 0;
     FSaturate = master && FOptions.saturate;
     FNextPoll = FStart + FPollInterval;
+    // Saturated, not converted out of range: a duration longer than the clock can count
+    // (--duration 1e10) is a run without end, not one that stops at once.
+    constexpr double LongestRunNs = 1e18; // about 31 years
     if (FOptions.durationSec > 0)
-        FStopAt = FStart + static_cast<Nanos>(FOptions.durationSec * 1e9);
+        FStopAt = FStart + static_cast<Nanos>(std::min(FOptions.durationSec * 1e9, LongestRunNs));
     FScriptOpen = FOptions.script;
 }
 
@@ -721,7 +723,8 @@ int Simulator::Run()
     if (!OpenFiles())
         return 1;
     CatchStopSignals();
-    Announce();
+    if (!Announce())
+        return 1;
     Schedule();
     while (g_signals == 0 && !FFatal) {
         const Nanos now = Now();

@@ -77,7 +77,7 @@ private:
 
     bool OpenFiles();
     void CatchStopSignals();
-    void Announce();
+    bool Announce();
     void Schedule();
     Step DoWhatIsDue(Nanos now);
     void SendDueReplies(Nanos now);
