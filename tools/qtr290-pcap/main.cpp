@@ -31,7 +31,8 @@ OUTPUT defaults to INPUT with the extension .pcapng; "-" writes to standard outp
   --keep-going  skip malformed lines (each is reported) instead of stopping at the first
   --quiet       no summary
 Exit status: 0 converted, 1 malformed line or I/O error (no output is left), 2 usage,
-3 converted with --keep-going but lines were skipped.
+3 converted with --keep-going but lines were skipped. A summary that standard output
+does not take (a full disk) also gives 1, with a message; the output is then kept.
 )";
 
 int Fail(const std::string& message)

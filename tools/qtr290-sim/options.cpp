@@ -196,7 +196,8 @@ requests. The first line on standard output is the device path to open (the
 --link path if given, otherwise the pseudo-terminal itself). The terminal is
 raw, 8N1; the simulator paces what it writes at 10 bit times per byte of the
 configured baud rate. A summary (key=value lines) goes to standard error at exit,
-also on SIGINT and SIGTERM; the exit status is then 0.
+also on SIGINT and SIGTERM; the exit status is then 0. When standard output does
+not take the device line, the simulator says so and ends at once with status 1.
 
 Bus:
   --link PATH            also make PATH a symbolic link to the device (replaces an
