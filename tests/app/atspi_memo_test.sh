@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The memos as a screen reader reads them: the program on a private X display (Xvfb, the xcb
+# platform) and a private session bus with the accessibility bus, the simulator on a
+# pseudo-terminal as its COM1; atspi_memo_check.py sends telegrams and reads Memo1 and Memo3
+# through AT-SPI. Usage: atspi_memo_test.sh QTR290 QTR290_SIM   (exit 77: a piece is missing;
+# with QTR290_REQUIRE_ATSPI set, as in CI, that is a failure instead)
+set -euo pipefail
+program=$1 sim=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+python=/usr/bin/python3 # the system's, which has the GObject bindings
+
+missing() {
+  echo "cannot read the display through AT-SPI: $1"
+  [ -n "${QTR290_REQUIRE_ATSPI:-}" ] && exit 1
+  exit 77
+}
+command -v Xvfb >/dev/null || missing "Xvfb is not installed (xvfb)"
+command -v dbus-run-session >/dev/null || missing "dbus-run-session is not installed (dbus)"
+[ -e /usr/share/dbus-1/services/org.a11y.Bus.service ] ||
+  missing "the accessibility bus is not installed (at-spi2-core)"
+"$python" -c "import gi; gi.require_version('Atspi', '2.0')" 2>/dev/null ||
+  missing "the AT-SPI bindings are not installed (python3-gi, gir1.2-atspi-2.0)"
+
+work=$(mktemp -d /tmp/qtr290-atspi.XXXXXX)
+xvfb_pid=
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+# The toolkit's bridge on without a desktop that switches accessibility on.
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+unset QT_ACCESSIBILITY
+dbus-run-session -- "$python" "$here/atspi_memo_check.py" "$program" "$sim" "$work"
