@@ -295,16 +295,21 @@ void LineMemo::TellRemoved(int firstLine, int count) const
 {
     if (!ReaderListens() || count <= 0)
         return;
-    const int lines = int(FLines.size());
     const int last = firstLine + count - 1;
     // The '\n' that joined the removed lines to the rest goes with them: the one before them,
     // or after them when they are the first.
-    const Place from =
-        firstLine > 0 ? Place{firstLine - 1, int(Line(firstLine - 1).size())} : Place{0, 0};
-    const Place to = firstLine == 0 && last + 1 < lines ? Place{last + 1, 0}
-                                                        : Place{last, int(Line(last).size())};
-    const int start = OffsetOf(from);
-    const QString text = Text().mid(start, OffsetOf(to) - start);
+    QString text;
+    if (firstLine > 0)
+        text += QLatin1Char('\n');
+    for (int line = firstLine; line <= last; ++line) {
+        if (line > firstLine)
+            text += QLatin1Char('\n');
+        text += Line(line);
+    }
+    if (firstLine == 0 && last + 1 < int(FLines.size()))
+        text += QLatin1Char('\n');
+    const int start =
+        firstLine > 0 ? OffsetOf(Place{firstLine - 1, int(Line(firstLine - 1).size())}) : 0;
     QAccessibleTextRemoveEvent event(const_cast<LineMemo*>(this), start, text);
     TellReader(&event);
 }
