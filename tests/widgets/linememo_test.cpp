@@ -250,6 +250,14 @@ void LineMemoTest::readsAndSelectsThroughTheAccessibleInterface()
             QCOMPARE(text->offsetAtPoint(cell.topLeft() + QPoint(1, cell.height() / 2)), offset);
     }
     QCOMPARE(text->offsetAtPoint(memo.viewport()->mapToGlobal(QPoint(-5, -5))), -1);
+
+    // A range out of sight is scrolled into view when the reader asks for it.
+    memo.SetText(QStringLiteral("A6 01\n").repeated(100) + QStringLiteral("Vadne CRC dat"));
+    const int last = text->characterCount() - 3;
+    QVERIFY(text->characterRect(last).isEmpty());
+    text->scrollToSubstring(last, last + 3);
+    QVERIFY(!text->characterRect(last).isEmpty());
+    QCOMPARE(text->offsetAtPoint(text->characterRect(last).topLeft() + QPoint(1, 2)), last);
 }
 
 // A reader is told what was inserted and removed, where.
