@@ -84,6 +84,23 @@ def wait_for(memo, expected, what):
     fail("%s: Memo1 reads %r, expected %r" % (what, text, expected))
 
 
+def start(program, work):
+    """The program, started again when the X server turned its first connection away, as a
+    busy machine now and then makes it do; any other early end is the program's own."""
+    for attempt in range(3):
+        log_path = os.path.join(work, "program-%d.log" % attempt)
+        with open(log_path, "wb") as log:
+            utility = subprocess.Popen([program], stderr=log)
+        time.sleep(2)
+        if utility.poll() is None:
+            return utility
+        with open(log_path, encoding="utf-8", errors="replace") as log:
+            output = log.read()
+        if "could not connect to display" not in output:
+            fail("the program ended with status %d:\n%s" % (utility.returncode, output))
+    fail("the program could not connect to the X server three times:\n" + output)
+
+
 def main():
     program, sim, work = sys.argv[1:4]
     simulator = subprocess.Popen(
@@ -103,12 +120,14 @@ def main():
             b"[Seriovy port]\r\nPort=1\r\n\r\n[Program]\r\nPocet bytu na radku=%d\r\n"
             b"\r\n[Porty]\r\nCOM1=%s\r\n" % (BYTES_PER_LINE, device.encode())
         )
-    utility = subprocess.Popen([os.path.join(run, os.path.basename(program))])
+    utility = None
     try:
+        utility = start(os.path.join(run, os.path.basename(program)), work)
         check(simulator, utility)
     finally:
-        utility.terminate()
-        utility.wait(timeout=10)
+        if utility is not None:
+            utility.terminate()
+            utility.wait(timeout=10)
         simulator.stdin.write("quit\n")
         simulator.stdin.close()
         simulator.wait(timeout=10)

@@ -32,14 +32,30 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
+# A display number of its own, away from the low ones that Xvfb -displayfd and xvfb-run -a
+# hand out to whoever else runs an X server on this machine at the same time.
+for _ in $(seq 10); do
+  number=$((300 + RANDOM % 300))
+  [ -e "/tmp/.X$number-lock" ] && continue
+  # A server of another file system view still holds the abstract socket.
+  grep -q "@/tmp/.X11-unix/X$number\$" /proc/net/unix 2>/dev/null && continue
+  # -displayfd: the number is written once the server takes connections.
+  : >"$work/display"
+  Xvfb ":$number" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+    2>"$work/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ "$(cat "$work/display")" = "$number" ] && kill -0 "$xvfb_pid" 2>/dev/null && break
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=
 done
-[ -s "$work/display" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+[ -n "$xvfb_pid" ] || { echo "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1; }
+export DISPLAY=":$number"
 export QT_QPA_PLATFORM=xcb
 # Under the sanitizers: the X keyboard library copies a counted, unterminated string with
 # strndup, which strict string checks take for an overflow.
