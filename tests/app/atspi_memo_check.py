@@ -3,7 +3,7 @@
 
 The program (a copy in a folder of its own, 5 bytes a line) listens to the simulator, which
 sends what this script writes to its --script input. Memo1 must read exactly as the telegrams
-are shown: newest on top, then, after "Nejnovějsí na konci" is pressed through AT-SPI too,
+are shown: newest on top, then, after "Nejnovější na konci" is pressed through AT-SPI too,
 newest last; a damaged block as "Vadne CRC dat". The same text must follow from the memo's
 change events alone. Usage: atspi_memo_check.py QTR290 QTR290_SIM WORK_DIR
 """
