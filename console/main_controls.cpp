@@ -22,6 +22,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace qtr290 {
 
 namespace {
@@ -90,7 +92,6 @@ QLayout* TForm1::CreateMemos(QWidget* central)
     // Hex digits and blanks in a fixed-pitch font look the same unshaped, and shaping was
     // most of the cost of showing a busy bus.
     fixed.setStyleStrategy(QFont::PreferNoShaping);
-    const QFontMetrics fixedMetrics(fixed);
     auto* memos = new QGridLayout;
     memos->setHorizontalSpacing(6);
     const auto memo = [&](const char* name, int lines, const char* buttonName, QPushButton*& button,
@@ -102,9 +103,9 @@ QLayout* TForm1::CreateMemos(QWidget* central)
         edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         // Room for a line of 32 bytes as "XX " each.
         const int margins = 2 * edit->frameWidth() + 2 * LineMemo::Margin + 4;
-        edit->setMinimumWidth(fixedMetrics.horizontalAdvance(QString(3 * 32, QLatin1Char('0'))) +
-                              margins + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-        edit->setFixedHeight(fixedMetrics.lineSpacing() * lines + margins);
+        edit->setMinimumWidth(int(std::ceil(edit->ColumnWidth() * 3 * 32)) + margins +
+                              style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+        edit->setFixedHeight(edit->RowHeight() * lines + margins);
         button = Named(new QPushButton(tr("Smaž"), central), buttonName);
         memos->addWidget(edit, row, 0);
         memos->addWidget(button, row, 1, Qt::AlignTop);

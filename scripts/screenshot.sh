@@ -47,6 +47,8 @@ done
 [ -s "$work/display" ] || { echo "screenshot: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
 export QT_QPA_PLATFORM=xcb
+# The pictures in docs/ are of DejaVu Sans Mono, whichever monospace font the machine prefers.
+export FONTCONFIG_FILE=${FONTCONFIG_FILE:-"$here/tests/fonts/monospace-dejavu.conf"}
 
 # The simulator: polls of station F0 every 300 ms, every 7th telegram with a damaged block;
 # its device answers the window's requests.

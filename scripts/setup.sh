@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
   help2man
+  dbus at-spi2-core python3-gi gir1.2-atspi-2.0 # the memos read through AT-SPI, as a screen reader
+  fonts-dejavu-core fonts-noto-mono fonts-liberation # the window's tests on each monospace font
   tshark python3 # tshark asks whether non-root users may capture: the
   # non-interactive install keeps the default answer, no
 )

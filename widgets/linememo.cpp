@@ -1,5 +1,8 @@
 #include "widgets/linememo.h"
 
+#include "widgets/linememoaccessible.h"
+
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -10,6 +13,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +22,7 @@ namespace qtr290 {
 
 LineMemo::LineMemo(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    InstallLineMemoAccessibility();
     viewport()->setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::StrongFocus);
     // Long lines wrap: there is nothing to scroll sideways.
@@ -42,6 +47,7 @@ QString LineMemo::Text() const
 
 void LineMemo::Clear()
 {
+    TellRemoved(0, int(FLines.size()));
     FLines.clear();
     FRowCount = 0;
     FAnchor = FCaret = Place{};
@@ -59,11 +65,14 @@ void LineMemo::SetText(const QString& text)
 
 void LineMemo::InsertAtTop(std::span<const QString> lines)
 {
+    const bool wasEmpty = FLines.empty();
     for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
         FLines.push_front(Measured(*line));
         FRowCount += FLines.front().rows;
     }
     Added(0, int(lines.size()));
+    if (!FLines.empty())
+        TellInserted(0, lines, false, !wasEmpty);
     // Every line in view moved down.
     Repaint(viewport()->rect());
 }
@@ -71,11 +80,14 @@ void LineMemo::InsertAtTop(std::span<const QString> lines)
 void LineMemo::Append(std::span<const QString> lines)
 {
     const int first = int(FLines.size());
+    const int offset = ReaderListens() ? CharacterCount() : 0;
     for (const QString& line : lines) {
         FLines.push_back(Measured(line));
         FRowCount += FLines.back().rows;
     }
     Added(first, int(lines.size()));
+    if (!FLines.empty())
+        TellInserted(offset, lines, first > 0, false);
     UpdateLines(first, int(lines.size()));
 }
 
@@ -84,6 +96,7 @@ void LineMemo::RemoveFirst(int count)
     count = std::min(count, int(FLines.size()));
     if (count <= 0)
         return;
+    TellRemoved(0, count);
     for (int i = 0; i < count; ++i) {
         FRowCount -= FLines.front().rows;
         FLines.pop_front();
@@ -98,6 +111,7 @@ void LineMemo::RemoveLast(int count)
     if (count <= 0)
         return;
     const int first = int(FLines.size()) - count;
+    TellRemoved(first, count);
     UpdateLines(first, count);
     for (int i = 0; i < count; ++i) {
         FRowCount -= FLines.back().rows;
@@ -108,9 +122,12 @@ void LineMemo::RemoveLast(int count)
 
 void LineMemo::ScrollToTop()
 {
+    const bool moved = FAnchor != Place{} || FCaret != Place{};
     if (HasSelection())
         Repaint(viewport()->rect());
     FAnchor = FCaret = Place{};
+    if (moved)
+        TellSelection();
     verticalScrollBar()->setValue(0);
 }
 
@@ -135,12 +152,176 @@ void LineMemo::SelectAll()
     FAnchor = Place{};
     FCaret = Place{int(FLines.size()) - 1, int(Line(int(FLines.size()) - 1).size())};
     Repaint(viewport()->rect());
+    TellSelection();
 }
 
 void LineMemo::CopySelection() const
 {
     if (HasSelection())
         QGuiApplication::clipboard()->setText(SelectedText());
+}
+
+int LineMemo::CharacterCount() const
+{
+    if (FLines.empty())
+        return 0;
+    int count = int(FLines.size()) - 1;
+    for (const MemoLine& line : FLines)
+        count += int(line.text.size());
+    return count;
+}
+
+int LineMemo::OffsetOf(Place place) const
+{
+    int offset = 0;
+    for (int line = 0; line < place.line; ++line)
+        offset += int(Line(line).size()) + 1;
+    return offset + place.column;
+}
+
+LineMemo::Place LineMemo::PlaceOf(int offset) const
+{
+    offset = std::max(0, offset);
+    for (int line = 0; line < int(FLines.size()); ++line) {
+        const int length = int(Line(line).size());
+        if (offset <= length)
+            return {line, offset};
+        offset -= length + 1;
+    }
+    return Clamped({int(FLines.size()), 0});
+}
+
+int LineMemo::CaretOffset() const
+{
+    return OffsetOf(FCaret);
+}
+
+std::pair<int, int> LineMemo::SelectionOffsets() const
+{
+    const auto [from, to] = std::minmax(FAnchor, FCaret);
+    return {OffsetOf(from), OffsetOf(to)};
+}
+
+void LineMemo::SetSelectionOffsets(int anchor, int caret)
+{
+    FAnchor = PlaceOf(anchor);
+    FCaret = PlaceOf(caret);
+    Repaint(viewport()->rect());
+    TellSelection();
+}
+
+int LineMemo::RowOf(Place place) const
+{
+    int row = 0;
+    for (int line = 0; line < place.line; ++line)
+        row += FLines[std::size_t(line)].rows;
+    if (place.line >= int(FLines.size()))
+        return row;
+    const QString& text = Line(place.line);
+    for (int end = RowEnd(text, 0); end < text.size() && end <= place.column;
+         end = RowEnd(text, end))
+        ++row;
+    return row;
+}
+
+int LineMemo::ColumnAt(const QString& row, qreal x) const
+{
+    // The boundary between characters nearest to x.
+    const QFontMetricsF metrics(font());
+    qreal left = 0;
+    for (int column = 0; column < row.size(); ++column) {
+        const qreal width = metrics.horizontalAdvance(row[column]);
+        if (x < left + width / 2)
+            return column;
+        left += width;
+    }
+    return int(row.size()) + std::max(0, int(std::lround((x - left) / FCharWidth)));
+}
+
+QRectF LineMemo::CharacterRect(int offset) const
+{
+    if (FLines.empty())
+        return {};
+    const Place place = PlaceOf(offset);
+    const int row = RowOf(place) - verticalScrollBar()->value();
+    if (row < 0 || row > RowsInView())
+        return {};
+    const QString& text = Line(place.line);
+    int start = 0;
+    while (RowEnd(text, start) < text.size() && RowEnd(text, start) <= place.column)
+        start = RowEnd(text, start);
+    const QFontMetricsF metrics(font());
+    const qreal left = Margin + metrics.horizontalAdvance(text.mid(start, place.column - start));
+    const qreal width =
+        place.column < text.size() ? metrics.horizontalAdvance(text[place.column]) : FCharWidth;
+    return QRectF(left, TopOffset() + row * FRowHeight, width, FRowHeight);
+}
+
+int LineMemo::OffsetAt(QPoint viewportPoint) const
+{
+    return OffsetOf(PlaceAt(viewportPoint));
+}
+
+void LineMemo::ScrollToOffset(int offset)
+{
+    const int row = RowOf(PlaceOf(offset));
+    QScrollBar* vertical = verticalScrollBar();
+    if (row < vertical->value())
+        vertical->setValue(row);
+    else if (row >= vertical->value() + RowsInView())
+        vertical->setValue(row - std::max(1, RowsInView()) + 1);
+}
+
+void LineMemo::TellInserted(int offset, std::span<const QString> lines, bool newlineBefore,
+                            bool newlineAfter) const
+{
+    if (!ReaderListens())
+        return;
+    QString text;
+    if (newlineBefore)
+        text += QLatin1Char('\n');
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char('\n');
+        text += lines[i];
+    }
+    if (newlineAfter)
+        text += QLatin1Char('\n');
+    QAccessibleTextInsertEvent event(const_cast<LineMemo*>(this), offset, text);
+    TellReader(&event);
+}
+
+void LineMemo::TellRemoved(int firstLine, int count) const
+{
+    if (!ReaderListens() || count <= 0)
+        return;
+    const int last = firstLine + count - 1;
+    // The '\n' that joined the removed lines to the rest goes with them: the one before them,
+    // or after them when they are the first.
+    QString text;
+    if (firstLine > 0)
+        text += QLatin1Char('\n');
+    for (int line = firstLine; line <= last; ++line) {
+        if (line > firstLine)
+            text += QLatin1Char('\n');
+        text += Line(line);
+    }
+    if (firstLine == 0 && last + 1 < int(FLines.size()))
+        text += QLatin1Char('\n');
+    const int start =
+        firstLine > 0 ? OffsetOf(Place{firstLine - 1, int(Line(firstLine - 1).size())}) : 0;
+    QAccessibleTextRemoveEvent event(const_cast<LineMemo*>(this), start, text);
+    TellReader(&event);
+}
+
+void LineMemo::TellSelection() const
+{
+    if (!ReaderListens())
+        return;
+    const auto [start, end] = SelectionOffsets();
+    QAccessibleTextSelectionEvent event(const_cast<LineMemo*>(this), start, end);
+    event.setCursorPosition(CaretOffset());
+    TellReader(&event);
 }
 
 int LineMemo::TopOffset() const
@@ -151,7 +332,9 @@ int LineMemo::TopOffset() const
 
 int LineMemo::RowsInView() const
 {
-    return std::max(0, (viewport()->height() - Margin - 1) / FRowHeight);
+    // The blank below the last line counts as the one above the first does, so a memo of a
+    // given height holds the rows a rich text view of that height holds.
+    return std::max(0, (viewport()->height() - 2 * Margin - 1) / FRowHeight);
 }
 
 int LineMemo::RowEnd(const QString& text, int start) const
@@ -255,9 +438,23 @@ void LineMemo::UpdateRanges()
 void LineMemo::UpdateMetrics()
 {
     const QFontMetricsF metrics(font());
-    FRowHeight = std::max(1, int(std::ceil(metrics.lineSpacing())));
+    // A row is as tall as a text layout makes a line of this font, whatever the font says
+    // of its own spacing.
+    QTextLayout layout(QStringLiteral("0"), font());
+    layout.beginLayout();
+    QTextLine sample = layout.createLine();
+    sample.setLeadingIncluded(true);
+    layout.endLayout();
+    const qreal leading = sample.leading();
+    FRowHeight =
+        std::max(1, int(std::ceil(sample.height())) + (leading < 0 ? int(std::ceil(leading)) : 0));
     FBaseline = std::max<qreal>(0, metrics.leading()) + metrics.ascent();
-    FCharWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    // A column as wide as the widest character the memos show, whether or not the font calls
+    // itself fixed-pitch.
+    static const QString shown = QStringLiteral("0123456789ABCDEF :.+msVadneCRhlvickyt");
+    FCharWidth = 1;
+    for (const QChar character : shown)
+        FCharWidth = std::max(FCharWidth, metrics.horizontalAdvance(character));
     const int columns = std::max(1, int((viewport()->width() - 2 * Margin) / FCharWidth));
     if (columns == FColumns)
         return;
@@ -323,7 +520,7 @@ LineMemo::Place LineMemo::PlaceAt(QPoint point) const
     for (; rows > 0; --rows)
         start = RowEnd(text, start);
     const int end = RowEnd(text, start);
-    const int column = start + int(std::lround((point.x() - Margin) / FCharWidth));
+    const int column = start + ColumnAt(text.mid(start, end - start), point.x() - Margin);
     // A place past a wrapped row's end is that row's end, not the next row's start.
     return Clamped({line, std::clamp(column, start, end < text.size() ? end - 1 : end)});
 }
@@ -366,8 +563,10 @@ void LineMemo::paintEvent(QPaintEvent* event)
         const bool runsOn = index < to.line && end == line.text.size();
         if (selectedTo < selectedFrom || (selectedTo == selectedFrom && !runsOn))
             continue;
-        const qreal left = Margin + (selectedFrom - start) * FCharWidth;
-        const qreal right = Margin + (selectedTo - start + (runsOn ? 1 : 0)) * FCharWidth;
+        const QFontMetricsF metrics(font());
+        const qreal left = Margin + metrics.horizontalAdvance(shown.left(selectedFrom - start));
+        const qreal right = Margin + metrics.horizontalAdvance(shown.left(selectedTo - start)) +
+                            (runsOn ? FCharWidth : 0);
         const QRectF selected(left, y, right - left, FRowHeight);
         painter.save();
         painter.fillRect(selected, colours.brush(QPalette::Highlight));
@@ -429,6 +628,7 @@ void LineMemo::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton || !FSelecting)
         return;
     FSelecting = false;
+    TellSelection();
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (HasSelection() && clipboard->supportsSelection())
         clipboard->setText(SelectedText(), QClipboard::Selection);
@@ -451,6 +651,7 @@ void LineMemo::mouseDoubleClickEvent(QMouseEvent* event)
     FCaret = {place.line, end};
     FSelecting = false;
     viewport()->update();
+    TellSelection();
 }
 
 void LineMemo::keyPressEvent(QKeyEvent* event)

@@ -1,17 +1,20 @@
 // A read-only memo of text lines that draws only the lines in sight. A busy bus adds some forty
 // lines a tick; a rich-text document would lay out and track every one of them, here a line is
 // a string in a deque and the number of rows it takes. A line longer than the memo is wide
-// wraps at its blanks (anywhere when a word is longer than a row); the font is fixed-pitch, so
-// a row is a number of characters.
+// wraps at its blanks (anywhere when a word is longer than a row); a row holds as many
+// characters as the widest of those the memos show fits, whether or not the font declares
+// itself fixed-pitch.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 
 #include <deque>
 #include <span>
+#include <utility>
 
 namespace qtr290 {
 
@@ -47,11 +50,25 @@ public:
     void SelectAll();
     void CopySelection() const;
 
+    // Offsets into Text(), which counts the '\n' between lines: what assistive technology
+    // speaks in. Offsets out of range are clamped.
+    int CharacterCount() const;
+    int CaretOffset() const;
+    std::pair<int, int> SelectionOffsets() const; // start <= end; equal without a selection
+    void SetSelectionOffsets(int anchor, int caret);
+    QRectF CharacterRect(int offset) const; // in the viewport; empty when out of view
+    int OffsetAt(QPoint viewportPoint) const;
+    void ScrollToOffset(int offset); // the row holding it into view
+
     // Rows fully in view at the current height; characters a row holds at the current width.
     // The vertical scroll bar counts rows.
     int RowsInView() const;
     int Columns() const { return FColumns; }
     int RowCount() const { return FRowCount; }
+    // Pixels from one row to the next, as a text layout of the font spaces its lines; the
+    // width of a column, that of the widest character the memos show.
+    int RowHeight() const { return FRowHeight; }
+    qreal ColumnWidth() const { return FCharWidth; }
 
     // Changes made while one lives set the scroll bars and ask for a paint once, at its end.
     class Batch {
@@ -113,6 +130,15 @@ private:
     void EndBatch();
     Place PlaceAt(QPoint point) const;
     Place Clamped(Place place) const;
+    int OffsetOf(Place place) const;
+    Place PlaceOf(int offset) const;
+    int RowOf(Place place) const; // counted from the first line's first row
+    int ColumnAt(const QString& row, qreal x) const;
+    // Assistive technology told of a change, only while one listens.
+    void TellInserted(int offset, std::span<const QString> lines, bool newlineBefore,
+                      bool newlineAfter) const;
+    void TellRemoved(int firstLine, int count) const;
+    void TellSelection() const;
 
     std::deque<MemoLine> FLines;
     int FRowCount = 0; // the rows of all lines

@@ -1,8 +1,9 @@
 // The memos show what a text view following the same rules entry by entry shows: the text,
 // the line count and the scroll position, over a bus stream with polls answered, damage and
 // noise, in both orderings, with lines that wrap, the 1000-line rule met inside a chunk and
-// the error-line cap, with time stamps off and on. And the window paints at most once per
-// interval.
+// the error-line cap, with time stamps off and on; a screen reader reads the same text through
+// the memo's accessible interface and follows it by the memo's change events alone. And the
+// window paints at most once per interval.
 #include "console/trafficdisplay.h"
 #include "link/Komunikace.h"
 #include "link/hextext.h"
@@ -10,8 +11,10 @@
 #include "tests/support/mixed_stream.h"
 #include "tests/support/telegrams.h"
 #include "widgets/linememo.h"
+#include "widgets/linememoaccessible.h"
 #include "widgets/repaintthrottle.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontDatabase>
@@ -22,6 +25,7 @@
 #include <QTextCursor>
 #include <QtTest>
 
+#include <map>
 #include <random>
 
 using namespace qtr290;
@@ -90,6 +94,32 @@ void ReferenceErrorLine(QPlainTextEdit* view, std::string_view line, bool newest
     cursor.removeSelectedText();
 }
 
+// What a screen reader knows of each memo, kept up to date by the memo's change events alone.
+// A removal must take away exactly the text it names.
+struct ReaderMirror {
+    static inline std::map<QObject*, QString> texts;
+    static inline QStringList faults;
+
+    static void Handle(QAccessibleEvent* event)
+    {
+        QString& text = texts[event->object()];
+        if (event->type() == QAccessible::TextInserted) {
+            const auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
+            if (inserted->changePosition() > text.size())
+                faults << QStringLiteral("insert past the end");
+            text.insert(inserted->changePosition(), inserted->textInserted());
+        } else if (event->type() == QAccessible::TextRemoved) {
+            const auto* removed = static_cast<QAccessibleTextRemoveEvent*>(event);
+            const int at = removed->changePosition();
+            if (text.mid(at, removed->textRemoved().size()) != removed->textRemoved())
+                faults << QStringLiteral("removed text %1 at %2 is not there")
+                              .arg(removed->textRemoved().left(40))
+                              .arg(at);
+            text.remove(at, removed->textRemoved().size());
+        }
+    }
+};
+
 // A memo as the window has it beside the reference view, the same size.
 struct MemoPair {
     QWidget window;
@@ -98,6 +128,7 @@ struct MemoPair {
 
     MemoPair()
     {
+        ReaderMirror::texts[memo].clear();
         const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         memo->setFont(fixed);
         reference->setFont(fixed);
@@ -131,8 +162,18 @@ bool Same(const MemoPair& pair, QString& why)
 {
     const LineMemo* a = pair.memo;
     const QPlainTextEdit* b = pair.reference;
-    if (a->Text() != b->toPlainText())
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(pair.memo);
+    QAccessibleTextInterface* text = reader ? reader->textInterface() : nullptr;
+    if (!text)
+        why = QStringLiteral("no accessible text");
+    else if (a->Text() != b->toPlainText())
         why = QStringLiteral("text differs");
+    else if (text->text(0, text->characterCount()) != b->toPlainText())
+        why = QStringLiteral("accessible text differs");
+    else if (ReaderMirror::texts[pair.memo] != b->toPlainText())
+        why = QStringLiteral("text followed by change events differs");
+    else if (!ReaderMirror::faults.isEmpty())
+        why = ReaderMirror::faults.join(QStringLiteral("; "));
     else if (a->LineCount() != b->blockCount())
         why = QStringLiteral("line count %1 != %2").arg(a->LineCount()).arg(b->blockCount());
     // The reference counts a line it has not laid out yet as one row, so its scroll position
@@ -168,12 +209,21 @@ class TrafficDisplayTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void init() { ReaderMirror::faults.clear(); }
     void showsWhatTheReferenceShows_data();
     void showsWhatTheReferenceShows();
     void errorLineCapInsideAChunk_data();
     void errorLineCapInsideAChunk();
     void repaintsAtMostOncePerInterval();
 };
+
+// A screen reader listens throughout, so that the memos tell of every change.
+void TrafficDisplayTest::initTestCase()
+{
+    SetReaderListener(&ReaderMirror::Handle);
+    QVERIFY(ReaderListens());
+}
 
 void TrafficDisplayTest::showsWhatTheReferenceShows_data()
 {

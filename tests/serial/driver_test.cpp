@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <ostream>
 
 namespace qtr290 {
 namespace {
@@ -566,6 +567,12 @@ struct PacketCase {
     TPacketMode mode;
     bool completed; // five more bytes arrive before the time-out
 };
+
+// "PassCompleted", "DiscardTimedOut": what ctest lists a case as.
+void PrintTo(const PacketCase& c, std::ostream* out)
+{
+    *out << (c.mode == pmPass ? "Pass" : "Discard") << (c.completed ? "Completed" : "TimedOut");
+}
 
 class PacketAssembly : public ::testing::TestWithParam<PacketCase> {};
 
