@@ -404,11 +404,24 @@ void TSerialPortDriver::TimerWndProc()
     std::size_t got = 0;
 
     if (FPacketSize <= 0) {
-        if (queued == 0 || !ReadInto(std::min<std::size_t>(queued, FInBufSize), got) || got == 0)
-            return;
-        if (FOnReceiveData) {
-            const TReceiveDataEvent handler = FOnReceiveData; // survives reassignment inside
-            handler(*this, std::span<const std::uint8_t>(FReadBuffer.data(), got));
+        // Everything the step finds, a buffer at a time: at high rates more arrives in a tick
+        // than one buffer holds, and what stays queued is lost once the system's queue fills.
+        std::size_t drained = 0;
+        while (queued > 0 && drained < MaxDrainPerStep) {
+            const std::size_t wanted = std::min<std::size_t>(queued, FInBufSize);
+            if (!ReadInto(wanted, got) || got == 0)
+                return;
+            drained += got;
+            if (FOnReceiveData) {
+                const TReceiveDataEvent handler = FOnReceiveData; // survives reassignment
+                handler(*this, std::span<const std::uint8_t>(FReadBuffer.data(), got));
+                if (FEpoch != epoch || !Connected())
+                    return;
+            }
+            // A short read: the device had less than it reported; the next step asks again.
+            if (got < wanted || !FPlatform->queueCounts(inQueue, outQueue))
+                return;
+            queued = inQueue;
         }
         return;
     }

@@ -204,6 +204,9 @@ private:
     TParity FParity = ptNONE;
     THwFlowControl FHwFlow = hfNONERTSON;
     TSwFlowControl FSwFlow = sfNONE;
+    // What one polling step reads at most: 40 ms of 16 Mbaud, well above the fastest rate the
+    // tools accept (4 Mbaud, 16 kB a step), so that a step always ends.
+    static constexpr std::size_t MaxDrainPerStep = 64 * 1024;
     std::uint32_t FInBufSize = 2048;
     std::uint32_t FOutBufSize = 2048;
     std::int16_t FPacketSize = -1;

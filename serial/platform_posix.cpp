@@ -64,6 +64,8 @@ OpenFailure OpenFailureOf(int error)
     case ENXIO:
     case ENODEV:
     case ENOTDIR:
+    case ELOOP: // a symbolic link that never reaches a device
+    case ENAMETOOLONG:
         return OpenFailure::NotFound;
     case EACCES:
     case EPERM:

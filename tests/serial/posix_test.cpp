@@ -214,6 +214,21 @@ TEST(PosixPlatform, OpenRefusesWhatIsNotATty)
     std::filesystem::remove_all(dir);
 }
 
+// A link that never reaches a device is no device, not a port in use elsewhere.
+TEST(PosixPlatform, ASymbolicLinkLoopIsNoDevice)
+{
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qtr290_loop_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink(dir / "b", dir / "a");
+    std::filesystem::create_symlink(dir / "a", dir / "b");
+    const auto platform = MakeSystemPlatform();
+    EXPECT_FALSE(platform->open((dir / "a").string()));
+    EXPECT_EQ(platform->lastOpenFailure(), OpenFailure::NotFound);
+    EXPECT_EQ(posix::OpenFailureOf(ENAMETOOLONG), OpenFailure::NotFound);
+    std::filesystem::remove_all(dir);
+}
+
 // Root opens everything, so the permission case is checked on the mapping itself.
 TEST(PosixPlatform, OpenFailureOfErrno)
 {
