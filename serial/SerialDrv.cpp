@@ -404,8 +404,10 @@ void TSerialPortDriver::TimerWndProc()
     std::size_t got = 0;
 
     if (FPacketSize <= 0) {
-        // Everything the step finds, a buffer at a time: at high rates more arrives in a tick
-        // than one buffer holds, and what stays queued is lost once the system's queue fills.
+        // What the step finds, a buffer at a time. A step that finds a full buffer or more
+        // (a high rate) reads on until the queue is empty: what stays queued is lost once the
+        // system's queue fills. At most MaxDrainPerStep, so that a step always ends.
+        const bool busyLine = queued >= FInBufSize;
         std::size_t drained = 0;
         while (queued > 0 && drained < MaxDrainPerStep) {
             const std::size_t wanted = std::min<std::size_t>(queued, FInBufSize);
@@ -419,7 +421,13 @@ void TSerialPortDriver::TimerWndProc()
                     return;
             }
             // A short read: the device had less than it reported; the next step asks again.
-            if (got < wanted || !FPlatform->queueCounts(inQueue, outQueue))
+            if (got < wanted)
+                return;
+            if (!busyLine) {
+                queued -= got;
+                continue;
+            }
+            if (!FPlatform->queueCounts(inQueue, outQueue))
                 return;
             queued = inQueue;
         }

@@ -791,7 +791,8 @@ TEST_F(CtlTest, APipeReaderThatLeavesAndAHangUpReleaseThePort)
     QProcess monitor;
     monitor.start(ctl, {"--device", device, "monitor"});
     ASSERT_TRUE(monitor.waitForStarted(5000));
-    QTimer::singleShot(500, [&] { ::kill(static_cast<pid_t>(monitor.processId()), SIGHUP); });
+    EXPECT_FALSE(monitor.waitForFinished(500)); // watching
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGHUP);
     ASSERT_TRUE(monitor.waitForFinished(5000));
     EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(monitor.exitCode(), ExitDone);
