@@ -191,6 +191,8 @@ public:
 
 private:
     bool ReadInto(std::size_t count, std::size_t& got);
+    // The step without packets: what is queued, raised as it is read.
+    void ReadWithoutPackets(std::size_t queued, std::uint32_t epoch);
     // After a failed call in the polling step: if the device has gone, stop polling and say so.
     void CheckDeviceLost();
 

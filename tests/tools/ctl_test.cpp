@@ -650,7 +650,7 @@ TEST_F(CtlTest, ASettingsFileRateThatIsNoNumberStopsNamingFileAndKey)
             EXPECT_NE(o.err.find("cannot open COM1"), std::string::npos) << o.err;
         }
     }
-    const Outcome help = RunCtl({"--help"});
+    const Outcome help = RunCtl({"--verbose", "--help"});
     EXPECT_NE(help.out.find(path.toStdString()), std::string::npos);
 
     // Without QTR290_SETTINGS: the window's rule, beside a portable program.

@@ -239,7 +239,8 @@ int Run(const std::vector<std::string>& args, int inputFd, std::ostream& out, st
     const Options& o = std::get<Options>(parsed);
     const QString settingsFile = SettingsFileToRead(QCoreApplication::applicationDirPath());
     if (o.help)
-        return PrintAndEnd(HelpText(settingsFile.toStdString()), out, err);
+        return PrintAndEnd(HelpText(o.verbose ? settingsFile.toStdString() : std::string()), out,
+                           err);
     if (o.version)
         return PrintAndEnd(std::string("qtr290-ctl ") + QTR290_VERSION + '\n', out, err);
 

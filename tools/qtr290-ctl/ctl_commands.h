@@ -32,7 +32,7 @@ QString SettingsFileToRead(const QString& programDir);
 // (-1: standard input was closed).
 int Run(const std::vector<std::string>& args, int inputFd, std::ostream& out, std::ostream& err);
 
-// The usage, with the settings file this run would read.
+// The usage; with a settings file (--verbose), the one this run would read.
 std::string HelpText(const std::string& settingsFile);
 
 } // namespace qtr290::ctl

@@ -2,7 +2,9 @@
 
 namespace qtr290::ctl {
 
-std::string HelpText(const std::string& settingsFile)
+namespace {
+
+std::string UsageText()
 {
     return R"(Usage: qtr290-ctl [OPTIONS] read AREA ADDRESS COUNT
   or:  qtr290-ctl [OPTIONS] write AREA ADDRESS BYTE...
@@ -31,7 +33,12 @@ Commands:
   AREA is RAM290, FRAM290, RTC290, FLASH290, ROM290, FLROM290, RAMBIT290 (any
   case) or its code 0x00, 0x10 ... 0x60. ADDRESS is hexadecimal (0x optional),
   at most 24 bits.
+)";
+}
 
+std::string OptionsText()
+{
+    return R"(
 Options:
   --device PATH        the serial device; else the port of the settings file
                        (nastaveni.ini, its [Porty] section mapping COM numbers
@@ -39,9 +46,7 @@ Options:
                        the one the window would use from this program's
                        folder (beside a portable copy; for an installed one
                        the user's file, or until that exists the one beside
-                       the program). This run reads:
-                       )" +
-           settingsFile + R"(
+                       the program); with --verbose, --help names it
   --baud N             line rate (50 to 4000000); else the settings file's
                        "Baud rate" (4800 when the file has none; a value that
                        is no such number stops with status 4)
@@ -60,7 +65,12 @@ Options:
   --verbose            say which settings file, port and rate are used
   --help               this text
   --version            the version
+)";
+}
 
+std::string OutputText()
+{
+    return R"(
 Results of read and write (with --json one object; batch adds "op"):
   request      the telegram sent, "A6 00 F0 ..." (without the 0xFF lead)
   sent         how many times it went out
@@ -80,7 +90,7 @@ monitor ends with a summary of counters on standard error.
 
 Batch lines: {"op":"read","area":"FRAM290","address":"157","count":2} or
 {"op":"write","area":"FRAM290","address":"157","data":"1234"}, optional "to",
-"from" (hex strings), "now" (true/false) and "timeout" (seconds) over the
+"from" (stations), "now" (true/false) and "timeout" (seconds) over the
 command line's values. JSON numbers are values ("address":343 is 0x157, "to":16
 is station 0x10); strings are hexadecimal except "count" (decimal). A line that is
 no such request, or is longer than 64 KiB, gets {"error":"..."} and the batch
@@ -96,6 +106,16 @@ Exit status:
      opened)
   5  standard input could not be read (batch) or standard output written
 )";
+}
+
+} // namespace
+
+std::string HelpText(const std::string& settingsFile)
+{
+    std::string text = UsageText() + OptionsText() + OutputText();
+    if (!settingsFile.empty())
+        text += "\nThis run reads the settings file " + settingsFile + "\n";
+    return text;
 }
 
 } // namespace qtr290::ctl
