@@ -243,6 +243,28 @@ TEST(PosixPlatform, OpenFailureOfErrno)
         EXPECT_EQ(posix::OpenFailureOf(error), failure) << error;
 }
 
+// The port is configured raw while open; the close gives the terminal back as it was found.
+TEST(PosixPlatform, CloseRestoresTheTerminalAsFound)
+{
+    Pty pty;
+    termios before{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(::tcsetattr(pty.slave(), TCSANOW, &before), 0);
+    const auto platform = MakeSystemPlatform();
+    ASSERT_TRUE(platform->open(pty.path()));
+    ASSERT_TRUE(platform->configure(BusSettings(9600)));
+    termios open{};
+    ::tcgetattr(pty.slave(), &open);
+    EXPECT_EQ(open.c_lflag & ICANON, 0u) << "raw while open";
+    platform->close();
+    termios after{};
+    ::tcgetattr(pty.slave(), &after);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+}
+
 TEST(PosixPlatform, ExclusiveOpenHoldsAgainstASecondOpener)
 {
     Pty pty;
