@@ -5,12 +5,37 @@
 #include <QList>
 
 #include <algorithm>
+#include <string_view>
 
 namespace qtr290 {
 
-const std::array<const char*, MemoryAreaCount> AreaItemTexts = {
+namespace {
+
+// The window's spacing, the link's names and codes (checked below).
+constexpr std::array<std::string_view, MemoryAreaCount> ItemTexts = {
     "RAM290     =$00;", "FRAM290   =$10;", "RTC290      =$20;", "FLASH290  =$30;",
     "ROM290     =$40;", "FLROM290 =$50;",  "RAMBIT290=$60;",
+};
+
+constexpr bool ItemsSpellTheAreaTable()
+{
+    constexpr std::string_view Digits = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < MemoryAreas.size(); ++i) {
+        const std::string_view item = ItemTexts[i];
+        const MemoryAreaEntry& area = MemoryAreas[i];
+        if (!item.starts_with(area.name) || item[item.size() - 3] != Digits[area.code >> 4] ||
+            area.code != i * 0x10)
+            return false;
+    }
+    return true;
+}
+static_assert(ItemsSpellTheAreaTable());
+
+} // namespace
+
+const std::array<const char*, MemoryAreaCount> AreaItemTexts = {
+    ItemTexts[0].data(), ItemTexts[1].data(), ItemTexts[2].data(), ItemTexts[3].data(),
+    ItemTexts[4].data(), ItemTexts[5].data(), ItemTexts[6].data(),
 };
 
 namespace {

@@ -5,6 +5,7 @@
 #include "console/composer.h"
 #include "console/controls.h"
 #include "link/hextext.h"
+#include "station/request.h"
 #include "widgets/radiogroup.h"
 
 #include <QApplication>
@@ -181,11 +182,16 @@ bool TForm1::QueueFromComposer()
                     tr(TextTooMuchData) + QLatin1Char('\n') + tr(TextNotQueued));
         return false;
     }
-    if (write) {
-        for (std::size_t i = 0; i < DataTLG.size(); ++i)
-            Komunikace->ZapisDataByte(static_cast<int>(i + 1), DataTLG[i]);
-    }
-    Komunikace->ZaradTLG(from, to, write, KodOblasti, address, count);
+    StationRequest request;
+    request.write = write;
+    request.area = KodOblasti;
+    request.address = address;
+    request.count = count;
+    request.to = to;
+    request.from = from;
+    if (write)
+        request.data = DataTLG;
+    StageAndQueue(*Komunikace, request);
     if (Chk_VystupDoSouboru->isChecked() && !FCapture.Queued(QDateTime::currentDateTime()))
         FStatistics.CaptureLineLost();
     // What was staged now fills the positions a longer Count reaches next time.

@@ -6,14 +6,10 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <array>
 
 namespace qtr290 {
 
 namespace {
-
-constexpr std::array<const char*, MemoryAreaCount> AreaNames = {
-    "RAM290", "FRAM290", "RTC290", "FLASH290", "ROM290", "FLROM290", "RAMBIT290"};
 
 QString TimeText(qint64 msecsSinceEpoch)
 {
@@ -38,11 +34,12 @@ QString DescribeRequest(ByteSpan telegram)
                          (telegram[3] & 0x0F) == RequestFunctionBits;
     if (!request)
         return QCoreApplication::translate("qtr290::PendingQueue", "TLG → %1").arg(to);
-    const int area = (telegram[3] >> 4) & 0x07;
-    const QString areaName = area < MemoryAreaCount
-                                 ? QString::fromLatin1(AreaNames[std::size_t(area)])
-                                 : QCoreApplication::translate("qtr290::PendingQueue", "oblast %1")
-                                       .arg(Hex2(std::uint8_t(area << 4)));
+    const auto areaCode = static_cast<std::uint8_t>(telegram[3] & 0x70);
+    const std::string_view name = MemoryAreaName(areaCode);
+    const QString areaName =
+        !name.empty()
+            ? QString::fromLatin1(name.data(), qsizetype(name.size()))
+            : QCoreApplication::translate("qtr290::PendingQueue", "oblast %1").arg(Hex2(areaCode));
     const unsigned address = telegram[7] | (telegram[8] << 8) | (telegram[9] << 16);
     return QStringLiteral("%1 %2 0x%3 ×%4 → %5")
         .arg((telegram[3] & WriteFlag)

@@ -2,10 +2,12 @@
 // checksums and the read/write requests the utility builds. Pure C++, no Qt.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace qtr290 {
@@ -42,6 +44,31 @@ enum class MemoryArea : std::uint8_t {
     RAMBIT290 = 0x60,
 };
 inline constexpr int MemoryAreaCount = 7;
+
+// The memory areas by name, in code order: the one spelling of every face (the composer's
+// items, the queue texts, the command line and batch requests).
+struct MemoryAreaEntry {
+    std::string_view name;
+    std::uint8_t code;
+};
+inline constexpr std::array<MemoryAreaEntry, MemoryAreaCount> MemoryAreas{{
+    {"RAM290", 0x00},
+    {"FRAM290", 0x10},
+    {"RTC290", 0x20},
+    {"FLASH290", 0x30},
+    {"ROM290", 0x40},
+    {"FLROM290", 0x50},
+    {"RAMBIT290", 0x60},
+}};
+
+// The area's name, empty for a code outside the table.
+constexpr std::string_view MemoryAreaName(std::uint8_t code)
+{
+    for (const MemoryAreaEntry& area : MemoryAreas)
+        if (area.code == code)
+            return area.name;
+    return {};
+}
 
 // Additive checksum: 0 minus the 8-bit sum. Over bytes that include their own
 // checksum byte it returns 0 exactly when they are intact.

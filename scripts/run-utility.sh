@@ -71,6 +71,9 @@ fi
 mkdir -p "$run_dir"
 # A copy: the settings file lies beside the executable, and this one belongs to the run.
 install -m 755 "$app" "$run_dir/qtr290"
+# qtr290-ctl beside it finds the same nastaveni.ini, by the window's own rule.
+ctl="$build_dir/tools/qtr290-ctl"
+[ -x "$ctl" ] && install -m 755 "$ctl" "$run_dir/qtr290-ctl"
 settings="$run_dir/nastaveni.ini"
 
 sim_pid=

@@ -385,6 +385,38 @@ void TSerialPortDriver::CheckDeviceLost()
     }
 }
 
+void TSerialPortDriver::ReadWithoutPackets(std::size_t queued, std::uint32_t epoch)
+{
+    // What the step finds, a buffer at a time. A step that finds a full buffer or more
+    // (a high rate) reads on until the queue is empty: what stays queued is lost once the
+    // system's queue fills. At most MaxDrainPerStep, so that a step always ends.
+    const bool busyLine = queued >= FInBufSize;
+    std::size_t drained = 0, got = 0;
+    std::uint32_t inQueue = 0, outQueue = 0;
+    while (queued > 0 && drained < MaxDrainPerStep) {
+        const std::size_t wanted = std::min<std::size_t>(queued, FInBufSize);
+        if (!ReadInto(wanted, got) || got == 0)
+            return;
+        drained += got;
+        if (FOnReceiveData) {
+            const TReceiveDataEvent handler = FOnReceiveData; // survives reassignment
+            handler(*this, std::span<const std::uint8_t>(FReadBuffer.data(), got));
+            if (FEpoch != epoch || !Connected())
+                return;
+        }
+        // A short read: the device had less than it reported; the next step asks again.
+        if (got < wanted)
+            return;
+        if (!busyLine) {
+            queued -= got;
+            continue;
+        }
+        if (!FPlatform->queueCounts(inQueue, outQueue))
+            return;
+        queued = inQueue;
+    }
+}
+
 void TSerialPortDriver::TimerWndProc()
 {
     // A handler that runs a nested event loop would otherwise re-enter and overwrite the
@@ -404,12 +436,7 @@ void TSerialPortDriver::TimerWndProc()
     std::size_t got = 0;
 
     if (FPacketSize <= 0) {
-        if (queued == 0 || !ReadInto(std::min<std::size_t>(queued, FInBufSize), got) || got == 0)
-            return;
-        if (FOnReceiveData) {
-            const TReceiveDataEvent handler = FOnReceiveData; // survives reassignment inside
-            handler(*this, std::span<const std::uint8_t>(FReadBuffer.data(), got));
-        }
+        ReadWithoutPackets(queued, epoch);
         return;
     }
 

@@ -191,6 +191,8 @@ public:
 
 private:
     bool ReadInto(std::size_t count, std::size_t& got);
+    // The step without packets: what is queued, raised as it is read.
+    void ReadWithoutPackets(std::size_t queued, std::uint32_t epoch);
     // After a failed call in the polling step: if the device has gone, stop polling and say so.
     void CheckDeviceLost();
 
@@ -204,6 +206,9 @@ private:
     TParity FParity = ptNONE;
     THwFlowControl FHwFlow = hfNONERTSON;
     TSwFlowControl FSwFlow = sfNONE;
+    // What one polling step reads at most: 40 ms of 16 Mbaud, well above the fastest rate the
+    // tools accept (4 Mbaud, 16 kB a step), so that a step always ends.
+    static constexpr std::size_t MaxDrainPerStep = 64 * 1024;
     std::uint32_t FInBufSize = 2048;
     std::uint32_t FOutBufSize = 2048;
     std::int16_t FPacketSize = -1;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <ctime>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -64,6 +65,8 @@ OpenFailure OpenFailureOf(int error)
     case ENXIO:
     case ENODEV:
     case ENOTDIR:
+    case ELOOP: // a symbolic link that never reaches a device
+    case ENAMETOOLONG:
         return OpenFailure::NotFound;
     case EACCES:
     case EPERM:
@@ -154,6 +157,10 @@ public:
     {
         if (FFd < 0)
             return;
+        // The terminal as it was found: a terminal named by mistake is not left raw.
+        if (FFound)
+            ::tcsetattr(FFd, TCSANOW, &*FFound);
+        FFound.reset();
         ::ioctl(FFd, TIOCNXCL); // fails harmlessly on a device that has gone
         ::close(FFd);           // also releases the flock
         FFd = -1;
@@ -306,6 +313,9 @@ private:
             return failure;
         }
         FFd = fd;
+        termios found{};
+        if (::tcgetattr(fd, &found) == 0)
+            FFound = found;
         return OpenFailure::None;
     }
 
@@ -333,7 +343,8 @@ private:
 
     ComPortNames FNames;
     int FFd = -1;
-    bool FLost = false; // a call failed as on a device that has gone
+    std::optional<termios> FFound; // the settings at open, restored at close
+    bool FLost = false;            // a call failed as on a device that has gone
     OpenFailure FLastOpenFailure = OpenFailure::None;
     PollTimer FTimer;
 };

@@ -12,9 +12,19 @@ qint64 PendingQueue::Now() const
     return FNow ? FNow() : QDateTime::currentMSecsSinceEpoch();
 }
 
+void PendingQueue::Received(ByteSpan telegram, bool isPoll)
+{
+    // The link reports a telegram before its poll reaction, which removes the oldest pending
+    // one at a non-poll: that telegram is what released it.
+    if (!isPoll && !FPending.empty())
+        FLastNonPoll.assign(telegram.begin(), telegram.end());
+}
+
 void PendingQueue::Queued(ByteSpan telegram)
 {
-    FPending.push_back({FNextId++, {telegram.begin(), telegram.end()}});
+    Item item{FNextId++, {telegram.begin(), telegram.end()}};
+    item.queued = Now();
+    FPending.push_back(std::move(item));
 }
 
 void PendingQueue::Sent(ByteSpan, bool)
@@ -22,19 +32,26 @@ void PendingQueue::Sent(ByteSpan, bool)
     // The link always sends its oldest pending telegram.
     if (FPending.empty())
         return;
-    ++FPending.front().sends;
-    FPending.front().lastSent = Now();
+    Item& oldest = FPending.front();
+    oldest.lastSent = Now();
+    if (oldest.sends++ == 0)
+        oldest.firstSent = oldest.lastSent;
 }
 
 void PendingQueue::Removed(Removal why)
 {
     if (FPending.empty())
         return;
-    FLog.push_back({std::move(FPending.front()), why, Now()});
+    Departure departure{std::move(FPending.front()), why, Now(), {}};
+    if (why == Removal::Reply)
+        departure.releasedBy = std::exchange(FLastNonPoll, {});
     FPending.pop_front();
     ++FDepartures;
+    FLog.push_back(std::move(departure));
     if (FLog.size() > LogLimit)
         FLog.pop_front();
+    if (FListener)
+        FListener(FLog.back());
 }
 
 } // namespace qtr290

@@ -1,6 +1,7 @@
 // The link's pending queue as a station follows it: each pending telegram with how many times
-// it went out and when last, and a log of why each one left the queue (a reply after how
-// long, the once-only rule, a clear). Mirrors the queue from the link's reports; widget-free.
+// it went out, when first and last, and a log of why each one left the queue (a reply after
+// how long and which telegram it was, the once-only rule, a clear). Mirrors the queue from
+// the link's reports; widget-free.
 // Its texts for the window are in console/pendingtext.h.
 #pragma once
 
@@ -25,12 +26,20 @@ public:
         std::uint64_t id = 0; // increasing in queue order
         std::vector<std::uint8_t> telegram;
         int sends = 0;
-        qint64 lastSent = -1; // -1 until sent
+        qint64 queued = 0;
+        qint64 firstSent = -1; // -1 until sent
+        qint64 lastSent = -1;  // -1 until sent
     };
     struct Departure {
         Item item;
         Removal why = Removal::Reply;
         qint64 when = 0;
+        std::vector<std::uint8_t> releasedBy; // the intact non-poll telegram of a Reply
+        // From queueing to the first transmission; -1 if never sent.
+        qint64 waitMs() const
+        {
+            return item.firstSent < 0 ? -1 : std::max<qint64>(0, item.firstSent - item.queued);
+        }
         // From the last transmission to the telegram that removed it; -1 if never sent.
         qint64 replyMs() const
         {
@@ -48,6 +57,11 @@ public:
     const std::deque<Departure>& Log() const { return FLog; } // oldest first
     std::uint64_t Departures() const { return FDepartures; }  // all, the dropped ones included
 
+    // Called with each departure as it is logged (a station following its own request).
+    using DepartureListener = std::function<void(const Departure&)>;
+    void SetDepartureListener(DepartureListener listener) { FListener = std::move(listener); }
+
+    void Received(ByteSpan telegram, bool isPoll) override;
     void Queued(ByteSpan telegram) override;
     void Sent(ByteSpan telegram, bool answeringPoll) override;
     void Removed(Removal why) override;
@@ -56,6 +70,8 @@ private:
     qint64 Now() const;
 
     Clock FNow;
+    DepartureListener FListener;
+    std::vector<std::uint8_t> FLastNonPoll; // kept only while something is pending
     std::deque<Item> FPending;
     std::deque<Departure> FLog;
     std::uint64_t FNextId = 1;

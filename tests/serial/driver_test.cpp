@@ -553,6 +553,39 @@ TEST(SerialDriver, PollingWithPacketsOff)
     EXPECT_EQ(rig.data.back(), Bytes{1});
 }
 
+// At a high rate a step finds more than one buffer: it reads it all, a buffer at a time and
+// in order, so that nothing waits to be lost in the system's queue; a flood ends the step at
+// its cap.
+TEST(SerialDriver, AStepDrainsWhatItFindsABufferAtATime)
+{
+    const struct {
+        std::size_t delivered;
+        std::size_t chunks; // raised in one step
+    } cases[] = {{128, 1}, {3 * 128 + 5, 4}, {4000, 32}};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.port.SetInBufSize(128);
+        rig.open();
+        rig.line->deliver(Sequence(c.delivered));
+        rig.port.TimerWndProc();
+        ASSERT_EQ(rig.data.size(), c.chunks) << c.delivered;
+        Bytes joined;
+        for (const Bytes& chunk : rig.data)
+            joined.insert(joined.end(), chunk.begin(), chunk.end());
+        EXPECT_EQ(joined, Sequence(c.delivered)) << c.delivered;
+        EXPECT_TRUE(rig.line->input.empty());
+    }
+    Rig flood;
+    flood.port.SetInBufSize(8192);
+    flood.open();
+    flood.line->deliver(Bytes(200000, 0x55));
+    flood.port.TimerWndProc();
+    std::size_t read = 0;
+    for (const Bytes& chunk : flood.data)
+        read += chunk.size();
+    EXPECT_EQ(read, 64u * 1024) << "one step ends at its cap";
+}
+
 TEST(SerialDriver, BytesWithoutAHandlerAreDropped)
 {
     Rig rig;

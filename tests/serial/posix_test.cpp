@@ -200,6 +200,21 @@ TEST(PosixPlatform, OpenRefusesWhatIsNotATty)
     std::filesystem::remove_all(dir);
 }
 
+// A link that never reaches a device is no device, not a port in use elsewhere.
+TEST(PosixPlatform, ASymbolicLinkLoopIsNoDevice)
+{
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qtr290_loop_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink(dir / "b", dir / "a");
+    std::filesystem::create_symlink(dir / "a", dir / "b");
+    const auto platform = MakeSystemPlatform();
+    EXPECT_FALSE(platform->open((dir / "a").string()));
+    EXPECT_EQ(platform->lastOpenFailure(), OpenFailure::NotFound);
+    EXPECT_EQ(posix::OpenFailureOf(ENAMETOOLONG), OpenFailure::NotFound);
+    std::filesystem::remove_all(dir);
+}
+
 // Root opens everything, so the permission case is checked on the mapping itself.
 TEST(PosixPlatform, OpenFailureOfErrno)
 {
@@ -212,6 +227,28 @@ TEST(PosixPlatform, OpenFailureOfErrno)
     };
     for (const auto& [error, failure] : rows)
         EXPECT_EQ(posix::OpenFailureOf(error), failure) << error;
+}
+
+// The port is configured raw while open; the close gives the terminal back as it was found.
+TEST(PosixPlatform, CloseRestoresTheTerminalAsFound)
+{
+    Pty pty;
+    termios before{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(::tcsetattr(pty.slave(), TCSANOW, &before), 0);
+    const auto platform = MakeSystemPlatform();
+    ASSERT_TRUE(platform->open(pty.path()));
+    ASSERT_TRUE(platform->configure(BusSettings(9600)));
+    termios open{};
+    ::tcgetattr(pty.slave(), &open);
+    EXPECT_EQ(open.c_lflag & ICANON, 0u) << "raw while open";
+    platform->close();
+    termios after{};
+    ::tcgetattr(pty.slave(), &after);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
 }
 
 TEST(PosixPlatform, ExclusiveOpenHoldsAgainstASecondOpener)

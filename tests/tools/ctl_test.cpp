@@ -1,6 +1,8 @@
 // qtr290-ctl: its arguments, and its commands against the bus simulator on a
 // pseudo-terminal (the real driver, platform and event-loop timer).
-#include "tools/qtr290-ctl/ctl_station.h"
+#include "tools/qtr290-ctl/ctl_commands.h"
+#include "tools/qtr290-ctl/ctl_input.h"
+#include "tools/qtr290-ctl/ctl_output.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +16,11 @@
 #include <QTimer>
 
 #include <csignal>
+#include <fcntl.h>
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -534,4 +538,264 @@ TEST_F(CtlTest, AVanishingDeviceEndsEveryCommandWithStatusThree)
         EXPECT_NE(err.str().find("the device went away"), std::string::npos) << err.str();
         EXPECT_LT(t.elapsed(), 8000) << command.front();
     }
+}
+
+// ---- Batch JSON, settings, streams and signals ----
+
+// A JSON number is a value; a string is read as on the command line (hex, count decimal).
+TEST_F(CtlTest, BatchNumbersAreValuesAndStringsStayHex)
+{
+    struct Row {
+        std::string keyAndValue;
+        std::optional<std::uint32_t> expected; // nullopt: refused, naming the key
+        std::string key;
+    };
+    const std::vector<Row> rows = {
+        {R"("address":343)", 0x157, "address"},
+        {R"("address":"157")", 0x157, "address"},
+        {R"("address":"0x157")", 0x157, "address"},
+        {R"("address":16777216)", std::nullopt, "address"},
+        {R"("address":-1)", std::nullopt, "address"},
+        {R"("address":1.5)", std::nullopt, "address"},
+        {R"("to":16)", 0x10, "to"},
+        {R"("to":"16")", 0x16, "to"},
+        {R"("to":256)", std::nullopt, "to"},
+        {R"("from":240)", 0xF0, "from"},
+        {R"("area":16)", 0x10, "area"},
+        {R"("area":"10")", 0x10, "area"},
+        {R"("area":10)", std::nullopt, "area"},
+        {R"("count":10)", 10, "count"},
+        {R"("count":"10")", 10, "count"},
+        {R"("count":1e300)", std::nullopt, "count"},
+        {R"("count":-0.5)", std::nullopt, "count"},
+    };
+    for (const Row& row : rows) {
+        // The row's key last: it overrides the base request's.
+        const std::string line =
+            R"({"op":"read","area":"RAM290","address":"0","count":1,)" + row.keyAndValue + "}";
+        const auto parsed = ParseBatchLine(line, Request{});
+        if (!row.expected) {
+            ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << line;
+            EXPECT_NE(std::get<UsageError>(parsed).message.find("\"" + row.key + "\""),
+                      std::string::npos)
+                << std::get<UsageError>(parsed).message;
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<Request>(parsed)) << line;
+        const Request& r = std::get<Request>(parsed);
+        const std::map<std::string, std::uint32_t> got = {{"address", r.address},
+                                                          {"to", r.to},
+                                                          {"from", r.from},
+                                                          {"area", r.area},
+                                                          {"count", r.count}};
+        EXPECT_EQ(got.at(row.key), *row.expected) << line;
+    }
+}
+
+TEST_F(CtlTest, WriteBytesAreWholeBytesPerArgument)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::uint8_t>>> good = {
+        {{"12", "34"}, {0x12, 0x34}}, {{"1234"}, {0x12, 0x34}}, {{"12 34ab"}, {0x12, 0x34, 0xAB}}};
+    for (const auto& [bytes, expected] : good) {
+        std::vector<std::string> args = {"write", "RAM290", "0"};
+        args.insert(args.end(), bytes.begin(), bytes.end());
+        const auto parsed = ParseArguments(args);
+        ASSERT_TRUE(std::holds_alternative<Options>(parsed)) << bytes.front();
+        EXPECT_EQ(std::get<Options>(parsed).request.data, expected);
+    }
+    for (const std::vector<std::string>& bytes :
+         {std::vector<std::string>{"1", "2"}, {"12", "3", "4"}, {"1 2"}}) {
+        std::vector<std::string> args = {"--device", "/nonexistent/tty", "write", "RAM290", "0"};
+        args.insert(args.end(), bytes.begin(), bytes.end());
+        const Outcome o = RunCtl(args);
+        EXPECT_EQ(o.status, ExitUsage) << bytes.front(); // not one byte 0x12
+        EXPECT_NE(o.err.find("odd number of hex digits"), std::string::npos) << o.err;
+    }
+}
+
+// A "Baud rate" that is no rate stops before any port is touched, naming the file and the
+// key; --baud takes its place; the file read is the one --verbose and --help name.
+TEST_F(CtlTest, ASettingsFileRateThatIsNoNumberStopsNamingFileAndKey)
+{
+    const QString path = settingsDir.filePath("nastaveni.ini");
+    struct Row {
+        const char* rate;
+        std::vector<std::string> extra;
+        int status;
+    };
+    const std::vector<Row> rows = {
+        {"fast", {}, ExitUsage},        {"0", {}, ExitUsage},
+        {"99999999999", {}, ExitUsage}, {"fast", {"--baud", "9600"}, ExitPort},
+        {"19200", {}, ExitPort},
+    };
+    for (const Row& row : rows) {
+        QFile ini(path);
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QByteArray("[Seriovy port]\r\nPort=1\r\nBaud rate=") + row.rate +
+                  "\r\n[Porty]\r\nCOM1=/nonexistent/qtr290-ctl-test\r\n");
+        ini.close();
+        std::vector<std::string> args = row.extra;
+        args.insert(args.end(), {"--verbose", "read", "RAM290", "0", "1"});
+        const Outcome o = RunCtl(args);
+        EXPECT_EQ(o.status, row.status) << row.rate;
+        EXPECT_TRUE(o.out.empty());
+        if (row.status == ExitUsage) {
+            EXPECT_NE(o.err.find(path.toStdString()), std::string::npos) << o.err;
+            EXPECT_NE(o.err.find("\"Baud rate\" '" + std::string(row.rate) + "'"),
+                      std::string::npos)
+                << o.err;
+        } else {
+            EXPECT_NE(o.err.find("settings file " + path.toStdString()), std::string::npos)
+                << o.err;
+            EXPECT_NE(o.err.find("cannot open COM1"), std::string::npos) << o.err;
+        }
+    }
+    const Outcome help = RunCtl({"--verbose", "--help"});
+    EXPECT_NE(help.out.find(path.toStdString()), std::string::npos);
+
+    // Without QTR290_SETTINGS: the window's rule, beside a portable program.
+    qunsetenv("QTR290_SETTINGS");
+    QTemporaryDir portable;
+    EXPECT_EQ(SettingsFileToRead(portable.path()), portable.filePath("nastaveni.ini"));
+}
+
+TEST_F(CtlTest, AResultNamesTheStationTheReplyCameFrom)
+{
+    RequestResult r;
+    r.request = {0xA6, 0x00, 0xF0, 0x0A, 0x03, 0x5D, 0x01, 0x57, 0x01, 0x00, 0xA7};
+    r.sent = 1;
+    r.removed = RequestResult::Removed::Reply;
+    r.releasedBy = {0xA6, 0xF0, 0x07, 0x1B, 0x02, 0x4E, 0x12, 0x34};
+    const auto json = QJsonDocument::fromJson(QByteArray::fromStdString(FormatResult(r, true)));
+    EXPECT_EQ(Text(json.object(), "reply_from"), "07");
+    EXPECT_EQ(Text(json.object(), "released_by"), "A6 F0 07 1B 02 4E 12 34");
+    r.releasedBy.clear();
+    r.removed = RequestResult::Removed::Timeout;
+    const auto none = QJsonDocument::fromJson(QByteArray::fromStdString(FormatResult(r, true)));
+    EXPECT_TRUE(none.object().value("reply_from").isNull());
+}
+
+// Batch input is read as requests are done: a big file is not read whole, a full pipe stays
+// full, and a line over 64 KiB is refused whole instead of its head being run.
+TEST_F(CtlTest, BatchInputIsReadOnlyAsRequestsAreConsumed)
+{
+    QTemporaryDir dir;
+    const std::string line = R"({"op":"read","area":"RAM290","address":"0","count":1})";
+    QFile file(dir.filePath("big.jsonl"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 100000; ++i)
+        file.write(QByteArray::fromStdString(line + "\n"));
+    file.close();
+    const int fd = ::open(file.fileName().toLocal8Bit().constData(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    LineInput fromFile(fd, [] {});
+    ASSERT_TRUE(fromFile.Next());
+    EXPECT_LE(::lseek(fd, 0, SEEK_CUR), 64 * 1024) << "of a " << file.size() << " byte file";
+    ::close(fd);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    std::size_t written = 0;
+    for (std::string chunk = line + "\n"; ::write(fds[1], chunk.data(), chunk.size()) > 0;)
+        written += chunk.size();
+    bool more = false;
+    LineInput fromPipe(fds[0], [&] { more = true; });
+    EXPECT_FALSE(fromPipe.Next()); // nothing read yet: it waits for the descriptor
+    QElapsedTimer t;
+    t.start();
+    while (!more && t.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(fromPipe.Next());
+    int left = 0;
+    ::ioctl(fds[0], FIONREAD, &left);
+    EXPECT_GE(static_cast<std::size_t>(left), written - 8 * 1024) << "the pipe stays full";
+    ::close(fds[0]);
+    ::close(fds[1]);
+
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "50", "--duration", "30"}));
+    const std::string padded = line + std::string(70 * 1024, ' ') + "\n";
+    // The long line and a good one after it, through a file (a pipe would not hold them).
+    QFile input(dir.filePath("long.jsonl"));
+    ASSERT_TRUE(input.open(QIODevice::WriteOnly));
+    input.write(QByteArray::fromStdString(padded + line + "\n"));
+    input.close();
+    const int inputFd = ::open(input.fileName().toLocal8Bit().constData(), O_RDONLY);
+    std::ostringstream out, err;
+    EXPECT_EQ(ctl::Run({"--device", sim.device, "batch"}, inputFd, out, err), ExitDone)
+        << err.str();
+    ::close(inputFd);
+    sim.finish();
+    std::istringstream lines(out.str());
+    std::string first, second;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    EXPECT_EQ(first, R"({"error":"line too long"})");
+    EXPECT_NE(second.find(R"("removed":"reply")"), std::string::npos) << second;
+    EXPECT_EQ(Hexes(ReadLog(sim.logPath()), "RX", "read-request").size(), 1u);
+}
+
+// A folder or a closed descriptor as batch input, and standard output that cannot be
+// written: a message and status 5, never a silent 0 or a hang.
+TEST_F(CtlTest, UnreadableInputAndUnwritableOutputEndWithStatusFive)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "40", "--duration", "30"}));
+    QTemporaryDir dir;
+    const int folder = ::open(dir.path().toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY);
+    for (const int fd : {folder, -1}) {
+        std::ostringstream out, err;
+        QElapsedTimer t;
+        t.start();
+        EXPECT_EQ(ctl::Run({"--device", sim.device, "batch"}, fd, out, err), ExitStream) << fd;
+        EXPECT_NE(err.str().find("standard input"), std::string::npos) << err.str();
+        EXPECT_LT(t.elapsed(), 3000);
+    }
+    ::close(folder);
+
+    std::ostream broken(nullptr); // every write fails
+    std::ostringstream err;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(ctl::Run({"--device", sim.device, "monitor"}, -1, broken, err), ExitStream);
+    EXPECT_NE(err.str().find("cannot write to standard output"), std::string::npos) << err.str();
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_EQ(ctl::Run({"--help"}, -1, broken, err), ExitStream);
+    sim.finish();
+}
+
+// The program itself: a reader that goes away, a hang-up and a closed standard input end it
+// through its own close, so the port is free for the next program at once.
+TEST_F(CtlTest, APipeReaderThatLeavesAndAHangUpReleaseThePort)
+{
+    SimRun sim;
+    ASSERT_TRUE(sim.start({"--poll-interval", "40", "--duration", "30"}));
+    const QString ctl = QStringLiteral(QTR290_CTL_PATH);
+    const QString device = QString::fromStdString(sim.device);
+    auto shell = [&](const QString& script) {
+        QProcess p;
+        p.start("bash", {"-c", script, "bash", ctl, device});
+        p.waitForFinished(10000);
+        return std::make_pair(p.exitCode(), p.readAllStandardOutput().toStdString() +
+                                                p.readAllStandardError().toStdString());
+    };
+    const auto [status, text] =
+        shell(R"("$1" --device "$2" --json monitor | head -1 >/dev/null; echo "${PIPESTATUS[0]}")");
+    EXPECT_NE(text.find("5\n"), std::string::npos) << text; // not 141, killed by SIGPIPE
+    const auto [again, againText] = shell(R"("$1" --device "$2" --timeout 2 read RAM290 0 1)");
+    EXPECT_EQ(again, ExitDone) << againText;
+    const auto [closed, closedText] = shell(R"("$1" --device "$2" batch <&-)");
+    EXPECT_EQ(closed, ExitStream) << closedText;
+
+    QProcess monitor;
+    monitor.start(ctl, {"--device", device, "monitor"});
+    ASSERT_TRUE(monitor.waitForStarted(5000));
+    EXPECT_FALSE(monitor.waitForFinished(500)); // watching
+    ::kill(static_cast<pid_t>(monitor.processId()), SIGHUP);
+    ASSERT_TRUE(monitor.waitForFinished(5000));
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(monitor.exitCode(), ExitDone);
+    EXPECT_NE(monitor.readAllStandardError().indexOf("telegrams="), -1);
+    sim.finish();
 }

@@ -1,8 +1,10 @@
-#include "tools/qtr290-ctl/ctl_station.h"
+#include "tools/qtr290-ctl/ctl_commands.h"
 
 namespace qtr290::ctl {
 
-std::string HelpText()
+namespace {
+
+std::string UsageText()
 {
     return R"(Usage: qtr290-ctl [OPTIONS] read AREA ADDRESS COUNT
   or:  qtr290-ctl [OPTIONS] write AREA ADDRESS BYTE...
@@ -14,12 +16,15 @@ utility's window does (8N1, DTR low except while transmitting, 0xFF before each
 telegram) and takes part in the bus in the same way: a request waits in the
 queue, goes out at every poll while it is the oldest, and leaves the queue when
 the next intact telegram that is not a poll passes, whoever sent it (a damaged
-reply therefore leaves it queued, and it goes out again at the next poll).
+reply therefore leaves it queued, and it goes out again at the next poll). A
+request removed before it ever went out (by a late answer to an earlier one) is
+queued again and waits for its own turn.
 
 Commands:
   read AREA ADDRESS COUNT    read COUNT (decimal, 0 to 255) bytes
-  write AREA ADDRESS BYTE... write hexadecimal bytes ("12 34" or "1234"), at
-                             most 243
+  write AREA ADDRESS BYTE... write at least one and at most 243 bytes, each
+                             argument whole hexadecimal bytes ("12 34" or "1234";
+                             "1 2" is refused, not read as 12)
   monitor                    print every intact telegram and every checksum
                              error as it is framed; answers no poll
   batch                      JSON requests on standard input, one per line; one
@@ -28,16 +33,27 @@ Commands:
   AREA is RAM290, FRAM290, RTC290, FLASH290, ROM290, FLROM290, RAMBIT290 (any
   case) or its code 0x00, 0x10 ... 0x60. ADDRESS is hexadecimal (0x optional),
   at most 24 bits.
+)";
+}
 
+std::string OptionsText()
+{
+    return R"(
 Options:
   --device PATH        the serial device; else the port of the settings file
                        (nastaveni.ini, its [Porty] section mapping COM numbers
-                       to devices), found as the utility finds it, or named by
-                       the environment variable QTR290_SETTINGS
-  --baud N             line rate; else the settings file's, else 4800
+                       to devices): the file named by QTR290_SETTINGS, else
+                       the one the window would use from this program's
+                       folder (beside a portable copy; for an installed one
+                       the user's file, or until that exists the one beside
+                       the program); with --verbose, --help names it
+  --baud N             line rate (50 to 4000000); else the settings file's
+                       "Baud rate" (4800 when the file has none; a value that
+                       is no such number stops with status 4)
   --to XX              station the request goes to (hex, default 00)
   --from XX            station the request comes from (hex, default F0)
-  --now                transmit at once instead of at the next poll
+  --now                transmit at once, and again at each poll until the
+                       request is removed
   --timeout SECONDS    give up waiting after SECONDS (default 5, decimals
                        allowed); the request is taken out of the queue
   --json               results and monitor lines as JSON objects
@@ -46,15 +62,23 @@ Options:
   --no-polls           monitor: leave polls out
   --filter-from XX     monitor: only telegrams from station XX
   --filter-to XX       monitor: only telegrams to station XX
+  --verbose            say which settings file, port and rate are used
   --help               this text
   --version            the version
+)";
+}
 
+std::string OutputText()
+{
+    return R"(
 Results of read and write (with --json one object; batch adds "op"):
   request      the telegram sent, "A6 00 F0 ..." (without the 0xFF lead)
   sent         how many times it went out
   removed      "reply", "once-only" (a once-only station's telegram, removed
                as it was sent) or "timeout"
   released_by  the telegram that removed it, or null
+  reply_from   (JSON only) the station that sent released_by, "01", or null:
+               a reply from a station other than the addressee shows here
   wait_ms      from queueing to the first transmission, or null
   reply_ms     from the last transmission to the removal, or null
 
@@ -66,18 +90,32 @@ monitor ends with a summary of counters on standard error.
 
 Batch lines: {"op":"read","area":"FRAM290","address":"157","count":2} or
 {"op":"write","area":"FRAM290","address":"157","data":"1234"}, optional "to",
-"from" (hex strings), "now" (true/false) and "timeout" (seconds) over the
-command line's values. A line that is no such request gets {"error":"..."} and
-the batch goes on; the end of input ends it.
+"from" (stations), "now" (true/false) and "timeout" (seconds) over the
+command line's values. JSON numbers are values ("address":343 is 0x157, "to":16
+is station 0x10); strings are hexadecimal except "count" (decimal). A line that is
+no such request, or is longer than 64 KiB, gets {"error":"..."} and the batch
+goes on; the end of input ends it. Lines are read only as requests are done.
 
 Exit status:
   0  removed by a reply or by the once-only rule; monitor or batch ended
-     (also by SIGINT or SIGTERM for the monitor)
-  1  read, write or batch stopped by SIGINT or SIGTERM
+     (also by SIGINT, SIGTERM or SIGHUP for the monitor)
+  1  read, write or batch stopped by SIGINT, SIGTERM or SIGHUP
   2  timeout (nothing else is sent)
   3  the port cannot be opened, or its device went away
-  4  bad usage (nothing is opened)
+  4  bad usage, or a settings file "Baud rate" that is no number (nothing is
+     opened)
+  5  standard input could not be read (batch) or standard output written
 )";
+}
+
+} // namespace
+
+std::string HelpText(const std::string& settingsFile)
+{
+    std::string text = UsageText() + OptionsText() + OutputText();
+    if (!settingsFile.empty())
+        text += "\nThis run reads the settings file " + settingsFile + "\n";
+    return text;
 }
 
 } // namespace qtr290::ctl

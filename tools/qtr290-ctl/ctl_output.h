@@ -1,0 +1,23 @@
+// What qtr290-ctl prints: results, monitor lines and the monitor's summary, as readable lines
+// or JSON objects (the JSON of results is the station's, shared with every JSON face).
+#pragma once
+
+#include "link/framer.h"
+#include "station/busstatistics.h"
+#include "station/request.h"
+
+#include <string>
+
+namespace qtr290::ctl {
+
+// The result line: one JSON object (with "op" for a batch) or one readable line.
+std::string FormatResult(const RequestResult& result, bool json, const char* op = nullptr);
+// One monitor line: a telegram, or a damage.
+std::string FormatTelegram(const std::string& time, ByteSpan telegram, bool json);
+std::string FormatDamage(const std::string& time, FramerError error, bool json);
+// "telegrams=... polls=... answers=... header_errors=... block_errors=... sent=... bytes=..."
+std::string FormatSummary(const BusCounts& counts);
+// The local time, ISO 8601 with milliseconds.
+std::string TimeNow();
+
+} // namespace qtr290::ctl
