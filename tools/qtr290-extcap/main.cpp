@@ -4,6 +4,7 @@
 // stopped. It only listens: it never transmits and never raises DTR.
 #include "pcap/bus_capture.h"
 #include "pcap/pcapng.h"
+#include "process/standard_descriptors.h"
 #include "serial/SerialDrv.h"
 #include "settings/settings.h"
 
@@ -259,6 +260,7 @@ int Capture(const Arguments& a, const ComPortNames& names, int number, const std
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     const Arguments a = Parse(argc, argv);
     if (!a.error.empty()) {

@@ -1,4 +1,5 @@
 // qtr290-pcap: converts the capture file incoming.txt into pcapng for Wireshark.
+#include "process/standard_descriptors.h"
 #include "tools/qtr290-pcap/convert.h"
 
 #include <cerrno>
@@ -73,6 +74,7 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t size)
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     using namespace qtr290::pcap;
     namespace fs = std::filesystem;
 
