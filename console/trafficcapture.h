@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qtr290 {
 
@@ -37,17 +38,20 @@ public:
     // The session ends: the pcapng file gets what the framer still holds.
     void Finish(const QDateTime& when);
 
-    QString PcapngPath() const { return FPcapngFile.fileName(); }
+    QString PcapngPath() const { return FPcapngPath; }
 
 private:
     bool PcapngReady();
-    bool PcapngFlushed();
+    bool PcapngWritten();
 
     QString FCaptureFile;
     std::string FInterfaceName;
     std::string FInterfaceDescription;
     bool FPcapngWanted = false;
+    QString FPcapngPath;
     QFile FPcapngFile;
+    std::vector<std::uint8_t> FPcapngPending; // the blocks of one chunk, written at once
+    qint64 FPcapngEnd = 0;                    // the file's size after the last whole write
     std::unique_ptr<pcap::PcapngWriter> FWriter;
     std::unique_ptr<pcap::BusCapture> FBus;
 };
