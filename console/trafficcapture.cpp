@@ -40,7 +40,6 @@ bool TrafficCapture::PcapngReady()
     // capture file's lines are, and the next chunk tries again.
     if (!OpenRegularFileToAppend(FPcapngFile, FPcapngPath))
         return false;
-    FPcapngEnd = FPcapngFile.size();
     FWriter = std::make_unique<pcap::PcapngWriter>(
         [this](ByteSpan bytes) {
             FPcapngPending.insert(FPcapngPending.end(), bytes.begin(), bytes.end());
@@ -56,17 +55,17 @@ bool TrafficCapture::PcapngReady()
 bool TrafficCapture::PcapngWritten()
 {
     const qint64 size = qint64(FPcapngPending.size());
+    if (size == 0)
+        return true;
+    const qint64 start = FPcapngFile.size(); // appended: the write begins at the end
     const bool written =
-        size == 0 ||
         FPcapngFile.write(reinterpret_cast<const char*>(FPcapngPending.data()), size) == size;
     FPcapngPending.clear();
-    if (written) {
-        FPcapngEnd += size;
+    if (written)
         return true;
-    }
     // A write that stopped part way (a full disk) is cut off again: Wireshark reads whole
     // blocks only. The next chunk opens the file anew and starts a section.
-    FPcapngFile.resize(FPcapngEnd);
+    FPcapngFile.resize(start);
     FPcapngFile.close();
     return false;
 }

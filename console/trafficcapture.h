@@ -51,7 +51,6 @@ private:
     QString FPcapngPath;
     QFile FPcapngFile;
     std::vector<std::uint8_t> FPcapngPending; // the blocks of one chunk, written at once
-    qint64 FPcapngEnd = 0;                    // the file's size after the last whole write
     std::unique_ptr<pcap::PcapngWriter> FWriter;
     std::unique_ptr<pcap::BusCapture> FBus;
 };
