@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/commandline.h"
 #include "app/quitsignals.h"
+#include "process/standard_descriptors.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -12,6 +13,7 @@
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     QCoreApplication::setApplicationName(QStringLiteral("qtr290"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QTR290_VERSION));
     // The command line first, without the window system: --help and --version need no display.

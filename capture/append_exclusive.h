@@ -14,10 +14,11 @@ namespace qtr290 {
 
 bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes);
 
-// Opens `file` (its name set) for appending, created when missing, with its missing parent
-// directories, only when it is a regular file: a device or a fifo is neither opened nor
-// waited for. False when it is not opened.
-bool OpenRegularFileToAppend(QFile& file);
+// Opens `file` at `path` for appending, unbuffered, created when missing, with its missing
+// parent directories, only when it is a regular file: a device or a fifo is neither opened
+// nor waited for. False when it is not opened. The path is given at every opening: a file
+// opened by its descriptor keeps no name of its own.
+bool OpenRegularFileToAppend(QFile& file, const QString& path);
 
 // Creates the directory that will hold `file` when it is missing.
 bool EnsureParentDirectory(const std::filesystem::path& file);

@@ -53,9 +53,9 @@ bool WriteAll(int fd, ByteSpan bytes)
 
 } // namespace
 
-bool OpenRegularFileToAppend(QFile& file)
+bool OpenRegularFileToAppend(QFile& file, const QString& path)
 {
-    const QByteArray name = QFile::encodeName(file.fileName());
+    const QByteArray name = QFile::encodeName(path);
     struct stat before {};
     if (::stat(name.constData(), &before) == 0) {
         if (!S_ISREG(before.st_mode))
@@ -70,7 +70,8 @@ bool OpenRegularFileToAppend(QFile& file)
         return false;
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
-        !file.open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        !file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }

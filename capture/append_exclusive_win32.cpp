@@ -36,13 +36,14 @@ private:
 
 } // namespace
 
-bool OpenRegularFileToAppend(QFile& file)
+bool OpenRegularFileToAppend(QFile& file, const QString& path)
 {
-    const QFileInfo info(file.fileName());
+    const QFileInfo info(path);
     if ((info.exists() && !info.isFile()) ||
-        !EnsureParentDirectory(std::filesystem::path(file.fileName().toStdWString())))
+        !EnsureParentDirectory(std::filesystem::path(path.toStdWString())))
         return false;
-    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+    file.setFileName(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
 bool AppendExclusive(const std::filesystem::path& file, ByteSpan bytes)

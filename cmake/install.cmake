@@ -1,5 +1,7 @@
-# Installation (cmake --install): the utility and the bus simulator, the documents, and on
-# Linux desktops the menu entry, its icon, AppStream metadata and the manual pages. Only the
+# Installation (cmake --install): the utility, the bus simulator and qtr290-ctl (qtr290-pcap,
+# qtr290-extcap and the dissector in tools/CMakeLists.txt), the documents, and on Linux
+# desktops the menu entry, its icon, AppStream metadata, the manual pages and the bash
+# completion. Only the
 # Debian package (cmake/package.cmake) carries the "debian" component: copyright and
 # changelog in Debian's formats, which stand in for LICENSE there.
 include(GNUInstallDirs)
@@ -8,10 +10,19 @@ foreach(program qtr290 qtr290-sim qtr290-ctl)
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-# README's links (docs/...) keep working from the documentation folder.
+# README's links (docs/...) keep working from the documentation folder: every picture it shows
+# is installed beside it (the test readme_images_installed compares the two lists).
+set(QTR290_README_IMAGES docs/window.png docs/window-overview.png docs/window-en.png
+    docs/ports.png docs/wireshark.png)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/ARCHITECTURE.md docs/PERFORMANCE.md docs/window.png docs/ports.png docs/wireshark.png
+install(FILES docs/ARCHITECTURE.md docs/PERFORMANCE.md ${QTR290_README_IMAGES}
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+if(BUILD_TESTING)
+  add_test(NAME readme_images_installed
+           COMMAND ${CMAKE_COMMAND} -DREADME=${PROJECT_SOURCE_DIR}/README.md
+                   "-DINSTALLED=${QTR290_README_IMAGES}"
+                   -P ${PROJECT_SOURCE_DIR}/tests/packaging/readme_images_check.cmake)
+endif()
 install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
 
 if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)

@@ -26,35 +26,46 @@ void TrafficCapture::Configure(const QString& captureFile, bool pcapng,
     FInterfaceName = interfaceName;
     FInterfaceDescription = interfaceDescription;
     FPcapngFile.close();
-    FPcapngFile.setFileName(QFileInfo(captureFile).dir().filePath(QLatin1String(PcapngFileName)));
+    FPcapngPending.clear();
+    FPcapngPath = QFileInfo(captureFile).dir().filePath(QLatin1String(PcapngFileName));
 }
 
 bool TrafficCapture::PcapngReady()
 {
     if (FPcapngFile.isOpen())
-        return FWriter->Ok();
+        return true;
     // Opened at the first packet and kept open for the session, each opening a section of its
     // own. Whatever is there is opened only if it is a regular file (a fifo would hold the
     // window until its reader came): packets it does not get are counted as lost, as the
     // capture file's lines are, and the next chunk tries again.
-    if (!OpenRegularFileToAppend(FPcapngFile))
+    if (!OpenRegularFileToAppend(FPcapngFile, FPcapngPath))
         return false;
     FWriter = std::make_unique<pcap::PcapngWriter>(
         [this](ByteSpan bytes) {
-            return FPcapngFile.write(reinterpret_cast<const char*>(bytes.data()),
-                                     qint64(bytes.size())) == qint64(bytes.size());
+            FPcapngPending.insert(FPcapngPending.end(), bytes.begin(), bytes.end());
+            return true;
         },
         "QTR290 communication utility",
         pcap::PcapngWriter::Interface{FInterfaceName, FInterfaceDescription});
     FBus = std::make_unique<pcap::BusCapture>(
         [this](const pcap::Packet& packet) { FWriter->Write(packet); });
-    return FWriter->Ok();
+    return true;
 }
 
-bool TrafficCapture::PcapngFlushed()
+bool TrafficCapture::PcapngWritten()
 {
-    if (FPcapngFile.flush() && FWriter->Ok())
+    const qint64 size = qint64(FPcapngPending.size());
+    if (size == 0)
         return true;
+    const qint64 start = FPcapngFile.size(); // appended: the write begins at the end
+    const bool written =
+        FPcapngFile.write(reinterpret_cast<const char*>(FPcapngPending.data()), size) == size;
+    FPcapngPending.clear();
+    if (written)
+        return true;
+    // A write that stopped part way (a full disk) is cut off again: Wireshark reads whole
+    // blocks only. The next chunk opens the file anew and starts a section.
+    FPcapngFile.resize(start);
     FPcapngFile.close();
     return false;
 }
@@ -72,7 +83,7 @@ bool TrafficCapture::Chunk(ByteSpan chunk, const QDateTime& when, const ChunkEnt
         if (entry.kind == ChunkEntries::Kind::Sent)
             FBus->Transmitted(entry.bytes, time);
     }
-    return PcapngFlushed() && written;
+    return PcapngWritten() && written;
 }
 
 bool TrafficCapture::Queued(const QDateTime& when)
@@ -87,7 +98,7 @@ bool TrafficCapture::Sent(ByteSpan lineBytes, const QDateTime& when)
     if (!PcapngReady())
         return false;
     FBus->Transmitted(lineBytes, Microseconds(when));
-    return PcapngFlushed();
+    return PcapngWritten();
 }
 
 void TrafficCapture::Finish(const QDateTime& when)
@@ -95,6 +106,7 @@ void TrafficCapture::Finish(const QDateTime& when)
     if (!FPcapngFile.isOpen())
         return;
     FBus->Finish(Microseconds(when));
+    PcapngWritten();
     FPcapngFile.close();
 }
 

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qtr290 {
 
@@ -39,13 +40,15 @@ public:
 
 private:
     bool PcapngReady();
-    bool PcapngFlushed();
+    bool PcapngWritten();
 
     QString FCaptureFile;
     std::string FInterfaceName;
     std::string FInterfaceDescription;
     bool FPcapngWanted = false;
+    QString FPcapngPath;
     QFile FPcapngFile;
+    std::vector<std::uint8_t> FPcapngPending; // the blocks of one chunk, written at once
     std::unique_ptr<pcap::PcapngWriter> FWriter;
     std::unique_ptr<pcap::BusCapture> FBus;
 };

@@ -1,9 +1,8 @@
 #include "settings/iniprofile.h"
 
+#include "settings/regularfile.h"
 #include "settings/textconv.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -54,19 +53,17 @@ bool IniProfile::Load()
     FEol = "\r\n";
     FWritable = true;
 
-    QFile file(FPath);
-    if (!file.exists())
+    const RegularFileContents file = ReadRegularFile(FPath, MaxFileSize);
+    switch (file.result) {
+    case RegularFileContents::Result::Missing:
         return true;
-    if (file.size() > MaxFileSize || !file.open(QIODevice::ReadOnly)) {
+    case RegularFileContents::Result::Refused:
         FWritable = false;
         return false;
+    case RegularFileContents::Result::Read:
+        break;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        FWritable = false;
-        return false;
-    }
-    Parse(bytes.toStdString());
+    Parse(file.bytes.toStdString());
     return true;
 }
 

@@ -18,13 +18,16 @@ class IniProfile {
 public:
     // Longest value handed out, as the profile reader's fixed buffer allowed.
     static constexpr std::size_t MaxValueLength = 2047;
-    // A larger file is not taken for a settings file: it reads as empty and is never overwritten.
-    static constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
+    // A larger file is not taken for a settings file: it reads as unreadable (the defaults) and
+    // is never overwritten. A full [Porty] section of 256 long by-id paths with comments stays
+    // under 40 KiB; 256 KiB of blank lines still parse in a few megabytes.
+    static constexpr qint64 MaxFileSize = 256 * 1024;
 
     explicit IniProfile(QString path);
 
-    // Reads the file. A missing file is an empty profile; false when the file exists
-    // but cannot be read (or is too large), and then Save refuses to replace it.
+    // Reads the file. A missing file is an empty profile; false when something is at the
+    // path but is not read (unreadable, no regular file, larger than MaxFileSize), and then
+    // Save refuses to replace it.
     bool Load();
 
     const QString& Path() const { return FPath; }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <sstream>
@@ -18,6 +19,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -191,6 +193,54 @@ INSTANTIATE_TEST_SUITE_P(
                       QuitCase{"SighupWithThePortOpen", SIGHUP, true, 500ms},
                       // A write to a reader that went away fails instead.
                       QuitCase{"SigpipeIsLivedThrough", SIGTERM, true, 500ms, SIGPIPE}));
+
+struct SettingsCase {
+    const char* what;
+    std::function<bool(const fs::path& settings)> make;
+};
+
+using SettingsFileTest = ProgramFixture<SettingsCase>;
+
+// What lies at nastaveni.ini is read only when it is a small regular file: the window neither
+// waits for a fifo's writer nor reads a device without end. It runs on the defaults, ends when
+// asked, and leaves the thing as it was.
+TEST_P(SettingsFileTest, NoRegularFileIsLeftAlone)
+{
+    const SettingsCase& c = GetParam();
+    const fs::path settings = root / "bin" / "nastaveni.ini";
+    ASSERT_TRUE(c.make(settings)) << c.what;
+    const auto before = fs::symlink_status(settings);
+    const auto size = fs::is_regular_file(before) ? fs::file_size(settings) : 0;
+
+    const pid_t pid = Start();
+    ASSERT_GT(pid, 0);
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (!Catches(pid, SIGTERM) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(Catches(pid, SIGTERM)) << c.what << ": the program never got ready";
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitForExit(pid, 30s), 0) << c.what;
+
+    const auto after = fs::symlink_status(settings);
+    EXPECT_EQ(after.type(), before.type()) << c.what;
+    if (fs::is_regular_file(after)) {
+        EXPECT_EQ(fs::file_size(settings), size) << c.what;
+    }
+    EXPECT_TRUE(fs::is_empty(root / "home")) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoRegularFile, SettingsFileTest,
+    ::testing::Values(
+        SettingsCase{"Fifo", [](const fs::path& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+        SettingsCase{"LinkToDevZero",
+                     [](const fs::path& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
+        SettingsCase{"SixteenMebibytesOfBlankLines",
+                     [](const fs::path& p) {
+                         std::ofstream(p, std::ios::binary) << std::string(16 << 20, '\n');
+                         return fs::file_size(p) == 16u << 20;
+                     }}),
+    [](const auto& p) { return std::string(p.param.what); });
 
 struct CommandLineCase {
     const char* what;

@@ -451,7 +451,7 @@ void WindowTest::badSettingsFiles_data()
     QByteArray garbage(32 * 1024, '\0');
     for (char& c : garbage)
         c = static_cast<char>(random() % 0x5B); // no '[' : no section by chance
-    QByteArray overlong = "[Jine]\r\nX=" + QByteArray(3 * 1024 * 1024, 'y') + "\r\n";
+    QByteArray overlong = "[Jine]\r\nX=" + QByteArray(128 * 1024, 'y') + "\r\n";
 
     QTest::newRow("empty") << QByteArray() << "COM1"
                            << "4800"

@@ -8,11 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qtr290 {
 namespace {
@@ -223,6 +227,104 @@ TEST_F(IniProfileTest, OversizedFileIsNeverOverwritten)
     ini.WriteString("A", "k", "2");
     EXPECT_FALSE(ini.Save());
     EXPECT_EQ(QFileInfo(FilePath()).size(), IniProfile::MaxFileSize + 1);
+}
+
+} // namespace
+} // namespace qtr290
+
+namespace qtr290 {
+namespace {
+
+// What Load returned in a child of the test; nothing when it did not return within 10 s or
+// threw. A load that waits for a fifo's writer or reads a device without end must not hold
+// the test.
+std::optional<bool> LoadInAChild(const QString& path)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(10);
+        try {
+            IniProfile ini(path);
+            ::_exit(ini.Load() ? 1 : 0);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
+        return std::nullopt;
+    return WEXITSTATUS(status) == 1;
+}
+
+// Only a regular file up to the limit is read; anything else at the name reads as an
+// unreadable file does (the defaults, and never replaced), and is left as it was.
+TEST_F(IniProfileTest, OnlyASmallRegularFileIsRead)
+{
+    const std::string atTheEnd = "[A]\nk=1\n";
+    const std::string largest =
+        std::string(std::size_t(IniProfile::MaxFileSize) - atTheEnd.size(), '\n') + atTheEnd;
+    struct Case {
+        const char* what;
+        std::function<bool(const QString& path)> make; // false: not made
+        bool read;
+    };
+    const Case cases[] = {
+        {"a fifo without a writer",
+         [](const QString& path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; }, false},
+        {"a link to /dev/zero",
+         [](const QString& path) { return QFile::link(QStringLiteral("/dev/zero"), path); }, false},
+        {"a directory", [](const QString& path) { return QDir().mkdir(path); }, false},
+        {"one byte over the limit",
+         [&](const QString& path) {
+             QFile file(path);
+             return file.open(QIODevice::WriteOnly) &&
+                    file.write(QByteArray::fromStdString(largest + "\n")) ==
+                        qint64(largest.size() + 1);
+         },
+         false},
+        {"the limit, its key at the end",
+         [&](const QString& path) {
+             QFile file(path);
+             return file.open(QIODevice::WriteOnly) &&
+                    file.write(QByteArray::fromStdString(largest)) == qint64(largest.size());
+         },
+         true},
+        {"a link to a regular file",
+         [&](const QString& path) {
+             QFile target(dir.filePath(QStringLiteral("elsewhere.ini")));
+             return target.open(QIODevice::WriteOnly) && target.write(atTheEnd.data()) > 0 &&
+                    QFile::link(target.fileName(), path);
+         },
+         true},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = dir.filePath(QStringLiteral("case%1.ini").arg(++number));
+        ASSERT_TRUE(c.make(path));
+        struct stat before {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path), &before), 0);
+
+        const std::optional<bool> loaded = LoadInAChild(path);
+        if (!loaded) {
+            ADD_FAILURE() << "the load did not return";
+            continue;
+        }
+        EXPECT_EQ(*loaded, c.read);
+        IniProfile ini(path);
+        EXPECT_EQ(ini.Load(), c.read);
+        EXPECT_EQ(ini.ReadString("A", "k", "default"), c.read ? "1" : "default");
+        if (c.read)
+            continue;
+        ini.WriteString("A", "k", "2");
+        EXPECT_FALSE(ini.Save());
+        struct stat after {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_size, before.st_size);
+    }
 }
 
 } // namespace

@@ -32,6 +32,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t Pid() const { return FPid; }
     const std::string& FirstLine() const { return FFirstLine; }
     bool Send(const std::string& line); // a line on its stdin
     void CloseStdin();

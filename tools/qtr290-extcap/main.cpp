@@ -4,6 +4,7 @@
 // stopped. It only listens: it never transmits and never raises DTR.
 #include "pcap/bus_capture.h"
 #include "pcap/pcapng.h"
+#include "process/standard_descriptors.h"
 #include "serial/SerialDrv.h"
 #include "settings/settings.h"
 #include "tools/qtr290-extcap/extcap_options.h"
@@ -244,6 +245,7 @@ int Serve(const ExtcapOptions& a)
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     QCoreApplication app(argc, argv);
     const ExtcapOptions a = extcap::ParseExtcapOptions(QCoreApplication::arguments());
     switch (a.action) {

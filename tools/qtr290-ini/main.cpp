@@ -1,5 +1,6 @@
 // qtr290-ini: reads and writes keys of a settings file through the utility's own profile
 // code, so that the scripts change a file exactly as the utility would. Build-only.
+#include "process/standard_descriptors.h"
 #include "settings/iniprofile.h"
 #include "tools/standard_output.h"
 
@@ -25,6 +26,7 @@ int Fail(const std::string& message, int status)
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::cout << Usage;

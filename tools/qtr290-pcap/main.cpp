@@ -1,4 +1,5 @@
 // qtr290-pcap: converts the capture file incoming.txt into pcapng for Wireshark.
+#include "process/standard_descriptors.h"
 #include "tools/qtr290-pcap/convert.h"
 #include "tools/standard_output.h"
 
@@ -194,6 +195,7 @@ int Report(const Arguments& a, const Output& out, const qtr290::pcap::ConvertSum
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     using namespace qtr290::pcap;
     namespace fs = std::filesystem;
 

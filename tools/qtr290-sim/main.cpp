@@ -1,4 +1,5 @@
 // qtr290-sim: a QTR290 device bus on a pseudo-terminal, for tests, demos and development.
+#include "process/standard_descriptors.h"
 #include "tools/qtr290-sim/options.h"
 #include "tools/qtr290-sim/simulator.h"
 #include "tools/standard_output.h"
@@ -8,6 +9,7 @@
 
 int main(int argc, char** argv)
 {
+    qtr290::OpenNullOnClosedStandardDescriptors();
     using namespace qtr290::sim;
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseOptions(args);
