@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   socat xvfb xauth
   help2man
+  libmosquitto-dev mosquitto mosquitto-clients openssl # qtr290-gateway's MQTT client; the
+  # tests' real broker, its command-line clients and the TLS certificates they make
   tshark python3 # tshark asks whether non-root users may capture: the
   # non-interactive install keeps the default answer, no
 )
