@@ -69,6 +69,8 @@ public:
     void Abandon(RequestResult::Removed why);
 
     std::size_t PendingCount() const { return FLink.PendingCount(); }
+    // One more reader of the link's reports (the gateway's counters).
+    void AddObserver(LinkObserver* observer) { FLink.AddObserver(observer); }
     bool DeviceLost() const { return FLost; }
     const PortChoice& Port() const { return FPort; }
 

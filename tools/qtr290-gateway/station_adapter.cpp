@@ -1,0 +1,67 @@
+#include "tools/qtr290-gateway/station_adapter.h"
+
+#include <QDateTime>
+
+namespace qtr290::gateway {
+
+PortChoice ChoosePort(const std::optional<std::string>& device, const std::optional<unsigned>& baud)
+{
+    ctl::Options options;
+    options.device = device;
+    options.baud = baud;
+    return ctl::ChoosePort(options, ctl::SettingsFile());
+}
+
+std::variant<BusRequest, std::string> ParseRequest(std::string_view line)
+{
+    auto parsed = ctl::ParseBatchLine(line, ctl::Request{});
+    if (auto* refused = std::get_if<ctl::UsageError>(&parsed))
+        return std::move(refused->message);
+    return std::get<ctl::Request>(std::move(parsed));
+}
+
+const char* RequestOp(const BusRequest& request)
+{
+    return request.write ? "write" : "read";
+}
+
+std::string ResultJson(const RequestResult& result, const char* op)
+{
+    return ctl::FormatResult(result, true, op);
+}
+
+std::string EventTime()
+{
+    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+}
+
+std::string TelegramJson(ByteSpan telegram)
+{
+    return ctl::FormatTelegram(EventTime(), telegram, true);
+}
+
+std::string DamageJson(FramerError error)
+{
+    return ctl::FormatDamage(EventTime(), error, true);
+}
+
+std::string JsonString(std::string_view text)
+{
+    return ctl::JsonString(text);
+}
+
+} // namespace qtr290::gateway
+
+namespace qtr290::gateway {
+
+void InstallStopSignals()
+{
+    ctl::InstallStopHandlers();
+}
+
+bool StopSignalled()
+{
+    return ctl::StopRequested();
+}
+
+} // namespace qtr290::gateway
