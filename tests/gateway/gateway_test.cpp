@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -417,4 +418,110 @@ TEST_F(GatewayTest, ProgramBadUsageExitsFourWithTheUsageOnStandardError)
     }
     ChildProcess help(QTR290_GATEWAY_PATH, {"--help"});
     EXPECT_EQ(help.Wait(std::chrono::seconds(5)), std::optional<int>(0));
+}
+
+TEST_F(GatewayTest, RequestsOnlyWhenAllowedWithIdsResultsErrorsResponseTopicsAndAFloodLimit)
+{
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.Error();
+    Simulator sim({"--baud", "38400", "--poll-interval", "20", "--quiet"});
+    Subscriber requester(broker, "qtr290/rig1/result");
+    requester.client.Subscribe("replies/me", 1);
+    ASSERT_TRUE(RunUntil([&] { return requester.client.Connected(); }));
+    auto ask = [&](const std::string& payload, std::string responseTopic = {},
+                   std::optional<std::string> correlation = {}) {
+        return requester.client.Publish(
+            {"qtr290/rig1/request", payload, 1, false, std::move(responseTopic), correlation});
+    };
+    const std::string read = R"({"op":"read","area":"FRAM290","address":"157","count":2)";
+
+    {
+        Gateway readOnly(For(broker, sim.device)); // without --allow-requests
+        std::string why;
+        ASSERT_TRUE(readOnly.Start(why)) << why;
+        ASSERT_TRUE(RunUntil([&] { return readOnly.State() == BusState::Online; }));
+        RunUntil([] { return false; }, 300);
+        ASSERT_TRUE(ask(read + R"(,"id":"ignored"})"));
+        RunUntil([] { return false; }, 700);
+        EXPECT_TRUE(requester.messages.empty());
+    }
+
+    GatewayOptions options = For(broker, sim.device);
+    options.allowRequests = true;
+    Gateway gateway(options);
+    std::string why;
+    ASSERT_TRUE(gateway.Start(why)) << why;
+    ASSERT_TRUE(RunUntil([&] { return gateway.State() == BusState::Online; }));
+    RunUntil([] { return false; }, 300); // subscribed
+
+    struct Row {
+        std::string payload;
+        const char* id;    // the JSON text expected back
+        const char* error; // a part of the error, or nullptr for a result
+    };
+    const std::vector<Row> rows = {
+        {read + R"(,"id":"a"})", "\"a\"", nullptr},
+        {R"({"op":"write","area":"FRAM290","address":"157","data":"1234","id":7})", "7", nullptr},
+        {read + "}", nullptr, nullptr},
+        {"not json {", "null", "not a JSON object"},
+        {R"({"op":"erase","area":"FRAM290","address":"157","id":"x"})", "\"x\"", "\"op\""},
+        {read + R"(,"id":[1]})", "null", "\"id\""},
+        {read + R"(,"id":2.5,"pad":")" + std::string(70000, 'x') + "\"}", "null", "64 KiB"},
+    };
+    for (const Row& row : rows)
+        ASSERT_TRUE(ask(row.payload));
+    ASSERT_TRUE(RunUntil([&] { return requester.messages.size() == rows.size(); }, 10000));
+    // Errors come at once, results after the bus: match them by id.
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.payload.substr(0, 80));
+        const mqtt::Message* answer = nullptr;
+        for (const auto& m : requester.messages) {
+            const QJsonObject o = Json(m.payload);
+            const std::string id = o.contains("id") ? QJsonDocument(QJsonArray{o.value("id")})
+                                                          .toJson(QJsonDocument::Compact)
+                                                          .mid(1)
+                                                          .chopped(1)
+                                                          .toStdString()
+                                                    : std::string();
+            const bool sameError = row.error ? Str(o, "error").find(row.error) != std::string::npos
+                                             : !o.contains("error");
+            if (id == (row.id ? row.id : "") && sameError)
+                answer = &m;
+        }
+        ASSERT_NE(answer, nullptr);
+        const QJsonObject o = Json(answer->payload);
+        if (row.error) {
+            EXPECT_NE(Str(o, "error").find(row.error), std::string::npos) << answer->payload;
+        } else {
+            EXPECT_EQ(Str(o, "removed"), "reply") << answer->payload;
+            EXPECT_EQ(Str(o, "op"),
+                      row.payload.find("write") != std::string::npos ? "write" : "read");
+            EXPECT_EQ(Str(o, "request").substr(0, 2), "A6");
+        }
+    }
+
+    // MQTT 5: the result goes to the response topic with the correlation data.
+    requester.messages.clear();
+    ASSERT_TRUE(ask(read + R"(,"id":"r5"})", "replies/me", std::string("\x01\x02", 2)));
+    ASSERT_TRUE(RunUntil([&] { return !requester.messages.empty(); }, 5000));
+    EXPECT_EQ(requester.messages[0].topic, "replies/me");
+    EXPECT_EQ(requester.messages[0].correlationData, std::string("\x01\x02", 2));
+    EXPECT_EQ(Str(Json(requester.messages[0].payload), "id"), "r5");
+
+    // A flood: beyond 1000 pending, each gets an error and nothing is queued.
+    requester.messages.clear();
+    constexpr int Flood = 1010;
+    for (int i = 0; i < Flood; ++i)
+        ASSERT_TRUE(ask(read + R"(,"timeout":60,"id":)" + std::to_string(i) + "}"));
+    ASSERT_TRUE(RunUntil(
+        [&] {
+            int refused = 0;
+            for (const auto& m : requester.messages)
+                refused += Str(Json(m.payload), "error").find("too many") != std::string::npos;
+            return refused > 0 && requester.messages.size() + gateway.PendingRequests() == Flood;
+        },
+        10000))
+        << requester.messages.size() << " answered, " << gateway.PendingRequests() << " pending";
+    EXPECT_LE(gateway.PendingRequests(), Gateway::MostPendingRequests);
+    EXPECT_EQ(gateway.State(), BusState::Online);
 }
