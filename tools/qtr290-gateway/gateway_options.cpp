@@ -42,9 +42,13 @@ std::optional<std::string> FirstLine(const QString& path, std::string& why)
     return line.toStdString();
 }
 
-std::string Usage(const QCommandLineParser& parser)
+// The usage names the program as it is known, not by the path it was started with.
+std::string Usage(const QCommandLineParser& parser, const QString& startedAs)
 {
-    return parser.helpText().toStdString();
+    QString text = parser.helpText();
+    if (!startedAs.isEmpty())
+        text.replace(QStringLiteral("Usage: ") + startedAs, QStringLiteral("Usage: qtr290-gateway"));
+    return text.toStdString();
 }
 
 } // namespace
@@ -112,13 +116,13 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     CommandLine result;
     auto misuse = [&](const std::string& why) {
         result.action = CommandLine::Action::Misuse;
-        result.output = why + "\n\n" + Usage(parser);
+        result.output = why + "\n\n" + Usage(parser, arguments.value(0));
         return result;
     };
     const bool parsed = parser.parse(arguments);
     if (parser.isSet(help)) {
         result.action = CommandLine::Action::Help;
-        result.output = Usage(parser);
+        result.output = Usage(parser, arguments.value(0));
         return result;
     }
     if (parser.isSet(version)) {
