@@ -32,6 +32,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     const std::string& FirstLine() const { return FFirstLine; }
+    pid_t Pid() const { return FPid; }
     bool Send(const std::string& line); // a line on its stdin
     void CloseStdin();
     void Signal(int signal) const;

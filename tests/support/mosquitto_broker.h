@@ -26,6 +26,7 @@ public:
     bool Start();
     void Stop();
     bool Running() const { return FProcess != nullptr; }
+    long Pid() const { return FProcess ? FProcess->Pid() : -1; } // for CPU figures
 
     int Port() const { return FPort; }
     std::string Url() const; // mqtt://127.0.0.1:PORT, mqtts://localhost:PORT when secured
