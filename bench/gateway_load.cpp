@@ -2,9 +2,14 @@
 // one mosquitto, one subscriber to qtr290/+/telegram in this process. Prints the gateways'
 // and the broker's CPU (% of one core), the latency from a telegram's last byte on the line
 // (the simulator's log) to the subscriber, and the telegrams lost against the simulator's
-// log. A measurement, not a test: the figures go to docs/PERFORMANCE.md.
+// log. With --requests, the first bus (not saturated) has its gateway take read requests
+// (about 200 kept pending) and the broker is stopped (SIGSTOP) for --stall seconds in the middle:
+// the poll answers, from the simulator's log (a poll's last byte to the answer read back), must not
+// be later while the broker does not read. A measurement, not a test: the figures go to
+// docs/PERFORMANCE.md.
 //
 //   gateway_load [--seconds 60] [--gateways 1] [--baud 256000] [--poll-interval 50]
+//                [--requests] [--stall 10]
 #include "bench/bench_options.h"
 #include "bench/sim_process.h"
 #include "mqtt/client.h"
@@ -19,6 +24,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -34,7 +40,44 @@ struct Options {
     int gateways = 1;
     unsigned baud = 256000;
     int pollIntervalMs = 50;
+    bool requests = false;
+    double stallSeconds = 10;
 };
+
+constexpr int RequestsKeptPending = 200;
+
+// Poll answers from the simulator's log: each request the gateway wrote, timed from the
+// latest poll before it; split by whether it was written while the broker was stopped.
+struct AnswerTimes {
+    std::vector<double> normal, stalled;
+};
+
+AnswerTimes PollAnswers(const std::vector<bench::SimLogLine>& log, double stallFrom, double stallTo)
+{
+    AnswerTimes times;
+    double lastPoll = -1;
+    for (const auto& line : log) {
+        if (line.direction == "TX" && line.kind == "poll")
+            lastPoll = line.ms;
+        else if (line.direction == "RX" && line.kind == "read-request" && lastPoll >= 0)
+            (line.ms >= stallFrom && line.ms <= stallTo ? times.stalled : times.normal)
+                .push_back(line.ms - lastPoll);
+    }
+    std::sort(times.normal.begin(), times.normal.end());
+    std::sort(times.stalled.begin(), times.stalled.end());
+    return times;
+}
+
+void PrintAnswers(const char* what, const std::vector<double>& sorted)
+{
+    if (sorted.empty()) {
+        std::printf("poll answers %s: none\n", what);
+        return;
+    }
+    std::printf("poll answers %s: %zu, p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", what,
+                sorted.size(), bench::Percentile(sorted, 50), bench::Percentile(sorted, 99),
+                sorted.back());
+}
 
 double MonotonicMs()
 {
@@ -77,10 +120,12 @@ int main(int argc, char** argv)
     line.Value("--seconds", o.seconds)
         .Value("--gateways", o.gateways)
         .Value("--baud", o.baud)
-        .Value("--poll-interval", o.pollIntervalMs);
+        .Value("--poll-interval", o.pollIntervalMs)
+        .Flag("--requests", o.requests, true)
+        .Value("--stall", o.stallSeconds);
     if (!line.Parse(app.arguments()) || o.gateways < 1 || o.seconds <= 0) {
         std::fprintf(stderr, "usage: gateway_load [--seconds S] [--gateways N] [--baud B] "
-                             "[--poll-interval MS]\n");
+                             "[--poll-interval MS] [--requests] [--stall S]\n");
         return 2;
     }
 
@@ -98,6 +143,16 @@ int main(int argc, char** argv)
     mqtt::Client subscriber(subscriberOptions);
     subscriber.onMessage = [&](const mqtt::Message& m) {
         const double now = MonotonicMs();
+        if (m.topic == "qtr290/bus0/result") { // one answered: the next one in
+            subscriber.Publish(
+                {"qtr290/bus0/request",
+                 R"({"op":"read","area":"FRAM290","address":"157","count":2,"timeout":600})",
+                 1,
+                 false,
+                 {},
+                 {}});
+            return;
+        }
         const auto found = byTopic.find(m.topic);
         if (found == byTopic.end())
             return;
@@ -106,6 +161,8 @@ int main(int argc, char** argv)
         found->second->received.emplace_back(t.value("hex").toString().toStdString(), now);
     };
     subscriber.Subscribe("qtr290/+/telegram", 1);
+    if (o.requests)
+        subscriber.Subscribe("qtr290/bus0/result", 1);
     subscriber.Start(why);
 
     // The gateways open their ports a moment after the simulators start: the line's
@@ -113,7 +170,14 @@ int main(int argc, char** argv)
     for (int i = 0; i < o.gateways; ++i) {
         Bus& bus = buses[static_cast<std::size_t>(i)];
         bus.sim = std::make_unique<bench::SimProcess>(QStringLiteral(QTR290_SIM_PATH));
-        const QString device = bus.sim->StartSaturated(o.baud, o.pollIntervalMs, o.seconds);
+        // The bus with requests is not saturated: there, other stations' telegrams would take
+        // each request out of the queue before its poll came (the queue's rule).
+        const QString device =
+            o.requests && i == 0
+                ? bus.sim->Start({"--baud", QString::number(o.baud), "--poll-interval",
+                                  QString::number(o.pollIntervalMs), "--duration",
+                                  QString::number(o.seconds)})
+                : bus.sim->StartSaturated(o.baud, o.pollIntervalMs, o.seconds);
         bus.simStartMs = MonotonicMs();
         if (device.isEmpty()) {
             std::fprintf(stderr, "gateway_load: %s\n", qPrintable(bus.sim->Error()));
@@ -123,10 +187,13 @@ int main(int argc, char** argv)
         byTopic["qtr290/" + name + "/telegram"] = &bus;
         bus.gateway = std::make_unique<QProcess>();
         bus.gateway->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        bus.gateway->start(QStringLiteral(QTR290_GATEWAY_PATH),
-                           {"--device", device, "--baud", QString::number(o.baud), "--broker",
-                            QString::fromStdString(broker.Url()), "--bus",
-                            QString::fromStdString(name)});
+        QStringList args = {"--device", device,
+                            "--baud",   QString::number(o.baud),
+                            "--broker", QString::fromStdString(broker.Url()),
+                            "--bus",    QString::fromStdString(name)};
+        if (o.requests && i == 0)
+            args << "--allow-requests";
+        bus.gateway->start(QStringLiteral(QTR290_GATEWAY_PATH), args);
         bus.gateway->waitForStarted();
     }
 
@@ -138,6 +205,31 @@ int main(int argc, char** argv)
         cpuAtStart[bus.gateway->processId()] =
             bench::ProcessCpuSeconds(bus.gateway->processId()).value_or(0);
 
+    // Requests for the first bus, once its gateway has subscribed; the broker stopped for
+    // --stall seconds in the middle of the run.
+    double stallFrom = -1, stallTo = -1; // the first simulator's log time
+    if (o.requests) {
+        QTimer::singleShot(1000, &app, [&] {
+            for (int i = 0; i < RequestsKeptPending; ++i)
+                subscriber.Publish(
+                    {"qtr290/bus0/request",
+                     R"({"op":"read","area":"FRAM290","address":"157","count":2,"timeout":600})",
+                     1,
+                     false,
+                     {},
+                     {}});
+        });
+        const int stallAt = static_cast<int>(o.seconds * 1000 / 2 - o.stallSeconds * 500);
+        QTimer::singleShot(std::max(2000, stallAt), &app, [&] {
+            ::kill(static_cast<pid_t>(broker.Pid()), SIGSTOP);
+            stallFrom = MonotonicMs() - buses[0].simStartMs;
+            QTimer::singleShot(static_cast<int>(o.stallSeconds * 1000), &app, [&] {
+                stallTo = MonotonicMs() - buses[0].simStartMs;
+                ::kill(static_cast<pid_t>(broker.Pid()), SIGCONT);
+            });
+        });
+    }
+
     // The simulators stop after --seconds; what is on its way arrives meanwhile.
     QTimer::singleShot(static_cast<int>(o.seconds * 1000), &app, [&] {
         const double elapsed = wall.elapsed() / 1000.0;
@@ -148,8 +240,9 @@ int main(int argc, char** argv)
         }
         const double brokerCpu =
             bench::ProcessCpuSeconds(broker.Pid()).value_or(0) - cpuAtStart[broker.Pid()];
-        std::printf("gateways: %d, %.1f s, %u Bd saturated, polls every %d ms\n", o.gateways,
-                    elapsed, o.baud, o.pollIntervalMs);
+        std::printf("gateways: %d, %.1f s, %u Bd saturated%s, polls every %d ms\n", o.gateways,
+                    elapsed, o.baud, o.requests ? " (but the first bus, with requests)" : "",
+                    o.pollIntervalMs);
         std::printf("gateway CPU: %.2f %% of a core in total, %.2f %% each\n",
                     100 * gatewaysCpu / elapsed, 100 * gatewaysCpu / elapsed / o.gateways);
         std::printf("broker CPU: %.2f %% of a core\n", 100 * brokerCpu / elapsed);
@@ -188,6 +281,13 @@ int main(int argc, char** argv)
             }
         }
         mismatched += static_cast<long long>(bus.received.size() - r);
+    }
+    if (o.requests) {
+        const AnswerTimes answers = PollAnswers(buses[0].sim->Log(), stallFrom, stallTo);
+        std::printf("broker stopped from %.1f s to %.1f s of the first bus's run\n",
+                    stallFrom / 1000, stallTo / 1000);
+        PrintAnswers("with the broker running", answers.normal);
+        PrintAnswers("while the broker was stopped", answers.stalled);
     }
     for (Bus& bus : buses) {
         bus.gateway->terminate();

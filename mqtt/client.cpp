@@ -122,6 +122,8 @@ bool Client::Configure(std::string& why)
     }
     mosquitto* m = FHandle.get();
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A telegram goes out as it comes: small packets must not wait for the previous ACK.
+    mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(m, &Client::OnConnect);
     mosquitto_disconnect_v5_callback_set(m, &Client::OnDisconnect);
     mosquitto_message_v5_callback_set(m, &Client::OnMessage);

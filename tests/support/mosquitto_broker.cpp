@@ -111,7 +111,10 @@ bool MosquittoBroker::WriteConfiguration()
         return false;
     }
     std::ofstream conf(FDir / "mosquitto.conf");
+    // As a plant's broker for telegrams is set up: no Nagle delay towards subscribers, no
+    // limit on what is queued for a subscriber that lags behind.
     conf << "per_listener_settings false\npersistence false\nlog_dest stderr\n"
+         << "set_tcp_nodelay true\nmax_queued_messages 0\n"
          << "log_type error\nlog_type warning\n"
          << "listener " << FPort << " 127.0.0.1\n";
     // Started by root, mosquitto would become the user "mosquitto", who cannot read the
