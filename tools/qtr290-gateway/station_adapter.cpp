@@ -32,7 +32,16 @@ std::string ResultJson(const RequestResult& result, const char* op)
 
 std::string EventTime()
 {
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+    // The telegrams of one chunk come within the same millisecond: the local time (which
+    // costs a look at the time zone file) is made once for them.
+    static qint64 lastMs = -1;
+    static std::string lastText;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now != lastMs) {
+        lastMs = now;
+        lastText = QDateTime::fromMSecsSinceEpoch(now).toString(Qt::ISODateWithMs).toStdString();
+    }
+    return lastText;
 }
 
 std::string TelegramJson(ByteSpan telegram)
