@@ -196,7 +196,8 @@ TEST_F(GatewayTest, PublishesStatusTelegramsErrorsAndCountersAsTheMonitorPrintsT
     ASSERT_TRUE(RunUntil([&] { return watcher.client.Connected(); }));
 
     GatewayOptions options = For(broker, sim.device);
-    options.bus.clear(); // named after the device: the pty's number
+    options.bus.clear();     // named after the device: the pty's number
+    options.bufferLimit = 0; // no buffer: nothing waits, yet nothing is dropped while connected
     Gateway gateway(options);
     std::string why;
     ASSERT_TRUE(gateway.Start(why)) << why;
@@ -499,6 +500,13 @@ TEST_F(GatewayTest, RequestsOnlyWhenAllowedWithIdsResultsErrorsResponseTopicsAnd
             EXPECT_EQ(Str(o, "request").substr(0, 2), "A6");
         }
     }
+
+    // A response topic that cannot be published to: that result is lost, nothing else.
+    requester.messages.clear();
+    ASSERT_TRUE(ask(read + R"(,"id":"wild"})", "replies/#"));
+    ASSERT_TRUE(ask(read + R"(,"id":"after"})"));
+    ASSERT_TRUE(RunUntil([&] { return !requester.messages.empty(); }, 5000));
+    EXPECT_EQ(Str(Json(requester.messages[0].payload), "id"), "after");
 
     // MQTT 5: the result goes to the response topic with the correlation data.
     requester.messages.clear();

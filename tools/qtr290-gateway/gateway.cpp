@@ -211,8 +211,11 @@ void Gateway::PublishCounters()
 
 void Gateway::Enqueue(mqtt::Message message, bool telegram)
 {
-    // Bus traffic beyond the buffer is counted, not kept; results always are.
-    if (telegram && FOutbox.size() >= FOptions.bufferLimit) {
+    Flush();
+    // Bus traffic that would have to wait beyond the buffer is counted, not kept; results
+    // always are.
+    const bool goesNow = FOutbox.empty() && Sendable();
+    if (telegram && !goesNow && FOutbox.size() >= FOptions.bufferLimit) {
         ++FDropped;
         return;
     }
@@ -220,12 +223,20 @@ void Gateway::Enqueue(mqtt::Message message, bool telegram)
     Flush();
 }
 
+bool Gateway::Sendable() const
+{
+    return FClient && FClient->Connected() && FClient->InFlight() < MostInFlight;
+}
+
 void Gateway::Flush()
 {
-    while (!FOutbox.empty() && FClient && FClient->Connected() &&
-           FClient->InFlight() < MostInFlight) {
-        if (!FClient->Publish(FOutbox.front().message))
-            return;
+    while (!FOutbox.empty() && Sendable()) {
+        if (!FClient->Publish(FOutbox.front().message)) {
+            if (!FClient->Connected())
+                return; // kept for the next connection
+            // Refused as it is (a request's response topic with a wildcard): it never goes.
+            Log("not published, refused by the MQTT library: " + FOutbox.front().message.topic);
+        }
         FOutbox.pop_front();
     }
 }

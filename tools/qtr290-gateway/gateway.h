@@ -71,6 +71,7 @@ private:
     void PublishCounters();
     void Enqueue(mqtt::Message message, bool telegram);
     void Flush();
+    bool Sendable() const; // connected, and not too much in flight
     void BrokerConnected();
     void RequestArrived(const mqtt::Message& message);
     void Refuse(const std::string& id, const std::string& why, const mqtt::Message& request);

@@ -47,7 +47,8 @@ std::string Usage(const QCommandLineParser& parser, const QString& startedAs)
 {
     QString text = parser.helpText();
     if (!startedAs.isEmpty())
-        text.replace(QStringLiteral("Usage: ") + startedAs, QStringLiteral("Usage: qtr290-gateway"));
+        text.replace(QStringLiteral("Usage: ") + startedAs,
+                     QStringLiteral("Usage: qtr290-gateway"));
     return text.toStdString();
 }
 
