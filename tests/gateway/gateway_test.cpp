@@ -291,7 +291,9 @@ TEST_F(GatewayTest, BrokerAwayBuffersInOrderCountsDroppedAndCatchesUp)
 
 TEST_F(GatewayTest, RefusedCredentialsKeepTheBusServedAndTlsWithTheRightOnesConnects)
 {
-    MosquittoBroker broker(MosquittoBroker::Options{.secured = true});
+    MosquittoBroker::Options secured;
+    secured.secured = true;
+    MosquittoBroker broker(secured);
     ASSERT_TRUE(broker.Start()) << broker.Error();
     Simulator sim({"--baud", "38400", "--poll-interval", "20", "--quiet"});
     for (const bool right : {false, true}) {
@@ -532,4 +534,82 @@ TEST_F(GatewayTest, RequestsOnlyWhenAllowedWithIdsResultsErrorsResponseTopicsAnd
         << requester.messages.size() << " answered, " << gateway.PendingRequests() << " pending";
     EXPECT_LE(gateway.PendingRequests(), Gateway::MostPendingRequests);
     EXPECT_EQ(gateway.State(), BusState::Online);
+}
+
+// README's ACL, as it stands there: every user reads, each gateway writes its own bus, only
+// "engineer" sends requests.
+TEST_F(GatewayTest, ReadmeAclLetsOnlyTheEngineerSendRequests)
+{
+    std::ifstream readme(std::string(QTR290_SOURCE_DIR) + "/README.md");
+    std::string line, acl;
+    bool inside = false;
+    while (std::getline(readme, line)) {
+        if (line.starts_with("    # every user (patterns apply"))
+            inside = true;
+        if (inside && line.empty())
+            break;
+        if (inside)
+            acl += line.substr(std::min<std::size_t>(4, line.size())) + '\n';
+    }
+    ASSERT_NE(acl.find("user engineer"), std::string::npos) << "README's ACL example not found";
+    MosquittoBroker::Options withAcl;
+    withAcl.users = {"rig1", "engineer", "viewer"};
+    withAcl.acl = acl;
+    MosquittoBroker broker(withAcl);
+    ASSERT_TRUE(broker.Start()) << broker.Error();
+    Simulator sim({"--baud", "38400", "--poll-interval", "20", "--quiet"});
+    GatewayOptions options = For(broker, sim.device);
+    options.username = "rig1";
+    options.password = broker.Password();
+    options.allowRequests = true;
+    Gateway gateway(options);
+    std::string why;
+    ASSERT_TRUE(gateway.Start(why)) << why;
+
+    auto user = [&](const char* name) {
+        mqtt::ClientOptions o;
+        o.broker = *mqtt::ParseBrokerUrl(broker.Url(), why);
+        o.username = name;
+        o.password = broker.Password();
+        o.clientId = name;
+        return o;
+    };
+    struct Peer {
+        explicit Peer(mqtt::ClientOptions o) : client(std::move(o))
+        {
+            client.onMessage = [this](const mqtt::Message& m) { got.push_back(m); };
+        }
+        mqtt::Client client;
+        std::vector<mqtt::Message> got;
+    };
+    Peer engineer(user("engineer")), viewer(user("viewer"));
+    for (Peer* p : {&engineer, &viewer}) {
+        p->client.Subscribe("qtr290/rig1/#", 1);
+        ASSERT_TRUE(p->client.Start(why)) << why;
+    }
+    ASSERT_TRUE(RunUntil([&] {
+        return engineer.client.Connected() && viewer.client.Connected() &&
+               gateway.State() == BusState::Online;
+    }));
+    ASSERT_TRUE(RunUntil([&] {
+        for (const auto& m : viewer.got)
+            if (m.topic == "qtr290/rig1/telegram")
+                return true;
+        return false;
+    })) << "the viewer reads the telegrams";
+
+    const std::string read = R"({"op":"read","area":"FRAM290","address":"157","count":2,"id":)";
+    viewer.client.Publish({"qtr290/rig1/request", read + "\"viewer\"}", 1, false, {}, {}});
+    engineer.client.Publish({"qtr290/rig1/request", read + "\"engineer\"}", 1, false, {}, {}});
+    auto results = [&](const Peer& p) {
+        std::vector<std::string> ids;
+        for (const auto& m : p.got)
+            if (m.topic == "qtr290/rig1/result")
+                ids.push_back(Str(Json(m.payload), "id"));
+        return ids;
+    };
+    ASSERT_TRUE(RunUntil([&] { return !results(engineer).empty(); }, 5000));
+    RunUntil([] { return false; }, 500);
+    EXPECT_EQ(results(engineer), std::vector<std::string>{"engineer"}); // the viewer's never came
+    EXPECT_TRUE(results(viewer).empty()); // nor may the viewer read results
 }

@@ -202,7 +202,9 @@ TEST(RetryWait, DoublesFromOneSecondUpToThirty)
 
 TEST_F(MqttClientTest, CredentialsAndTls)
 {
-    MosquittoBroker broker(MosquittoBroker::Options{.secured = true});
+    MosquittoBroker::Options secured;
+    secured.secured = true;
+    MosquittoBroker broker(secured);
     ASSERT_TRUE(broker.Start()) << broker.Error();
     struct Row {
         const char* name;
@@ -236,9 +238,10 @@ TEST_F(MqttClientTest, CredentialsAndTls)
             EXPECT_EQ(peer.received[0].payload, "over tls");
         } else {
             EXPECT_FALSE(peer.failures.front().empty());
-            if (row.withCa) // the broker said no, and why
+            if (row.withCa) { // the broker said no, and why
                 EXPECT_NE(peer.failures.front().find("refused"), std::string::npos)
                     << peer.failures.front();
+            }
             EXPECT_EQ(peer.client.NextRetryMs(), 2 * Client::FirstRetryMs); // it goes on trying
         }
     }

@@ -121,21 +121,35 @@ bool MosquittoBroker::WriteConfiguration()
     // test's private folder: it stays who the test is.
     if (const passwd* user = ::getpwuid(::geteuid()))
         conf << "user " << user->pw_name << '\n';
-    if (!FOptions.secured) {
+    std::vector<std::string> users = FOptions.users;
+    if (FOptions.secured)
+        users.push_back(User);
+    if (users.empty()) {
         conf << "allow_anonymous true\n";
         return static_cast<bool>(conf);
     }
+    const std::string passwd = Which({"/usr/bin/mosquitto_passwd", "/usr/sbin/mosquitto_passwd"});
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        std::vector<std::string> args{"-b", FDir / "passwords", users[i], Password()};
+        if (i == 0)
+            args.insert(args.begin(), "-c");
+        if (!RunQuietly(passwd, args)) {
+            FError = "mosquitto_passwd failed";
+            return false;
+        }
+    }
+    conf << "allow_anonymous false\npassword_file " << (FDir / "passwords") << '\n';
+    if (!FOptions.acl.empty()) {
+        std::ofstream(FDir / "acl") << FOptions.acl;
+        conf << "acl_file " << (FDir / "acl") << '\n';
+    }
+    if (!FOptions.secured)
+        return static_cast<bool>(conf);
     if (!MakeCertificates()) {
         FError = "openssl could not make the test certificates";
         return false;
     }
-    const std::string passwd = Which({"/usr/bin/mosquitto_passwd", "/usr/sbin/mosquitto_passwd"});
-    if (!RunQuietly(passwd, {"-c", "-b", FDir / "passwords", User, Password()})) {
-        FError = "mosquitto_passwd failed";
-        return false;
-    }
-    conf << "allow_anonymous false\npassword_file " << (FDir / "passwords") << '\n'
-         << "cafile " << (FDir / "ca.crt") << "\ncertfile " << (FDir / "server.crt") << "\nkeyfile "
+    conf << "cafile " << (FDir / "ca.crt") << "\ncertfile " << (FDir / "server.crt") << "\nkeyfile "
          << (FDir / "server.key") << '\n';
     return static_cast<bool>(conf);
 }

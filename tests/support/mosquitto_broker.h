@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qtr290::test {
 
@@ -15,6 +16,8 @@ class MosquittoBroker {
 public:
     struct Options {
         bool secured = false; // a password file (user "rig", password Password()) and TLS only
+        std::vector<std::string> users; // more users in the password file (Password() each)
+        std::string acl;                // an ACL file's text, if any
     };
     static constexpr char User[] = "rig";
 
