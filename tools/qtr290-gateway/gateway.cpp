@@ -87,7 +87,7 @@ bool Gateway::Start(std::string& why)
     client.certFile = FOptions.certFile;
     client.keyFile = FOptions.keyFile;
     client.will = mqtt::Will{Topic("status"), "{\"state\":\"offline\"}", StatusQos, true};
-    FClient = std::make_unique<mqtt::Client>(std::move(client), this);
+    FClient = std::make_unique<mqtt::Client>(std::move(client));
     FClient->onConnected = [this] { BrokerConnected(); };
     FClient->onDisconnected = [this](const std::string& reason) {
         Log(FOptions.broker.Describe() + ": " + reason + "; trying again in " +
@@ -123,9 +123,13 @@ bool Gateway::OpenPort()
     station->onLost = [this] { QTimer::singleShot(0, this, &Gateway::PortLost); };
     std::string why;
     if (!station->Open(why)) {
-        Log("cannot open " + FPort.Describe() + ": " + why);
+        // Tried again every DeviceCheckMs while the device is there: said once per reason.
+        if (why != FLastOpenFailure)
+            Log("cannot open " + FPort.Describe() + ": " + why);
+        FLastOpenFailure = why;
         return false;
     }
+    FLastOpenFailure.clear();
     FStation = std::move(station);
     FOpenedDevice = IdentifyDevice(FDevicePath);
     FEverOpened = true;

@@ -89,6 +89,7 @@ private:
     BusState FState = BusState::Offline;
     DeviceIdentity FOpenedDevice;
     bool FEverOpened = false;
+    std::string FLastOpenFailure;
     QTimer FDeviceTimer;
     QTimer FCountersTimer;
     std::deque<Outgoing> FOutbox;
