@@ -99,21 +99,6 @@ void Wait(int ms)
     loop.exec();
 }
 
-// User and system time of a process in seconds (fields 14 and 15 of /proc/PID/stat).
-std::optional<double> ProcessCpuSeconds(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray stat = file.readAll();
-    // The command name may hold spaces; the fields that follow it start after its ')'.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    const double ticks = double(sysconf(_SC_CLK_TCK));
-    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
-}
-
 QString LoadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -236,13 +221,13 @@ int main(int argc, char** argv)
                     QString::number(o.seconds)});
         perf.waitForStarted(5000);
     }
-    const auto cpu0 = ProcessCpuSeconds(pid);
-    const auto server0 = ProcessCpuSeconds(server.Pid());
+    const auto cpu0 = bench::ProcessCpuSeconds(pid);
+    const auto server0 = bench::ProcessCpuSeconds(server.Pid());
     QElapsedTimer wall;
     wall.start();
     Wait(int(o.seconds * 1000));
-    const auto cpu1 = ProcessCpuSeconds(pid);
-    const auto server1 = ProcessCpuSeconds(server.Pid());
+    const auto cpu1 = bench::ProcessCpuSeconds(pid);
+    const auto server1 = bench::ProcessCpuSeconds(server.Pid());
     const double seconds = double(wall.nsecsElapsed()) / 1e9;
     const QString loadAfter = LoadAverage();
     if (!o.perf.isEmpty())

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -57,6 +58,21 @@ std::vector<double> PollAnswerLatencies(const std::vector<SimLogLine>& log,
         }
     }
     return latencies;
+}
+
+// User and system time of a process in seconds (fields 14 and 15 of /proc/PID/stat).
+std::optional<double> ProcessCpuSeconds(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray stat = file.readAll();
+    // The command name may hold spaces; the fields that follow it start after its ')'.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
 }
 
 double Percentile(const std::vector<double>& sorted, double p)

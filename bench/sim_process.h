@@ -33,6 +33,9 @@ std::optional<SimLogLine> ParseSimLogLine(const std::string& line);
 std::vector<double> PollAnswerLatencies(const std::vector<SimLogLine>& log,
                                         const std::vector<std::uint8_t>& answeredSequence);
 
+// User and system time of a process in seconds (fields 14 and 15 of /proc/PID/stat).
+std::optional<double> ProcessCpuSeconds(qint64 pid);
+
 // Nearest rank of a sorted sample (p in percent).
 double Percentile(const std::vector<double>& sorted, double p);
 

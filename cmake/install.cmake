@@ -5,7 +5,7 @@
 # Debian package (cmake/package.cmake) carries the "debian" component: copyright and
 # changelog in Debian's formats, which stand in for LICENSE there.
 include(GNUInstallDirs)
-foreach(program qtr290 qtr290-sim qtr290-ctl)
+foreach(program qtr290 qtr290-sim qtr290-ctl qtr290-gateway)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -54,7 +54,7 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
   set(compressed ${out}/qtr290.1.gz ${out}/changelog.gz)
   install(FILES ${out}/qtr290.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The command-line programs' pages are made from their --help.
-  foreach(program qtr290-sim qtr290-pcap qtr290-ctl)
+  foreach(program qtr290-sim qtr290-pcap qtr290-ctl qtr290-gateway)
     if(NOT TARGET ${program})
       continue()
     endif()
@@ -72,6 +72,16 @@ if(UNIX AND NOT APPLE AND NOT CMAKE_CROSSCOMPILING AND TARGET qtr290)
     install(FILES ${out}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
   add_custom_target(qtr290_compressed ALL DEPENDS ${compressed})
+  # The gateway's systemd template unit, one instance per bus. /lib, where Debian 12 keeps
+  # the units of its packages, for an installation into /usr.
+  if(TARGET qtr290-gateway)
+    if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+      set(QTR290_UNIT_DIR /lib/systemd/system)
+    else()
+      set(QTR290_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+    endif()
+    install(FILES ${pack}/systemd/qtr290-gateway@.service DESTINATION ${QTR290_UNIT_DIR})
+  endif()
   if(TARGET qtr290-ctl)
     install(FILES ${pack}/bash-completion/qtr290-ctl
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)

@@ -23,6 +23,8 @@ device's memory areas. The window speaks Czech.
 .
 The bus simulator qtr290-sim stands in for the devices on a pseudo-terminal.
 qtr290-ctl reads, writes and watches the bus from scripts (JSON output).
+qtr290-gateway publishes a bus to an MQTT broker and takes requests from it
+(a systemd template unit, qtr290-gateway@BUS, runs one per bus).
 .
 Serial devices belong to the group dialout: add the user to it
 (sudo adduser USER dialout) and log in again.")

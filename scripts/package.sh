@@ -13,6 +13,7 @@ build_dir=${BUILD_DIR:-"$here/build-pkg"}
 packages=(
   g++ cmake ninja-build qt6-base-dev libgl-dev qt6-tools-dev qt6-l10n-tools
   dpkg-dev help2man lintian appstream desktop-file-utils man-db util-linux
+  libmosquitto-dev # qtr290-gateway
 )
 "$here/scripts/install-packages.sh" "${packages[@]}"
 

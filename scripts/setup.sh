@@ -15,6 +15,8 @@ packages=(
   help2man
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0 # the memos read through AT-SPI, as a screen reader
   fonts-dejavu-core fonts-noto-mono fonts-liberation # the window's tests on each monospace font
+  libmosquitto-dev mosquitto mosquitto-clients openssl # qtr290-gateway's MQTT client; the
+  # tests' real broker, its command-line clients and the TLS certificates they make
   tshark python3 # tshark asks whether non-root users may capture: the
   # non-interactive install keeps the default answer, no
 )

@@ -55,6 +55,9 @@ public:
     bool DeviceLost() const { return FLost; }
     const PortChoice& Port() const { return FPort; }
     const BusCounts& Counts() const { return FStatistics.Counts(); }
+    // One more reader of the link's reports (a gateway's counters, which outlive a station).
+    void AddObserver(LinkObserver* observer) { FLink.AddObserver(observer); }
+    std::uint64_t BytesReceived() const { return FStatistics.Counts().bytes; }
 
     // Every intact telegram and every damage, as framed.
     std::function<void(ByteSpan telegram, bool isPoll)> onTelegram;
