@@ -63,6 +63,43 @@ std::optional<RequestError> ReadKey(const QJsonObject& o, const char* key, Parse
     return std::nullopt;
 }
 
+// A key that holds telegram bytes, or null where `nullable`.
+std::optional<RequestError> ReadBytes(const QJsonObject& o, const char* key, bool nullable,
+                                      std::vector<std::uint8_t>& into)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (nullable && v.isNull())
+        return std::nullopt;
+    const auto bytes = v.isString() ? BytesOfHexText(v.toString().toStdString()) : std::nullopt;
+    if (!bytes)
+        return Refuse(key, "not hexadecimal bytes \"XX XX\"");
+    into = *bytes;
+    return std::nullopt;
+}
+
+// A key that holds milliseconds or null.
+std::optional<RequestError> ReadMilliseconds(const QJsonObject& o, const char* key,
+                                             std::optional<long long>& into)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isNull())
+        return std::nullopt;
+    if (!v.isDouble() || v.toDouble() < 0 || v.toDouble() != std::floor(v.toDouble()))
+        return Refuse(key, "neither null nor a whole number of milliseconds");
+    into = v.toInteger();
+    return std::nullopt;
+}
+
+std::optional<RequestResult::Removed> RemovedOfWord(const QString& word)
+{
+    using R = RequestResult::Removed;
+    for (const R removed :
+         {R::Reply, R::OnceOnly, R::Cleared, R::Timeout, R::Interrupted, R::PortLost})
+        if (word == QLatin1String(RemovedWord(removed)))
+            return removed;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string JsonString(std::string_view text)
@@ -91,6 +128,22 @@ std::string HexText(ByteSpan bytes)
     if (!text.empty())
         text.pop_back(); // "XX XX", no trailing blank
     return text;
+}
+
+std::optional<std::vector<std::uint8_t>> BytesOfHexText(std::string_view text)
+{
+    // Two digits a byte, one blank between bytes.
+    if (text.empty() || text.size() % 3 != 2)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t at = 0; at < text.size(); at += 3) {
+        const int high = HexDigitValue(static_cast<unsigned char>(text[at]));
+        const int low = HexDigitValue(static_cast<unsigned char>(text[at + 1]));
+        if (high < 0 || low < 0 || (at + 2 < text.size() && text[at + 2] != ' '))
+            return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    }
+    return bytes;
 }
 
 const char* RemovedWord(RequestResult::Removed removed)
@@ -125,6 +178,56 @@ std::string ResultJson(const RequestResult& r, const char* op)
          ",\"wait_ms\":" + JsonNumberOrNull(r.waitMs) +
          ",\"reply_ms\":" + JsonNumberOrNull(r.replyMs) + "}";
     return s;
+}
+
+std::variant<RequestResult, RequestError> ParseResultJson(std::string_view text)
+{
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(
+        QByteArray(text.data(), static_cast<qsizetype>(text.size())), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+        return RequestError{"not a JSON object"};
+    const QJsonObject o = doc.object();
+    RequestResult r;
+    if (auto e = ReadBytes(o, "request", false, r.request))
+        return *e;
+    const QJsonValue sent = o.value(QLatin1String("sent"));
+    if (!sent.isDouble() || sent.toDouble() < 0 || sent.toDouble() > 1e9 ||
+        sent.toDouble() != std::floor(sent.toDouble()))
+        return Refuse("sent", "not a whole number");
+    r.sent = sent.toInt();
+    const auto removed = RemovedOfWord(o.value(QLatin1String("removed")).toString());
+    if (!removed)
+        return Refuse("removed", "not a word of removal (\"reply\", \"timeout\", ...)");
+    r.removed = *removed;
+    if (auto e = ReadBytes(o, "released_by", true, r.releasedBy))
+        return *e;
+    if (auto e = ReadMilliseconds(o, "wait_ms", r.waitMs))
+        return *e;
+    if (auto e = ReadMilliseconds(o, "reply_ms", r.replyMs))
+        return *e;
+    return r;
+}
+
+std::string RequestJson(const StationRequest& r, std::string_view extraMembers)
+{
+    const std::string area = AreaName(r.area);
+    std::string s = std::string("{\"op\":") + (r.write ? "\"write\"" : "\"read\"") +
+                    ",\"area\":" + (area.empty() ? std::to_string(r.area) : JsonString(area)) +
+                    ",\"address\":" + JsonString(HexNumber(r.address));
+    if (r.write) {
+        std::string data = ChunkText(r.data);
+        std::erase(data, ' ');
+        s += ",\"data\":" + JsonString(data);
+    } else {
+        s += ",\"count\":" + std::to_string(r.count);
+    }
+    s += ",\"to\":" + JsonString(HexByte(r.to)) + ",\"from\":" + JsonString(HexByte(r.from)) +
+         ",\"now\":" + (r.now ? "true" : "false") +
+         ",\"timeout\":" + QByteArray::number(r.timeoutSeconds, 'g', 17).toStdString();
+    if (!extraMembers.empty())
+        s += "," + std::string(extraMembers);
+    return s + "}";
 }
 
 std::string ErrorJson(std::string_view message)

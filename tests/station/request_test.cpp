@@ -2,6 +2,7 @@
 // queue to its removal, queued again when an earlier request's answer removed it unsent,
 // ended by a clear or by its owner.
 #include "station/request.h"
+#include "station/requestjson.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/telegrams.h"
 
@@ -108,4 +109,82 @@ TEST_F(FollowedRequest, FromQueueingToItsRemovalWithItsTimes)
     tooLong.data.assign(tooLong.count, 0x55);
     EXPECT_FALSE(StageAndQueue(link, tooLong));
     EXPECT_EQ(link.PendingCount(), 0u);
+}
+
+// A request written as a line reads back as the same request whatever the reader's defaults,
+// and a result read back from its JSON is the result: what a gateway is sent and sends back.
+TEST(RequestAndResultJson, RoundTripThroughTheirLines)
+{
+    StationRequest write;
+    write.write = true;
+    write.area = 0x10;
+    write.address = 0xABCDEF;
+    write.data = {0x00, 0x12, 0xFF};
+    write.count = 3;
+    write.to = 0x07;
+    write.from = 0x3A;
+    write.now = true;
+    write.timeoutSeconds = 0.1;
+    StationRequest read;
+    read.area = 0x60;
+    read.count = 255;
+    read.timeoutSeconds = 86400;
+    StationRequest otherDefaults;
+    otherDefaults.to = 0x55;
+    otherDefaults.now = true;
+    otherDefaults.timeoutSeconds = 3;
+    for (const StationRequest& r : {write, read}) {
+        const std::string line = RequestJson(r, "\"id\":\"x\"");
+        SCOPED_TRACE(line);
+        const auto back = ParseRequestLine(line, otherDefaults);
+        ASSERT_TRUE(std::holds_alternative<StationRequest>(back));
+        const StationRequest& b = std::get<StationRequest>(back);
+        EXPECT_EQ(b.write, r.write);
+        EXPECT_EQ(b.area, r.area);
+        EXPECT_EQ(b.address, r.address);
+        EXPECT_EQ(b.count, r.count);
+        EXPECT_EQ(b.data, r.data);
+        EXPECT_EQ(b.to, r.to);
+        EXPECT_EQ(b.from, r.from);
+        EXPECT_EQ(b.now, r.now);
+        EXPECT_DOUBLE_EQ(b.timeoutSeconds, r.timeoutSeconds);
+    }
+
+    RequestResult replied;
+    replied.request = Reply;
+    replied.sent = 2;
+    replied.removed = RequestResult::Removed::Reply;
+    replied.releasedBy = Reply;
+    replied.waitMs = 0;
+    replied.replyMs = 17;
+    RequestResult timedOut;
+    timedOut.request = {0xA5, 0x01};
+    timedOut.removed = RequestResult::Removed::Timeout;
+    for (const RequestResult& r : {replied, timedOut}) {
+        const std::string json = ResultJson(r, "read");
+        SCOPED_TRACE(json);
+        const auto back = ParseResultJson(json);
+        ASSERT_TRUE(std::holds_alternative<RequestResult>(back));
+        EXPECT_EQ(ResultJson(std::get<RequestResult>(back), "read"), json);
+    }
+    struct Bad {
+        const char* json;
+        const char* named;
+    };
+    const Bad bad[] = {
+        {"[1]", "not a JSON object"},
+        {R"({"request":"A6 0","sent":1,"removed":"reply"})", "\"request\""},
+        {R"({"request":"A6  00","sent":1,"removed":"reply"})", "\"request\""},
+        {R"({"request":"A6","sent":-1,"removed":"reply"})", "\"sent\""},
+        {R"({"request":"A6","sent":1,"removed":"gone"})", "\"removed\""},
+        {R"({"request":"A6","sent":1,"removed":"reply","released_by":7})", "\"released_by\""},
+        {R"({"request":"A6","sent":1,"removed":"reply","released_by":null,"wait_ms":1.5})",
+         "\"wait_ms\""},
+    };
+    for (const Bad& b : bad) {
+        const auto refused = ParseResultJson(b.json);
+        ASSERT_TRUE(std::holds_alternative<RequestError>(refused)) << b.json;
+        EXPECT_NE(std::get<RequestError>(refused).message.find(b.named), std::string::npos)
+            << std::get<RequestError>(refused).message;
+    }
 }

@@ -3,6 +3,7 @@
 #include "settings/filelocations.h"
 #include "tools/qtr290-ctl/ctl_input.h"
 #include "tools/qtr290-ctl/ctl_output.h"
+#include "tools/qtr290-ctl/ctl_remote.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,23 +22,6 @@ namespace qtr290::ctl {
 namespace {
 
 constexpr int StopCheckMs = 20;
-
-int ExitFor(RequestResult::Removed removed)
-{
-    switch (removed) {
-    case RequestResult::Removed::Reply:
-    case RequestResult::Removed::OnceOnly:
-        return ExitDone;
-    case RequestResult::Removed::Cleared:
-    case RequestResult::Removed::Timeout:
-        return ExitTimeout;
-    case RequestResult::Removed::Interrupted:
-        return ExitInterrupted;
-    case RequestResult::Removed::PortLost:
-        break;
-    }
-    return ExitPort;
-}
 
 bool EndedByTheStation(const RequestResult& result)
 {
@@ -217,6 +201,23 @@ int PrintAndEnd(const std::string& text, std::ostream& out, std::ostream& err)
 
 } // namespace
 
+int ExitFor(RequestResult::Removed removed)
+{
+    switch (removed) {
+    case RequestResult::Removed::Reply:
+    case RequestResult::Removed::OnceOnly:
+        return ExitDone;
+    case RequestResult::Removed::Cleared:
+    case RequestResult::Removed::Timeout:
+        return ExitTimeout;
+    case RequestResult::Removed::Interrupted:
+        return ExitInterrupted;
+    case RequestResult::Removed::PortLost:
+        break;
+    }
+    return ExitPort;
+}
+
 QString SettingsFileToRead(const QString& programDir)
 {
     const QString named = qEnvironmentVariable("QTR290_SETTINGS");
@@ -237,6 +238,8 @@ int Run(const std::vector<std::string>& args, int inputFd, std::ostream& out, st
         return ExitUsage;
     }
     const Options& o = std::get<Options>(parsed);
+    if (o.broker && !o.help && !o.version)
+        return RunRemote(o, inputFd, out, err);
     const QString settingsFile = SettingsFileToRead(QCoreApplication::applicationDirPath());
     if (o.help)
         return PrintAndEnd(HelpText(o.verbose ? settingsFile.toStdString() : std::string()), out,

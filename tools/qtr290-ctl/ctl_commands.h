@@ -22,6 +22,10 @@ inline constexpr int ExitPort = 3;
 inline constexpr int ExitUsage = 4;
 inline constexpr int ExitStream = 5; // standard input unreadable, standard output unwritable
 
+// The status of a request's removal: 0 by a reply or the once-only rule, 2 cleared or timed
+// out, 1 interrupted, 3 the port lost.
+int ExitFor(RequestResult::Removed removed);
+
 // The settings file ctl reads: QTR290_SETTINGS; else the window's rule for a program in
 // `programDir` (beside a portable program, else the user's file, or while that does not
 // exist the seed beside the program).

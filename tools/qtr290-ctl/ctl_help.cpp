@@ -10,6 +10,7 @@ std::string UsageText()
   or:  qtr290-ctl [OPTIONS] write AREA ADDRESS BYTE...
   or:  qtr290-ctl [OPTIONS] monitor
   or:  qtr290-ctl [OPTIONS] batch
+  or:  qtr290-ctl --broker URL --bus NAME [OPTIONS] read|write|monitor|batch ...
 
 A QTR290 bus station on the command line. It opens the serial port as the
 utility's window does (8N1, DTR low except while transmitting, 0xFF before each
@@ -62,6 +63,19 @@ Options:
   --no-polls           monitor: leave polls out
   --filter-from XX     monitor: only telegrams from station XX
   --filter-to XX       monitor: only telegrams to station XX
+  --broker URL         carry the command to a qtr290-gateway over MQTT
+                       instead of a local port: mqtt://HOST[:PORT] or
+                       mqtts://HOST[:PORT] (TLS); needs --bus
+  --bus NAME           the gateway's bus, as its --bus names it
+  --prefix P           the first level of the gateway's topics (default
+                       qtr290)
+  --username U         the MQTT user name; the password is the first line of
+                       --password-file FILE, else QTR290_MQTT_PASSWORD
+  --password-file FILE
+  --cafile FILE        TLS: the certificate authorities to trust (else the
+                       system's)
+  --cert FILE, --key FILE
+                       TLS: this client's certificate and private key
   --verbose            say which settings file, port and rate are used
   --help               this text
   --version            the version
@@ -96,12 +110,28 @@ is station 0x10); strings are hexadecimal except "count" (decimal). A line that 
 no such request, or is longer than 64 KiB, gets {"error":"..."} and the batch
 goes on; the end of input ends it. Lines are read only as requests are done.
 
+Through a gateway (--broker): the gateway's retained status (P/NAME/status) must
+say "online" within --timeout, else status 3 naming what it says (offline,
+device-missing, device-lost) or that none came; the gateway must run with
+--allow-requests for read, write and batch. Each request goes to P/NAME/request
+with every key of its batch line and an "id", and MQTT 5's response topic
+(P/NAME/result/TOKEN, this run's own) and correlation data; the result lines are
+those of a local run (the gateway's station follows the request as this program
+does). A result that has not come 5 s after the request's --timeout ends the
+run with status 3. A status other than online during the run ends it with
+status 3, as a device that goes away does; a stop signal ends it as it ends a
+local run (a request already at the gateway is ended there by its timeout). The
+monitor prints the gateway's telegrams and checksum errors with the gateway's
+times, and sums up what came through the broker.
+
 Exit status:
   0  removed by a reply or by the once-only rule; monitor or batch ended
      (also by SIGINT, SIGTERM or SIGHUP for the monitor)
   1  read, write or batch stopped by SIGINT, SIGTERM or SIGHUP
   2  timeout (nothing else is sent)
-  3  the port cannot be opened, or its device went away
+  3  the port cannot be opened, or its device went away; with --broker: the
+     broker or an online gateway is not there, the gateway refused the
+     request or sent no result in time
   4  bad usage, or a settings file "Baud rate" that is no number (nothing is
      opened)
   5  standard input could not be read (batch) or standard output written

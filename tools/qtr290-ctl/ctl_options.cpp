@@ -37,11 +37,21 @@ struct OptionSet {
     QCommandLineOption duration = Valued(QStringLiteral("duration"));
     QCommandLineOption filterFrom = Valued(QStringLiteral("filter-from"));
     QCommandLineOption filterTo = Valued(QStringLiteral("filter-to"));
+    QCommandLineOption broker = Valued(QStringLiteral("broker"));
+    QCommandLineOption bus = Valued(QStringLiteral("bus"));
+    QCommandLineOption prefix = Valued(QStringLiteral("prefix"));
+    QCommandLineOption username = Valued(QStringLiteral("username"));
+    QCommandLineOption passwordFile = Valued(QStringLiteral("password-file"));
+    QCommandLineOption caFile = Valued(QStringLiteral("cafile"));
+    QCommandLineOption cert = Valued(QStringLiteral("cert"));
+    QCommandLineOption key = Valued(QStringLiteral("key"));
 
     void AddTo(QCommandLineParser& parser) const
     {
-        parser.addOptions({help, version, json, verbose, now, noPolls, device, baud, to, from,
-                           timeout, count, duration, filterFrom, filterTo});
+        parser.addOptions({help,     version,      json,     verbose, now,     noPolls,
+                           device,   baud,         to,       from,    timeout, count,
+                           duration, filterFrom,   filterTo, broker,  bus,     prefix,
+                           username, passwordFile, caFile,   cert,    key});
     }
 };
 
@@ -143,6 +153,56 @@ std::optional<UsageError> ReadMonitorOptions(const QCommandLineParser& parser, c
     return std::nullopt;
 }
 
+// A topic level of the gateway's: no wildcards, no separators of its own.
+std::optional<UsageError> ReadTopicLevel(const QCommandLineParser& parser,
+                                         const QCommandLineOption& option, std::string& into)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    into = parser.value(option).toStdString();
+    if (!into.empty() && into.find_first_of("/+#") == std::string::npos &&
+        into.find('\0') == std::string::npos)
+        return std::nullopt;
+    return UsageError{Spelled(option.names().constFirst()) + " '" + into +
+                      "': a topic level without /, + or #"};
+}
+
+// --broker and what goes with it; none of them without it, and no local port with it.
+std::optional<UsageError> ReadBrokerOptions(const QCommandLineParser& parser, const OptionSet& set,
+                                            Options& o)
+{
+    if (!parser.isSet(set.broker)) {
+        for (const QCommandLineOption* option :
+             {&set.bus, &set.prefix, &set.username, &set.passwordFile, &set.caFile, &set.cert,
+              &set.key})
+            if (parser.isSet(*option))
+                return UsageError{Spelled(option->names().constFirst()) + " goes with --broker"};
+        return std::nullopt;
+    }
+    if (o.device || o.baud)
+        return UsageError{"--device and --baud name a local port: not with --broker"};
+    BrokerOptions b;
+    b.url = parser.value(set.broker).toStdString();
+    if (!parser.isSet(set.bus))
+        return UsageError{"--broker needs --bus NAME, the gateway's bus"};
+    if (auto e = ReadTopicLevel(parser, set.bus, b.bus))
+        return e;
+    if (auto e = ReadTopicLevel(parser, set.prefix, b.prefix))
+        return e;
+    b.username = parser.value(set.username).toStdString();
+    if (parser.isSet(set.passwordFile))
+        b.passwordFile = parser.value(set.passwordFile).toStdString();
+    b.caFile = parser.value(set.caFile).toStdString();
+    b.certFile = parser.value(set.cert).toStdString();
+    b.keyFile = parser.value(set.key).toStdString();
+    if (b.certFile.empty() != b.keyFile.empty())
+        return UsageError{"--cert and --key go together"};
+    if (!b.url.starts_with("mqtts://") && (!b.caFile.empty() || !b.certFile.empty()))
+        return UsageError{"--cafile, --cert and --key need an mqtts:// broker"};
+    o.broker = std::move(b);
+    return std::nullopt;
+}
+
 std::optional<UsageError> OperandCount(const std::vector<std::string>& positional,
                                        std::size_t wanted, const char* form)
 {
@@ -223,7 +283,8 @@ std::variant<Options, UsageError> ParseArguments(const std::vector<std::string>&
     o.version = parser.isSet(set.version);
     o.json = parser.isSet(set.json);
     o.verbose = parser.isSet(set.verbose);
-    for (const auto read : {ReadPortOptions, ReadRequestOptions, ReadMonitorOptions})
+    for (const auto read :
+         {ReadPortOptions, ReadRequestOptions, ReadMonitorOptions, ReadBrokerOptions})
         if (auto e = read(parser, set, o))
             return *e;
     if (o.help || o.version)

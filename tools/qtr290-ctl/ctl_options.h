@@ -19,6 +19,16 @@ enum class Command { None, Read, Write, Monitor, Batch };
 using Request = StationRequest;
 using UsageError = RequestError; // names the argument: "ADDRESS '1000000': more than 24 bits"
 
+// --broker: the commands carried to a gateway over MQTT instead of a local port. The URL is
+// checked where the connection is made; the password is read there too.
+struct BrokerOptions {
+    std::string url;
+    std::string bus, prefix = "qtr290"; // topic levels, checked here
+    std::string username;
+    std::optional<std::string> passwordFile; // else QTR290_MQTT_PASSWORD
+    std::string caFile, certFile, keyFile;
+};
+
 struct Options {
     Command command = Command::None;
     bool help = false, version = false, json = false, verbose = false;
@@ -30,6 +40,7 @@ struct Options {
     std::optional<double> durationSeconds;
     bool noPolls = false;
     std::optional<std::uint8_t> filterFrom, filterTo;
+    std::optional<BrokerOptions> broker;
 };
 
 inline constexpr unsigned LowestBaud = 50;

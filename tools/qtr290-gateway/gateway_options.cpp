@@ -1,9 +1,10 @@
 #include "tools/qtr290-gateway/gateway_options.h"
 
+#include "mqtt/password.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 
 #include <charconv>
 
@@ -15,7 +16,6 @@ constexpr unsigned LowestBaud = 50;
 constexpr unsigned HighestBaud = 4000000;
 constexpr long LongestCountersSeconds = 86400;
 constexpr long LargestBuffer = 100000000;
-constexpr qint64 LongestPasswordLine = 4096;
 
 std::optional<long> Whole(const QString& text, long lowest, long highest)
 {
@@ -26,20 +26,6 @@ std::optional<long> Whole(const QString& text, long lowest, long highest)
         value > highest)
         return std::nullopt;
     return value;
-}
-
-// The file's first line without its line end; nothing when it cannot be read.
-std::optional<std::string> FirstLine(const QString& path, std::string& why)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        why = "--password-file '" + path.toStdString() + "': " + file.errorString().toStdString();
-        return std::nullopt;
-    }
-    QByteArray line = file.readLine(LongestPasswordLine);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return line.toStdString();
 }
 
 // The usage names the program as it is known, not by the path it was started with.
@@ -171,14 +157,13 @@ CommandLine ParseCommandLine(const QStringList& arguments)
     if (!level(prefix, o.prefix))
         return misuse("--prefix '" + o.prefix + "': a topic level without /, + or #");
     o.username = parser.value(username).toStdString();
-    if (parser.isSet(passwordFile)) {
-        const auto password = FirstLine(parser.value(passwordFile), why);
-        if (!password)
-            return misuse(why);
-        o.password = *password;
-    } else {
-        o.password = qEnvironmentVariable("QTR290_MQTT_PASSWORD").toStdString();
-    }
+    const auto password = mqtt::ReadPassword(
+        parser.isSet(passwordFile) ? std::optional(parser.value(passwordFile).toStdString())
+                                   : std::nullopt,
+        why);
+    if (!password)
+        return misuse(why);
+    o.password = *password;
     o.caFile = parser.value(caFile).toStdString();
     o.certFile = parser.value(cert).toStdString();
     o.keyFile = parser.value(key).toStdString();
