@@ -294,7 +294,8 @@ std::variant<StationRequest, RequestError> ParseRequestLine(std::string_view lin
     }
     if (o.contains(QLatin1String("timeout"))) {
         const auto v = o.value(QLatin1String("timeout"));
-        const std::string t = v.isDouble() ? std::to_string(v.toDouble()) : "?";
+        const std::string t =
+            v.isDouble() ? QByteArray::number(v.toDouble(), 'g', 17).toStdString() : "?";
         const auto seconds = v.isDouble() ? ParseSeconds(t, why) : std::nullopt;
         if (!seconds)
             return Refuse("timeout", "not a number of seconds above 0");

@@ -129,11 +129,13 @@ TEST(RequestAndResultJson, RoundTripThroughTheirLines)
     read.area = 0x60;
     read.count = 255;
     read.timeoutSeconds = 86400;
+    StationRequest tiny = read; // a timeout below a microsecond is still above 0
+    tiny.timeoutSeconds = 1e-7;
     StationRequest otherDefaults;
     otherDefaults.to = 0x55;
     otherDefaults.now = true;
     otherDefaults.timeoutSeconds = 3;
-    for (const StationRequest& r : {write, read}) {
+    for (const StationRequest& r : {write, read, tiny}) {
         const std::string line = RequestJson(r, "\"id\":\"x\"");
         SCOPED_TRACE(line);
         const auto back = ParseRequestLine(line, otherDefaults);
