@@ -69,9 +69,9 @@ Options:
   --bus NAME           the gateway's bus, as its --bus names it
   --prefix P           the first level of the gateway's topics (default
                        qtr290)
-  --username U         the MQTT user name; the password is the first line of
-                       --password-file FILE, else QTR290_MQTT_PASSWORD
-  --password-file FILE
+  --username U         the MQTT user name
+  --password-file FILE its first line is the MQTT password (else
+                       QTR290_MQTT_PASSWORD; never on the command line)
   --cafile FILE        TLS: the certificate authorities to trust (else the
                        system's)
   --cert FILE, --key FILE
