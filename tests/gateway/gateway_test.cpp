@@ -112,7 +112,6 @@ GatewayOptions For(const MosquittoBroker& broker, const std::string& device)
 
 class GatewayTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::EnsureCoreApplication(); }
     void SetUp() override
     {
         // No settings file of this machine's user is read.

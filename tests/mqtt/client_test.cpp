@@ -49,7 +49,6 @@ ClientOptions On(const MosquittoBroker& broker, std::string id)
 
 class MqttClientTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::EnsureCoreApplication(); }
 };
 
 } // namespace
