@@ -91,7 +91,7 @@ TEST(BrokerUrl, SchemesHostsAndPorts)
     }
 }
 
-TEST_F(MqttClientTest, PublishesAndReceivesWithResponseTopicCorrelationDataAndRetain)
+TEST_F(MqttClientTest, PublishesAndReceivesResponseTopicCorrelationRetain)
 {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Error();
