@@ -1,5 +1,6 @@
 // Appending to a file held exclusively for the moment of the write (POSIX).
 #include "capture/append_exclusive.h"
+#include "process/descriptor_posix.h"
 
 #include <cerrno>
 #include <system_error>
@@ -12,30 +13,6 @@
 namespace qtr290 {
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : FFd(fd) {}
-    ~Descriptor()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int Get() const { return FFd; }
-    // Closes now so that a close error can be reported.
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0; // Linux releases the descriptor even on EINTR: no retry
-    }
-
-private:
-    int FFd;
-};
 
 bool WriteAll(int fd, ByteSpan bytes)
 {

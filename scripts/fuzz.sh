@@ -2,7 +2,8 @@
 # Builds the fuzz targets with clang and libFuzzer (ASan + UBSan) into build-fuzz and runs
 # each for a bounded time over the committed seeds plus its own growing corpus.
 # Usage: scripts/fuzz.sh [seconds per target, default 60] [target...]
-#   targets: framer_fuzz iniprofile_fuzz capture_text_fuzz pcapng_fuzz (default all)
+#   targets: framer_fuzz iniprofile_fuzz capture_text_fuzz pcapng_fuzz requestline_fuzz
+#   (default all)
 # A finding stops that target, leaves the input in build-fuzz/artifacts/ and makes the
 # script fail; replay it with: build-fuzz/fuzz/<target> build-fuzz/artifacts/<file>
 set -euo pipefail
@@ -11,7 +12,8 @@ build_dir=${BUILD_DIR:-"$here/build-fuzz"}
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(framer_fuzz iniprofile_fuzz capture_text_fuzz pcapng_fuzz)
+[ ${#targets[@]} -gt 0 ] ||
+  targets=(framer_fuzz iniprofile_fuzz capture_text_fuzz pcapng_fuzz requestline_fuzz)
 
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   echo "fuzz: the time per target must be a whole number of seconds, not '$seconds'" >&2

@@ -1,4 +1,5 @@
 // Reading a small regular file without blocking (POSIX).
+#include "process/descriptor_posix.h"
 #include "settings/regularfile.h"
 
 #include <QFile>
@@ -14,23 +15,6 @@ namespace qtr290 {
 namespace {
 
 using Result = RegularFileContents::Result;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : FFd(fd) {}
-    ~Descriptor()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
 
 bool Acceptable(const struct stat& status, qint64 limit)
 {

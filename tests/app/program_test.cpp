@@ -199,12 +199,17 @@ struct SettingsCase {
     std::function<bool(const fs::path& settings)> make;
 };
 
+void PrintTo(const SettingsCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
 using SettingsFileTest = ProgramFixture<SettingsCase>;
 
 // What lies at nastaveni.ini is read only when it is a small regular file: the window neither
 // waits for a fifo's writer nor reads a device without end. It runs on the defaults, ends when
 // asked, and leaves the thing as it was.
-TEST_P(SettingsFileTest, NoRegularFileIsLeftAlone)
+TEST_P(SettingsFileTest, OnlyARegularFileIsRead)
 {
     const SettingsCase& c = GetParam();
     const fs::path settings = root / "bin" / "nastaveni.ini";
@@ -230,17 +235,15 @@ TEST_P(SettingsFileTest, NoRegularFileIsLeftAlone)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    NoRegularFile, SettingsFileTest,
+    Settings, SettingsFileTest,
     ::testing::Values(
         SettingsCase{"Fifo", [](const fs::path& p) { return mkfifo(p.c_str(), 0600) == 0; }},
         SettingsCase{"LinkToDevZero",
                      [](const fs::path& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
-        SettingsCase{"SixteenMebibytesOfBlankLines",
-                     [](const fs::path& p) {
+        SettingsCase{"SixteenMiBOfBlankLines", [](const fs::path& p) {
                          std::ofstream(p, std::ios::binary) << std::string(16 << 20, '\n');
                          return fs::file_size(p) == 16u << 20;
-                     }}),
-    [](const auto& p) { return std::string(p.param.what); });
+                     }}));
 
 struct CommandLineCase {
     const char* what;

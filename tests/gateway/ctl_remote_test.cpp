@@ -5,6 +5,7 @@
 #include "tools/qtr290-gateway/gateway.h"
 
 #include "tests/support/child_process.h"
+#include "tests/support/core_application.h"
 #include "tests/support/event_loop_wait.h"
 #include "tests/support/mosquitto_broker.h"
 #include "tests/support/temp_dir.h"
@@ -135,7 +136,6 @@ std::vector<std::string> Remote(const MosquittoBroker& broker, std::vector<std::
 
 class CtlRemoteTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::EnsureCoreApplication(); }
     void SetUp() override
     {
         qputenv("QTR290_SETTINGS", QByteArray::fromStdString(settings / "nastaveni.ini"));

@@ -112,7 +112,6 @@ GatewayOptions For(const MosquittoBroker& broker, const std::string& device)
 
 class GatewayTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::EnsureCoreApplication(); }
     void SetUp() override
     {
         // No settings file of this machine's user is read.
@@ -187,7 +186,7 @@ TEST(GatewayCommandLine, BadUsageNamesTheOptionAndGoodOnesAreRead)
     EXPECT_FALSE(defaults.options.allowRequests);
 }
 
-TEST_F(GatewayTest, PublishesStatusTelegramsErrorsAndCountersAsTheMonitorPrintsThem)
+TEST_F(GatewayTest, PublishesStatusTelegramsErrorsCountersAsMonitor)
 {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Error();
@@ -291,7 +290,7 @@ TEST_F(GatewayTest, BrokerAwayBuffersInOrderCountsDroppedAndCatchesUp)
     EXPECT_GT(counters.value("dropped").toInteger(), 10);
 }
 
-TEST_F(GatewayTest, RefusedCredentialsKeepTheBusServedAndTlsWithTheRightOnesConnects)
+TEST_F(GatewayTest, RefusedCredentialsKeepTheBusServedRightOnesConnect)
 {
     MosquittoBroker::Options secured;
     secured.secured = true;
@@ -384,7 +383,7 @@ TEST_F(GatewayTest, BareTerminalPathLostIsNotReopenedByItself)
     EXPECT_EQ(gateway.State(), BusState::DeviceLost) << lostPath << " then " << other.device;
 }
 
-TEST_F(GatewayTest, ProgramStopsOnSigtermAndSigintWithOfflineStatusAndThePortReleased)
+TEST_F(GatewayTest, StopsOnSigtermAndSigintOfflineAndThePortReleased)
 {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Error();
@@ -425,7 +424,7 @@ TEST_F(GatewayTest, ProgramBadUsageExitsFourWithTheUsageOnStandardError)
     EXPECT_EQ(help.Wait(std::chrono::seconds(5)), std::optional<int>(0));
 }
 
-TEST_F(GatewayTest, RequestsOnlyWhenAllowedWithIdsResultsErrorsResponseTopicsAndAFloodLimit)
+TEST_F(GatewayTest, RequestsWhenAllowedIdsErrorsResponseTopicsFloodLimit)
 {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Error();

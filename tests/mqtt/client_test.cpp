@@ -49,7 +49,6 @@ ClientOptions On(const MosquittoBroker& broker, std::string id)
 
 class MqttClientTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { test::EnsureCoreApplication(); }
 };
 
 } // namespace
@@ -92,7 +91,7 @@ TEST(BrokerUrl, SchemesHostsAndPorts)
     }
 }
 
-TEST_F(MqttClientTest, PublishesAndReceivesWithResponseTopicCorrelationDataAndRetain)
+TEST_F(MqttClientTest, PublishesAndReceivesResponseTopicCorrelationRetain)
 {
     MosquittoBroker broker;
     ASSERT_TRUE(broker.Start()) << broker.Error();

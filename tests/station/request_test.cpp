@@ -3,6 +3,7 @@
 // ended by a clear or by its owner.
 #include "station/request.h"
 #include "station/requestjson.h"
+#include "tests/support/core_application.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/telegrams.h"
 
@@ -17,19 +18,10 @@ using qtr290::test::Bytes;
 
 namespace {
 
-int argc = 1;
-char appName[] = "request_test";
-char* argv[] = {appName, nullptr};
-
 // The device's read reply to F0, from station 00: intact, no poll.
 const Bytes Reply = test::LongTelegram(0xF0, 0x00, 0x0B, Bytes{0x01, 0x57, 0x01, 0x00, 0x56, 0x3E});
 
 struct FollowedRequest : ::testing::Test {
-    static void SetUpTestSuite()
-    {
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
     std::shared_ptr<test::FakeLine> line = std::make_shared<test::FakeLine>();
     TKomunikace link{std::make_unique<test::FakePlatform>(line)};
     qint64 now = 1'000'000;

@@ -1,6 +1,8 @@
-// Tests of event-loop code: the QCoreApplication a GoogleTest program lacks, and a wait that
-// runs the loop until a condition holds.
+// Tests of event-loop code: a wait that runs the loop until a condition holds (the
+// QCoreApplication it needs: tests/support/core_application.h).
 #pragma once
+
+#include "tests/support/core_application.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -8,15 +10,6 @@
 #include <QTimer>
 
 namespace qtr290::test {
-
-inline void EnsureCoreApplication()
-{
-    static int argc = 1;
-    static char name[] = "qtr290-test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QCoreApplication(argc, argv);
-}
 
 // Runs the event loop until `done()` or `timeoutMs`; whether `done()` held.
 template <class Condition> bool RunUntil(Condition done, int timeoutMs = 5000)

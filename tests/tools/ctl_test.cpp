@@ -1,5 +1,6 @@
 // qtr290-ctl: its arguments, and its commands against the bus simulator on a
 // pseudo-terminal (the real driver, platform and event-loop timer).
+#include "tests/support/core_application.h"
 #include "tools/qtr290-ctl/ctl_commands.h"
 #include "tools/qtr290-ctl/ctl_input.h"
 #include "tools/qtr290-ctl/ctl_output.h"
@@ -28,10 +29,6 @@ using namespace qtr290;
 using namespace qtr290::ctl;
 
 namespace {
-
-int argc = 1;
-char appName[] = "ctl_test";
-char* argv[] = {appName, nullptr};
 
 struct Outcome {
     int status = -1;
@@ -165,11 +162,6 @@ std::string Text(const QJsonObject& o, const char* key)
 
 class CtlTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
     void SetUp() override
     {
         // No settings file of this machine's user is read.

@@ -129,16 +129,20 @@ std::string CaptureText(const std::vector<Chunk>& chunks, std::size_t badLine = 
     return text;
 }
 
+// A pcapng writer's sink that appends to `file`.
+auto AppendTo(std::string& file)
+{
+    return [&file](ByteSpan b) {
+        file.append(reinterpret_cast<const char*>(b.data()), b.size());
+        return true;
+    };
+}
+
 // The same traffic as the window's pcapng, with a telegram the utility sent in between.
 std::string CapturePcapng(const std::vector<Chunk>& chunks, std::uint64_t& inbound)
 {
     std::string file;
-    pcap::PcapngWriter writer(
-        [&file](ByteSpan b) {
-            file.append(reinterpret_cast<const char*>(b.data()), b.size());
-            return true;
-        },
-        "test", {"COM1", ""});
+    pcap::PcapngWriter writer(AppendTo(file), "test", {"COM1", ""});
     inbound = 0;
     pcap::BusCapture capture([&](const pcap::Packet& p) {
         inbound += (p.flags & pcap::FlagInbound) ? 1 : 0;
@@ -255,12 +259,7 @@ double WorstOffsetErrorMs(const ReplayRun& run, const std::vector<Chunk>& chunks
 std::string PcapngWithStamps(const std::vector<std::uint64_t>& stamps, std::vector<Bytes>& polls)
 {
     std::string file;
-    pcap::PcapngWriter writer(
-        [&file](ByteSpan b) {
-            file.append(reinterpret_cast<const char*>(b.data()), b.size());
-            return true;
-        },
-        "test", {"COM1", ""});
+    pcap::PcapngWriter writer(AppendTo(file), "test", {"COM1", ""});
     writer.WriteHeader();
     for (std::size_t i = 0; i < stamps.size(); ++i) {
         polls.push_back(sim::BuildPoll(false, 0xF0, 0x01, static_cast<std::uint8_t>(i)));
