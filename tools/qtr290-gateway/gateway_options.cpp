@@ -38,6 +38,160 @@ std::string Usage(const QCommandLineParser& parser, const QString& startedAs)
     return text.toStdString();
 }
 
+// The options in the order --help lists them.
+struct Declared {
+    explicit Declared(QCommandLineParser& parser);
+
+    QCommandLineParser& parser;
+    QCommandLineOption help, version;
+    QCommandLineOption device, baud, broker, bus, prefix;
+    QCommandLineOption username, passwordFile, caFile, cert, key;
+    QCommandLineOption allowRequests, noPolls, qos, counters, buffer;
+
+    QCommandLineOption Valued(const char* name, const char* description, const char* value)
+    {
+        QCommandLineOption option(QString::fromLatin1(name), QString::fromUtf8(description),
+                                  QString::fromLatin1(value));
+        parser.addOption(option);
+        return option;
+    }
+    QCommandLineOption Flag(const char* name, const char* description)
+    {
+        QCommandLineOption option(QString::fromLatin1(name), QString::fromUtf8(description));
+        parser.addOption(option);
+        return option;
+    }
+};
+
+Declared::Declared(QCommandLineParser& p)
+    : parser(p), help(p.addHelpOption()), version(p.addVersionOption()),
+      device(Valued("device",
+                    "The serial device (else the port of the settings file, as qtr290-ctl "
+                    "finds it).",
+                    "path")),
+      baud(Valued("baud", "The baud rate (else the settings file's, 4800).", "rate")),
+      broker(Valued("broker",
+                    "mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS); default mqtt://localhost.",
+                    "url")),
+      bus(Valued("bus", "The bus's name in the topics (default: the device's file name, ttyUSB0).",
+                 "name")),
+      prefix(Valued("prefix", "The first level of the topics (default qtr290).", "p")),
+      username(Valued("username", "The MQTT user name.", "user")),
+      passwordFile(Valued("password-file", "A file whose first line is the password.", "file")),
+      caFile(Valued("cafile", "TLS: the certificate authorities to trust (else the system's).",
+                    "file")),
+      cert(Valued("cert", "TLS: this client's certificate.", "file")),
+      key(Valued("key", "TLS: this client's private key.", "file")),
+      allowRequests(Flag("allow-requests",
+                         "Take read and write requests from PREFIX/BUS/request (off: publish "
+                         "only).")),
+      noPolls(Flag("no-polls", "Do not publish polls.")),
+      qos(Valued("qos",
+                 "QoS of the telegrams, 0 or 1 (default 1; status and results are always 1).",
+                 "0|1")),
+      counters(Valued("counters", "Publish the counters every so many seconds (default 10).",
+                      "seconds")),
+      buffer(Valued("buffer",
+                    "Telegrams kept while the broker is away (default 100000); the rest are "
+                    "counted as dropped.",
+                    "n"))
+{
+}
+
+// A whole number option within its range into `target`; the mistake in words, "" when none.
+template <class Target>
+std::string ReadWhole(const Declared& d, const QCommandLineOption& option, long lowest,
+                      long highest, const char* what, Target& target)
+{
+    if (!d.parser.isSet(option))
+        return {};
+    const QString text = d.parser.value(option);
+    const auto value = Whole(text, lowest, highest);
+    if (!value)
+        return "--" + option.names().constFirst().toStdString() + " '" + text.toStdString() +
+               "': " + what;
+    target = static_cast<Target>(*value);
+    return {};
+}
+
+// A topic level: no wildcards, no separators of its own.
+std::string ReadLevel(const Declared& d, const QCommandLineOption& option, std::string& target)
+{
+    if (!d.parser.isSet(option))
+        return {};
+    target = d.parser.value(option).toStdString();
+    if (!target.empty() && target.find_first_of("/+#") == std::string::npos &&
+        target.find('\0') == std::string::npos)
+        return {};
+    return "--" + option.names().constFirst().toStdString() + " '" + target +
+           "': a topic level without /, + or #";
+}
+
+// The bus side and where the topics go: --device, --baud, --broker, --bus, --prefix.
+std::string ReadBusAndTopics(const Declared& d, GatewayOptions& o)
+{
+    if (d.parser.isSet(d.device)) {
+        o.device = d.parser.value(d.device).toStdString();
+        if (o.device->empty())
+            return "--device: an empty device path";
+    }
+    if (d.parser.isSet(d.baud)) {
+        unsigned rate = 0;
+        if (auto why = ReadWhole(d, d.baud, LowestBaud, HighestBaud,
+                                 "not a whole number from 50 to 4000000", rate);
+            !why.empty())
+            return why;
+        o.baud = rate;
+    }
+    std::string why;
+    const auto address = mqtt::ParseBrokerUrl(
+        d.parser.isSet(d.broker) ? d.parser.value(d.broker).toStdString() : "mqtt://localhost",
+        why);
+    if (!address)
+        return "--broker " + why;
+    o.broker = *address;
+    if (auto mistake = ReadLevel(d, d.bus, o.bus); !mistake.empty())
+        return mistake;
+    return ReadLevel(d, d.prefix, o.prefix);
+}
+
+// Who the gateway is to the broker: user, password, TLS files.
+std::string ReadBrokerAccess(const Declared& d, GatewayOptions& o)
+{
+    o.username = d.parser.value(d.username).toStdString();
+    std::string why;
+    const auto password = mqtt::ReadPassword(
+        d.parser.isSet(d.passwordFile) ? std::optional(d.parser.value(d.passwordFile).toStdString())
+                                       : std::nullopt,
+        why);
+    if (!password)
+        return why;
+    o.password = *password;
+    o.caFile = d.parser.value(d.caFile).toStdString();
+    o.certFile = d.parser.value(d.cert).toStdString();
+    o.keyFile = d.parser.value(d.key).toStdString();
+    if (o.certFile.empty() != o.keyFile.empty())
+        return "--cert and --key go together";
+    if (!o.broker.tls && (!o.caFile.empty() || !o.certFile.empty()))
+        return "--cafile, --cert and --key need an mqtts:// broker";
+    return {};
+}
+
+// What is published and taken: requests, polls, QoS, the counters' period, the buffer.
+std::string ReadPublishing(const Declared& d, GatewayOptions& o)
+{
+    o.allowRequests = d.parser.isSet(d.allowRequests);
+    o.noPolls = d.parser.isSet(d.noPolls);
+    if (auto why = ReadWhole(d, d.qos, 0, 1, "0 or 1", o.telegramQos); !why.empty())
+        return why;
+    if (auto why = ReadWhole(d, d.counters, 1, LongestCountersSeconds,
+                             "a whole number of seconds from 1 to 86400", o.countersSeconds);
+        !why.empty())
+        return why;
+    return ReadWhole(d, d.buffer, 0, LargestBuffer,
+                     "a whole number of telegrams from 0 to 100000000", o.bufferLimit);
+}
+
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments)
@@ -48,150 +202,37 @@ CommandLine ParseCommandLine(const QStringList& arguments)
         "the bus counters under PREFIX/BUS/; with --allow-requests it also takes read and write "
         "requests (qtr290-ctl batch lines) from PREFIX/BUS/request.\n"
         "The password is the first line of --password-file, or QTR290_MQTT_PASSWORD."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    auto valued = [&](const char* name, const char* description, const char* value) {
-        QCommandLineOption option(QString::fromLatin1(name), QString::fromUtf8(description),
-                                  QString::fromLatin1(value));
-        parser.addOption(option);
-        return option;
-    };
-    auto flag = [&](const char* name, const char* description) {
-        QCommandLineOption option(QString::fromLatin1(name), QString::fromUtf8(description));
-        parser.addOption(option);
-        return option;
-    };
-    const auto device = valued("device",
-                               "The serial device (else the port of the settings file, "
-                               "as qtr290-ctl finds it).",
-                               "path");
-    const auto baud = valued("baud", "The baud rate (else the settings file's, 4800).", "rate");
-    const auto broker = valued("broker",
-                               "mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS); "
-                               "default mqtt://localhost.",
-                               "url");
-    const auto bus = valued("bus",
-                            "The bus's name in the topics (default: the device's file "
-                            "name, ttyUSB0).",
-                            "name");
-    const auto prefix = valued("prefix", "The first level of the topics (default qtr290).", "p");
-    const auto username = valued("username", "The MQTT user name.", "user");
-    const auto passwordFile =
-        valued("password-file", "A file whose first line is the password.", "file");
-    const auto caFile = valued("cafile",
-                               "TLS: the certificate authorities to trust (else the "
-                               "system's).",
-                               "file");
-    const auto cert = valued("cert", "TLS: this client's certificate.", "file");
-    const auto key = valued("key", "TLS: this client's private key.", "file");
-    const auto allowRequests = flag("allow-requests", "Take read and write requests from "
-                                                      "PREFIX/BUS/request (off: publish only).");
-    const auto noPolls = flag("no-polls", "Do not publish polls.");
-    const auto qos = valued("qos",
-                            "QoS of the telegrams, 0 or 1 (default 1; status and results "
-                            "are always 1).",
-                            "0|1");
-    const auto counters = valued("counters",
-                                 "Publish the counters every so many seconds "
-                                 "(default 10).",
-                                 "seconds");
-    const auto buffer = valued("buffer",
-                               "Telegrams kept while the broker is away (default "
-                               "100000); the rest are counted as dropped.",
-                               "n");
+    const Declared declared(parser);
 
     CommandLine result;
-    auto misuse = [&](const std::string& why) {
-        result.action = CommandLine::Action::Misuse;
-        result.output = why + "\n\n" + Usage(parser, arguments.value(0));
-        return result;
-    };
     const bool parsed = parser.parse(arguments);
-    if (parser.isSet(help)) {
+    if (parser.isSet(declared.help)) {
         result.action = CommandLine::Action::Help;
         result.output = Usage(parser, arguments.value(0));
         return result;
     }
-    if (parser.isSet(version)) {
+    if (parser.isSet(declared.version)) {
         result.action = CommandLine::Action::Version;
         result.output = (QCoreApplication::applicationName() + QLatin1Char(' ') +
                          QCoreApplication::applicationVersion() + QLatin1Char('\n'))
                             .toStdString();
         return result;
     }
-    if (!parsed)
-        return misuse(parser.errorText().toStdString());
-    if (!parser.positionalArguments().isEmpty())
-        return misuse("Unexpected argument '" +
-                      parser.positionalArguments().constFirst().toStdString() + "'.");
-
-    GatewayOptions& o = result.options;
-    if (parser.isSet(device)) {
-        o.device = parser.value(device).toStdString();
-        if (o.device->empty())
-            return misuse("--device: an empty device path");
-    }
-    if (parser.isSet(baud)) {
-        const auto value = Whole(parser.value(baud), LowestBaud, HighestBaud);
-        if (!value)
-            return misuse("--baud '" + parser.value(baud).toStdString() +
-                          "': not a whole number from 50 to 4000000");
-        o.baud = static_cast<unsigned>(*value);
-    }
     std::string why;
-    const auto address = mqtt::ParseBrokerUrl(
-        parser.isSet(broker) ? parser.value(broker).toStdString() : "mqtt://localhost", why);
-    if (!address)
-        return misuse("--broker " + why);
-    o.broker = *address;
-    // Topic levels: no wildcards, no separators of their own.
-    auto level = [&](const QCommandLineOption& option, std::string& target) {
-        if (!parser.isSet(option))
-            return true;
-        target = parser.value(option).toStdString();
-        return !target.empty() && target.find_first_of("/+#") == std::string::npos &&
-               target.find('\0') == std::string::npos;
-    };
-    if (!level(bus, o.bus))
-        return misuse("--bus '" + o.bus + "': a topic level without /, + or #");
-    if (!level(prefix, o.prefix))
-        return misuse("--prefix '" + o.prefix + "': a topic level without /, + or #");
-    o.username = parser.value(username).toStdString();
-    const auto password = mqtt::ReadPassword(
-        parser.isSet(passwordFile) ? std::optional(parser.value(passwordFile).toStdString())
-                                   : std::nullopt,
-        why);
-    if (!password)
-        return misuse(why);
-    o.password = *password;
-    o.caFile = parser.value(caFile).toStdString();
-    o.certFile = parser.value(cert).toStdString();
-    o.keyFile = parser.value(key).toStdString();
-    if (o.certFile.empty() != o.keyFile.empty())
-        return misuse("--cert and --key go together");
-    if (!o.broker.tls && (!o.caFile.empty() || !o.certFile.empty()))
-        return misuse("--cafile, --cert and --key need an mqtts:// broker");
-    o.allowRequests = parser.isSet(allowRequests);
-    o.noPolls = parser.isSet(noPolls);
-    if (parser.isSet(qos)) {
-        const auto value = Whole(parser.value(qos), 0, 1);
-        if (!value)
-            return misuse("--qos '" + parser.value(qos).toStdString() + "': 0 or 1");
-        o.telegramQos = static_cast<int>(*value);
-    }
-    if (parser.isSet(counters)) {
-        const auto value = Whole(parser.value(counters), 1, LongestCountersSeconds);
-        if (!value)
-            return misuse("--counters '" + parser.value(counters).toStdString() +
-                          "': a whole number of seconds from 1 to 86400");
-        o.countersSeconds = static_cast<int>(*value);
-    }
-    if (parser.isSet(buffer)) {
-        const auto value = Whole(parser.value(buffer), 0, LargestBuffer);
-        if (!value)
-            return misuse("--buffer '" + parser.value(buffer).toStdString() +
-                          "': a whole number of telegrams from 0 to 100000000");
-        o.bufferLimit = static_cast<std::size_t>(*value);
+    if (!parsed)
+        why = parser.errorText().toStdString();
+    else if (!parser.positionalArguments().isEmpty())
+        why = "Unexpected argument '" + parser.positionalArguments().constFirst().toStdString() +
+              "'.";
+    if (why.empty())
+        why = ReadBusAndTopics(declared, result.options);
+    if (why.empty())
+        why = ReadBrokerAccess(declared, result.options);
+    if (why.empty())
+        why = ReadPublishing(declared, result.options);
+    if (!why.empty()) {
+        result.action = CommandLine::Action::Misuse;
+        result.output = why + "\n\n" + Usage(parser, arguments.value(0));
     }
     return result;
 }
