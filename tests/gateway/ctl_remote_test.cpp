@@ -6,6 +6,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/core_application.h"
+#include "tests/support/ctl_in_process.h"
 #include "tests/support/event_loop_wait.h"
 #include "tests/support/mosquitto_broker.h"
 #include "tests/support/temp_dir.h"
@@ -34,32 +35,17 @@ using qtr290::test::TempDir;
 
 namespace {
 
+// qtr290-ctl's logic in this process (the gateway's event loop keeps running inside it).
 struct Outcome {
     int status = -1;
     std::string out, err;
     std::vector<std::string> lines;
 };
 
-// qtr290-ctl's logic in this process (the gateway's event loop keeps running inside it);
-// batch input through a pipe.
 Outcome RunCtl(const std::vector<std::string>& args, const std::string& input = {})
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    if (!input.empty() && ::write(fds[1], input.data(), input.size()) < 0)
-        return {};
-    ::close(fds[1]);
-    std::ostringstream out, err;
-    Outcome o;
-    o.status = ctl::Run(args, fds[0], out, err);
-    ::close(fds[0]);
-    o.out = out.str();
-    o.err = err.str();
-    std::istringstream lines(o.out);
-    for (std::string line; std::getline(lines, line);)
-        o.lines.push_back(line);
-    return o;
+    test::CtlOutcome run = test::RunCtlInProcess(args, input);
+    return {run.status, std::move(run.out), std::move(run.err), std::move(run.outLines)};
 }
 
 QJsonObject Json(const std::string& text)

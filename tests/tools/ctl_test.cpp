@@ -1,6 +1,7 @@
 // qtr290-ctl: its arguments, and its commands against the bus simulator on a
 // pseudo-terminal (the real driver, platform and event-loop timer).
 #include "tests/support/core_application.h"
+#include "tests/support/ctl_in_process.h"
 #include "tools/qtr290-ctl/ctl_commands.h"
 #include "tools/qtr290-ctl/ctl_input.h"
 #include "tools/qtr290-ctl/ctl_output.h"
@@ -40,23 +41,9 @@ struct Outcome {
 // Runs the program's logic in this process; batch input comes through a pipe.
 Outcome RunCtl(const std::vector<std::string>& args, const std::string& input = {})
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    if (!input.empty() && ::write(fds[1], input.data(), input.size()) < 0)
-        return {};
-    ::close(fds[1]);
-    std::ostringstream out, err;
-    QElapsedTimer t;
-    t.start();
-    Outcome o;
-    o.status = Run(args, fds[0], out, err);
-    o.elapsedMs = t.elapsed();
-    ::close(fds[0]);
-    o.out = out.str();
-    o.err = err.str();
-    std::istringstream lines(o.out);
-    for (std::string line; std::getline(lines, line);)
+    const test::CtlOutcome run = test::RunCtlInProcess(args, input);
+    Outcome o{run.status, run.out, run.err, {}, run.elapsedMs};
+    for (const std::string& line : run.outLines)
         o.lines.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
     return o;
 }

@@ -29,11 +29,6 @@ bool EndedByTheStation(const RequestResult& result)
            result.removed == RequestResult::Removed::Interrupted;
 }
 
-bool IsBlank(const std::string& line)
-{
-    return line.find_first_not_of(" \t\r") == std::string::npos;
-}
-
 // One run of a command on an open station: the event loop, the stop signals, the lost port
 // and the output, whose failure ends the run.
 class Session {
@@ -135,28 +130,17 @@ void Session::StartBatch(int inputFd)
 void Session::PumpBatch()
 {
     while (!FStation.Busy() && !FEnded && !FStation.DeviceLost()) {
-        const auto line = FInput->Next();
-        if (!line) {
-            if (!FInput->Failure().empty()) {
-                FErr << "qtr290-ctl: standard input: " << FInput->Failure() << '\n';
-                End(ExitStream);
-            } else if (FInput->AtEnd()) {
-                End(ExitDone);
-            }
+        const BatchStep step = NextBatchRequest(*FInput, FOptions.request,
+                                                [this](const std::string& line) { Print(line); });
+        if (step.kind == BatchStep::Kind::Failure) {
+            FErr << "qtr290-ctl: standard input: " << FInput->Failure() << '\n';
+            End(ExitStream);
+        }
+        if (step.kind == BatchStep::Kind::End)
+            End(ExitDone);
+        if (step.kind != BatchStep::Kind::Ready)
             return;
-        }
-        if (line->tooLong) {
-            Print(ErrorJson("line too long"));
-            continue;
-        }
-        if (IsBlank(line->text))
-            continue;
-        const auto request = ParseBatchLine(line->text, FOptions.request);
-        if (const auto* bad = std::get_if<UsageError>(&request)) {
-            Print(ErrorJson(bad->message));
-            continue;
-        }
-        const Request& r = std::get<Request>(request);
+        const Request& r = step.request;
         FStation.Start(r, [this, op = r.write ? "write" : "read"](const RequestResult& result) {
             if (!EndedByTheStation(result) && Print(FormatResult(result, true, op)))
                 PumpBatch();

@@ -13,6 +13,11 @@ namespace {
 
 constexpr std::size_t ChunkSize = 4096;
 
+bool IsBlank(const std::string& line)
+{
+    return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
 } // namespace
 
 LineInput::LineInput(int fd, std::function<void()> more) : FFd(fd), FMore(std::move(more))
@@ -95,6 +100,31 @@ bool LineInput::ReadChunk()
     }
     FBuffer.append(chunk, static_cast<std::size_t>(n));
     return true;
+}
+
+BatchStep NextBatchRequest(LineInput& input, const Request& defaults,
+                           const std::function<void(const std::string&)>& print)
+{
+    for (;;) {
+        const auto line = input.Next();
+        if (!line) {
+            if (!input.Failure().empty())
+                return {BatchStep::Kind::Failure, {}};
+            return {input.AtEnd() ? BatchStep::Kind::End : BatchStep::Kind::Waiting, {}};
+        }
+        if (line->tooLong) {
+            print(ErrorJson("line too long"));
+            continue;
+        }
+        if (IsBlank(line->text))
+            continue;
+        auto request = ParseBatchLine(line->text, defaults);
+        if (const auto* bad = std::get_if<UsageError>(&request)) {
+            print(ErrorJson(bad->message));
+            continue;
+        }
+        return {BatchStep::Kind::Ready, std::get<Request>(std::move(request))};
+    }
 }
 
 } // namespace qtr290::ctl

@@ -2,6 +2,8 @@
 // served meanwhile and a fast writer is held back by the pipe instead of filling memory.
 #pragma once
 
+#include "tools/qtr290-ctl/ctl_options.h"
+
 #include <QSocketNotifier>
 
 #include <functional>
@@ -41,5 +43,17 @@ private:
     bool FEnd = false;
     std::string FFailure;
 };
+
+// One step of a batch: the next request, or why there is none now.
+struct BatchStep {
+    enum class Kind { Ready, Waiting, End, Failure };
+    Kind kind = Kind::Waiting;
+    Request request; // Kind::Ready
+};
+
+// Reads on to the next request over `defaults`. Blank lines are skipped; a line too long or no
+// request is answered through `print` with its {"error":...} line, and reading goes on.
+BatchStep NextBatchRequest(LineInput& input, const Request& defaults,
+                           const std::function<void(const std::string&)>& print);
 
 } // namespace qtr290::ctl

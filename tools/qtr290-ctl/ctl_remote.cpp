@@ -63,11 +63,6 @@ std::string TextOf(const QJsonObject& o, const char* key)
     return o.value(QLatin1String(key)).toString().toStdString();
 }
 
-bool IsBlank(const std::string& line)
-{
-    return line.find_first_not_of(" \t\r") == std::string::npos;
-}
-
 // What the monitor saw through the broker (answers and sent are the gateway's own).
 struct SeenCounts {
     unsigned long telegrams = 0, polls = 0, headerErrors = 0, blockErrors = 0, unreadable = 0;
@@ -319,26 +314,15 @@ void RemoteSession::Finished(const RequestResult& result)
 void RemoteSession::PumpBatch()
 {
     while (!FAwaited && !FEnded) {
-        const auto line = FInput->Next();
-        if (!line) {
-            if (!FInput->Failure().empty())
-                Fail(ExitStream, "standard input: " + FInput->Failure());
-            else if (FInput->AtEnd())
-                End(ExitDone);
+        const BatchStep step = NextBatchRequest(*FInput, FOptions.request,
+                                                [this](const std::string& line) { Print(line); });
+        if (step.kind == BatchStep::Kind::Failure)
+            Fail(ExitStream, "standard input: " + FInput->Failure());
+        if (step.kind == BatchStep::Kind::End)
+            End(ExitDone);
+        if (step.kind != BatchStep::Kind::Ready)
             return;
-        }
-        if (line->tooLong) {
-            Print(ErrorJson("line too long"));
-            continue;
-        }
-        if (IsBlank(line->text))
-            continue;
-        const auto request = ParseBatchLine(line->text, FOptions.request);
-        if (const auto* bad = std::get_if<UsageError>(&request)) {
-            Print(ErrorJson(bad->message));
-            continue;
-        }
-        Send(std::get<Request>(request));
+        Send(step.request);
     }
 }
 
