@@ -586,6 +586,30 @@ TEST(SerialDriver, AStepDrainsWhatItFindsABufferAtATime)
     EXPECT_EQ(read, 64u * 1024) << "one step ends at its cap";
 }
 
+// A terminal counts 4095 bytes at most while the rest of a busy line's bytes wait behind them:
+// the step reads on past a count of zero and takes them all, in order.
+TEST(SerialDriver, AStepReadsPastATerminalsCountOnABusyLine)
+{
+    Rig rig;
+    rig.line->disciplineSize = 4095;
+    rig.open();
+    rig.line->deliver(Sequence(16000));
+    rig.port.TimerWndProc();
+    Bytes joined;
+    for (const Bytes& chunk : rig.data)
+        joined.insert(joined.end(), chunk.begin(), chunk.end());
+    EXPECT_EQ(joined, Sequence(16000));
+    EXPECT_TRUE(rig.line->input.empty());
+
+    Rig quiet; // below a buffer: no read past the count
+    quiet.line->disciplineSize = 4095;
+    quiet.open();
+    quiet.line->deliver(Sequence(100));
+    quiet.port.TimerWndProc();
+    ASSERT_EQ(quiet.data.size(), 1u);
+    EXPECT_EQ(quiet.line->reads, 1);
+}
+
 TEST(SerialDriver, BytesWithoutAHandlerAreDropped)
 {
     Rig rig;
