@@ -286,6 +286,11 @@ std::uint16_t TSerialPortDriver::OutputFreeSpace()
     return static_cast<std::uint16_t>(FOutBufSize - outQueue);
 }
 
+bool TSerialPortDriver::InputOverruns(std::uint64_t& count)
+{
+    return Connected() && FPlatform->inputOverruns(count);
+}
+
 TLineStatusSet TSerialPortDriver::GetLineStatus()
 {
     TLineStatusSet status;

@@ -610,6 +610,32 @@ TEST(SerialDriver, AStepReadsPastATerminalsCountOnABusyLine)
     EXPECT_EQ(quiet.line->reads, 1);
 }
 
+TEST(SerialDriver, OverrunsAreTheDevicesCountWhereItKeepsOne)
+{
+    const struct {
+        const char* name;
+        std::optional<std::uint64_t> device;
+        bool open;
+        bool counted;
+    } rows[] = {
+        {"counted", 1234, true, true},
+        {"no count (a pseudo-terminal)", std::nullopt, true, false},
+        {"closed", 1234, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.line->overruns = row.device;
+        if (row.open)
+            rig.open();
+        std::uint64_t count = 0;
+        ASSERT_EQ(rig.port.InputOverruns(count), row.counted);
+        if (row.counted) {
+            EXPECT_EQ(count, *row.device);
+        }
+    }
+}
+
 TEST(SerialDriver, BytesWithoutAHandlerAreDropped)
 {
     Rig rig;

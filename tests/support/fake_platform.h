@@ -92,7 +92,8 @@ struct FakeLine {
     std::vector<std::uint32_t> writeTimes; // clock value at each successful write
 
     // Modem lines.
-    std::uint32_t modemBits = 0; // Ms* bits reported by modemStatus
+    std::uint32_t modemBits = 0;           // Ms* bits reported by modemStatus
+    std::optional<std::uint64_t> overruns; // the device's count of bytes lost; none: no count
     struct DtrChange {
         bool raised;
         std::uint32_t at; // clock value at the change
@@ -251,6 +252,14 @@ public:
         if (!Usable(FLine->fail.modemStatus))
             return false;
         bits = FLine->modemBits;
+        return true;
+    }
+
+    bool inputOverruns(std::uint64_t& count) override
+    {
+        if (!Usable(false) || !FLine->overruns)
+            return false;
+        count = *FLine->overruns;
         return true;
     }
 
