@@ -286,6 +286,11 @@ std::uint16_t TSerialPortDriver::OutputFreeSpace()
     return static_cast<std::uint16_t>(FOutBufSize - outQueue);
 }
 
+bool TSerialPortDriver::InputOverruns(std::uint64_t& count)
+{
+    return Connected() && FPlatform->inputOverruns(count);
+}
+
 TLineStatusSet TSerialPortDriver::GetLineStatus()
 {
     TLineStatusSet status;
@@ -414,6 +419,11 @@ void TSerialPortDriver::ReadWithoutPackets(std::size_t queued, std::uint32_t epo
         if (!FPlatform->queueCounts(inQueue, outQueue))
             return;
         queued = inQueue;
+        // A terminal counts only what its line discipline holds (4 KiB on Linux); the rest
+        // waits in the kernel's buffers, moved in later or by a read that finds none counted.
+        // One more read takes it now; a read of nothing ends the step.
+        if (queued == 0)
+            queued = FInBufSize;
     }
 }
 

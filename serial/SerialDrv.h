@@ -178,6 +178,9 @@ public:
     // 65535 while closed; 0 when the output queue cannot be read or holds OutBufSize or more.
     std::uint16_t OutputFreeSpace();
     TLineStatusSet GetLineStatus();
+    // The device's running count of received bytes lost to overruns; false while closed or
+    // where the device keeps no such count.
+    bool InputOverruns(std::uint64_t& count);
     std::uint32_t SendData(std::span<const std::uint8_t> Data);
     std::uint32_t SendDataTimeout(std::span<const std::uint8_t> Data, std::uint32_t Timeout);
     void SetDTR(bool State);

@@ -110,6 +110,9 @@ public:
 
     virtual bool escapeDTR(bool raise) = 0;
     virtual bool modemStatus(std::uint32_t& bits) = 0; // Ms* bits
+    // Received bytes the device has counted as lost (its receiver overrun, or the system's
+    // buffers full), a running total; false where it keeps no such count (a pseudo-terminal).
+    virtual bool inputOverruns(std::uint64_t& count) = 0;
 
     // 32-bit millisecond counters (GetTickCount and timeGetTime); compare by unsigned difference.
     virtual std::uint32_t TickCount() = 0;

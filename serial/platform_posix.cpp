@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -280,6 +281,17 @@ public:
             return Failed(errno);
         bits = ((lines & TIOCM_CTS) ? MsCtsOn : 0u) | ((lines & TIOCM_DSR) ? MsDsrOn : 0u) |
                ((lines & TIOCM_RNG) ? MsRingOn : 0u) | ((lines & TIOCM_CAR) ? MsRlsdOn : 0u);
+        return true;
+    }
+
+    bool inputOverruns(std::uint64_t& count) override
+    {
+        // Not every tty counts (ENOTTY on a pseudo-terminal): no count, and no failure either.
+        serial_icounter_struct counters{};
+        if (FFd < 0 || ::ioctl(FFd, TIOCGICOUNT, &counters) != 0)
+            return false;
+        count = std::uint64_t(static_cast<unsigned>(counters.overrun)) +
+                static_cast<unsigned>(counters.buf_overrun);
         return true;
     }
 

@@ -305,6 +305,9 @@ public:
         return true;
     }
 
+    // ClearCommError flags overruns without counting the bytes.
+    bool inputOverruns(std::uint64_t&) override { return false; }
+
     std::uint32_t TickCount() override { return ::GetTickCount(); }
     std::uint32_t MultimediaTime() override { return ::timeGetTime(); }
 

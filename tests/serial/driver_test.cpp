@@ -586,6 +586,56 @@ TEST(SerialDriver, AStepDrainsWhatItFindsABufferAtATime)
     EXPECT_EQ(read, 64u * 1024) << "one step ends at its cap";
 }
 
+// A terminal counts 4095 bytes at most while the rest of a busy line's bytes wait behind them:
+// the step reads on past a count of zero and takes them all, in order.
+TEST(SerialDriver, AStepReadsPastATerminalsCountOnABusyLine)
+{
+    Rig rig;
+    rig.line->disciplineSize = 4095;
+    rig.open();
+    rig.line->deliver(Sequence(16000));
+    rig.port.TimerWndProc();
+    Bytes joined;
+    for (const Bytes& chunk : rig.data)
+        joined.insert(joined.end(), chunk.begin(), chunk.end());
+    EXPECT_EQ(joined, Sequence(16000));
+    EXPECT_TRUE(rig.line->input.empty());
+
+    Rig quiet; // below a buffer: no read past the count
+    quiet.line->disciplineSize = 4095;
+    quiet.open();
+    quiet.line->deliver(Sequence(100));
+    quiet.port.TimerWndProc();
+    ASSERT_EQ(quiet.data.size(), 1u);
+    EXPECT_EQ(quiet.line->reads, 1);
+}
+
+TEST(SerialDriver, OverrunsAreTheDevicesCountWhereItKeepsOne)
+{
+    const struct {
+        const char* name;
+        std::optional<std::uint64_t> device;
+        bool open;
+        bool counted;
+    } rows[] = {
+        {"counted", 1234, true, true},
+        {"no count (a pseudo-terminal)", std::nullopt, true, false},
+        {"closed", 1234, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.line->overruns = row.device;
+        if (row.open)
+            rig.open();
+        std::uint64_t count = 0;
+        ASSERT_EQ(rig.port.InputOverruns(count), row.counted);
+        if (row.counted) {
+            EXPECT_EQ(count, *row.device);
+        }
+    }
+}
+
 TEST(SerialDriver, BytesWithoutAHandlerAreDropped)
 {
     Rig rig;

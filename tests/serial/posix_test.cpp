@@ -160,6 +160,18 @@ TEST(PosixPlatform, ConfigureReachesTheDevice)
     }
 }
 
+TEST(PosixPlatform, APseudoTerminalKeepsNoOverrunCount)
+{
+    Pty pty;
+    const auto platform = MakeSystemPlatform();
+    std::uint64_t count = 7;
+    EXPECT_FALSE(platform->inputOverruns(count)) << "closed";
+    ASSERT_TRUE(platform->open(pty.path()));
+    EXPECT_FALSE(platform->inputOverruns(count)) << "no count is no zero";
+    EXPECT_EQ(count, 7u);
+    EXPECT_FALSE(platform->deviceLost()) << "the refused count is no failure of the device";
+}
+
 TEST(PosixPlatform, RatesStandardAndArbitrary)
 {
     Pty pty;

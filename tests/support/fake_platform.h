@@ -61,13 +61,27 @@ struct FakeLine {
     std::deque<std::uint8_t> input;
     std::size_t readCap = std::numeric_limits<std::size_t>::max(); // a read returns at most this
     std::optional<std::uint32_t> reportedInQueue; // reported instead of input.size()
+    // A terminal's count: only this many bytes (its line discipline's buffer) are counted. They
+    // are taken in on delivery; the rest only by a read that finds none counted.
+    std::optional<std::size_t> disciplineSize;
+    std::size_t counted = 0;
     int reads = 0;
 
     void deliver(std::span<const std::uint8_t> bytes)
     {
         input.insert(input.end(), bytes.begin(), bytes.end());
+        TakeIntoDiscipline();
     }
-    void deliver(std::initializer_list<std::uint8_t> bytes) { input.insert(input.end(), bytes); }
+    void deliver(std::initializer_list<std::uint8_t> bytes)
+    {
+        input.insert(input.end(), bytes);
+        TakeIntoDiscipline();
+    }
+    void TakeIntoDiscipline()
+    {
+        if (disciplineSize)
+            counted = std::min(input.size(), *disciplineSize);
+    }
 
     // Output.
     std::vector<std::uint8_t> written;
@@ -78,7 +92,8 @@ struct FakeLine {
     std::vector<std::uint32_t> writeTimes; // clock value at each successful write
 
     // Modem lines.
-    std::uint32_t modemBits = 0; // Ms* bits reported by modemStatus
+    std::uint32_t modemBits = 0;           // Ms* bits reported by modemStatus
+    std::optional<std::uint64_t> overruns; // the device's count of bytes lost; none: no count
     struct DtrChange {
         bool raised;
         std::uint32_t at; // clock value at the change
@@ -181,7 +196,8 @@ public:
     {
         if (!Usable(FLine->fail.queueCounts))
             return false;
-        inQueue = FLine->reportedInQueue.value_or(static_cast<std::uint32_t>(FLine->input.size()));
+        inQueue = FLine->reportedInQueue.value_or(static_cast<std::uint32_t>(
+            FLine->disciplineSize ? FLine->counted : FLine->input.size()));
         outQueue = FLine->outQueue;
         return true;
     }
@@ -197,7 +213,12 @@ public:
         ++FLine->reads;
         if (!Usable(FLine->fail.read))
             return std::nullopt;
-        const std::size_t count = std::min({into.size(), FLine->input.size(), FLine->readCap});
+        if (FLine->disciplineSize && FLine->counted == 0)
+            FLine->TakeIntoDiscipline();
+        const std::size_t available = FLine->disciplineSize ? FLine->counted : FLine->input.size();
+        const std::size_t count = std::min({into.size(), available, FLine->readCap});
+        if (FLine->disciplineSize)
+            FLine->counted -= count;
         std::copy_n(FLine->input.begin(), count, into.begin());
         FLine->input.erase(FLine->input.begin(),
                            FLine->input.begin() + static_cast<std::ptrdiff_t>(count));
@@ -231,6 +252,14 @@ public:
         if (!Usable(FLine->fail.modemStatus))
             return false;
         bits = FLine->modemBits;
+        return true;
+    }
+
+    bool inputOverruns(std::uint64_t& count) override
+    {
+        if (!Usable(false) || !FLine->overruns)
+            return false;
+        count = *FLine->overruns;
         return true;
     }
 

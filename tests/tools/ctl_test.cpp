@@ -446,6 +446,19 @@ TEST_F(CtlTest, WithoutPollsNowSendsTimeoutsEmptyTheQueueAndStopsEndEveryCommand
               Hexes(ReadLog(sim.logPath()), "TX", "read-reply").at(0));
 }
 
+TEST(CtlOutput, TheSummaryNamesOverrunsOnlyWhereTheDeviceCountsThem)
+{
+    BusCounts counts;
+    counts.headerErrors = 2;
+    counts.bytes = 4096;
+    const std::string plain = FormatSummary(counts);
+    EXPECT_EQ(plain,
+              "telegrams=0 polls=0 answers=0 header_errors=2 block_errors=0 sent=0 bytes=4096");
+    EXPECT_EQ(FormatSummary(counts, std::nullopt), plain);
+    EXPECT_EQ(FormatSummary(counts, 0), plain + " overruns=0");
+    EXPECT_EQ(FormatSummary(counts, 517), plain + " overruns=517");
+}
+
 TEST_F(CtlTest, MonitorJsonLinesEqualTheSimulatorsLogWithInjectedDamage)
 {
     SimRun sim;

@@ -458,3 +458,41 @@ TEST(Replay, LoopStartsOverUntilTheDurationEnds)
     for (std::size_t i = 0; i < stream.size(); ++i)
         ASSERT_EQ(stream[i], pass[i % pass.size()]) << "byte " << i;
 }
+
+// A bad line in a text capture (skipped, the pass goes on) and a pcapng cut off inside its last
+// block (the pass ends there): with --loop each pass meets the fault again. It is told once,
+// and counted at every pass.
+TEST(Replay, ALoopTellsAMalformedLineOnceAndCountsItEachPass)
+{
+    TempDir dir;
+    std::vector<Chunk> chunks = SimulatedRunWithDamage();
+    chunks.resize(4);
+    std::uint64_t packets = 0;
+    std::string cut = CapturePcapng(chunks, packets);
+    cut.resize(cut.size() - 6);
+    const struct {
+        const char* name;
+        std::string content;
+    } rows[] = {
+        {"incoming.txt", CaptureText(chunks, 3)},
+        {"incoming-live.pcapng", cut},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path file = dir.Path() / row.name;
+        Write(file, row.content);
+        const ReplayRun run = Replay({"--replay", file.string(), "--speed", "0", "--loop",
+                                      "--keep-going", "--duration", "1.5"},
+                                     dir.Path());
+        EXPECT_EQ(run.status, 0) << run.errors;
+        const std::uint64_t passes = run.stats.at("replay_passes");
+        EXPECT_GE(passes, 2u);
+        EXPECT_GE(run.stats.at("replay_skipped"), passes);
+        std::size_t told = 0;
+        const std::string where = file.string() + ':';
+        for (auto at = run.errors.find(where); at != std::string::npos;
+             at = run.errors.find(where, at + 1))
+            ++told;
+        EXPECT_EQ(told, 1u) << run.errors.substr(0, 2000);
+    }
+}

@@ -22,6 +22,7 @@ namespace qtr290::ctl {
 namespace {
 
 constexpr int StopCheckMs = 20;
+constexpr int OverrunCheckMs = 1000;
 
 bool EndedByTheStation(const RequestResult& result)
 {
@@ -41,6 +42,7 @@ public:
 
 private:
     void WatchStopsAndLoss();
+    void WatchOverruns();
     void StartRequest();
     void StartMonitor();
     void StartBatch(int inputFd);
@@ -57,7 +59,8 @@ private:
     std::ostream& FOut;
     std::ostream& FErr;
     QEventLoop FLoop;
-    QTimer FWatch, FDuration;
+    QTimer FWatch, FDuration, FOverrunWatch;
+    std::uint64_t FOverrunsTold = 0;
     std::unique_ptr<LineInput> FInput;
     unsigned long FShown = 0;
     bool FEnded = false;
@@ -90,6 +93,20 @@ void Session::WatchStopsAndLoss()
         End(FOptions.command == Command::Monitor ? ExitDone : ExitInterrupted);
     });
     FWatch.start(StopCheckMs);
+}
+
+// Bytes the device lost are told as such, not left to show up as checksum errors.
+void Session::WatchOverruns()
+{
+    QObject::connect(&FOverrunWatch, &QTimer::timeout, [this] {
+        const auto overruns = FStation.Overruns();
+        if (!overruns || *overruns <= FOverrunsTold || FEnded)
+            return;
+        FOverrunsTold = *overruns;
+        FErr << "qtr290-ctl: " << FStation.Port().Describe() << ": " << *overruns
+             << " received bytes lost to overruns so far (the line is faster than they are read)\n";
+    });
+    FOverrunWatch.start(OverrunCheckMs);
 }
 
 void Session::StartRequest()
@@ -151,6 +168,7 @@ void Session::PumpBatch()
 int Session::Run(int inputFd)
 {
     WatchStopsAndLoss();
+    WatchOverruns();
     switch (FOptions.command) {
     case Command::Read:
     case Command::Write:
@@ -166,9 +184,10 @@ int Session::Run(int inputFd)
         return ExitUsage;
     }
     const int status = FLoop.exec();
+    const auto overruns = FStation.Overruns();
     FStation.Close();
     if (FOptions.command == Command::Monitor)
-        FErr << "qtr290-ctl: " << FormatSummary(FStation.Counts()) << '\n';
+        FErr << "qtr290-ctl: " << FormatSummary(FStation.Counts(), overruns) << '\n';
     return status;
 }
 

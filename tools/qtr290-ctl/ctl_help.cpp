@@ -100,7 +100,11 @@ Monitor lines with --json: {"time", "hex", "kind" ("long" or "short"), "to",
 "from", "poll" (true/false), and for long telegrams "device" and "length"};
 a checksum error is {"time", "error": "header" or "block"}. Times are local,
 ISO 8601 with milliseconds; station and device bytes are two hex digits. The
-monitor ends with a summary of counters on standard error.
+monitor ends with a summary of counters on standard error. Where the device
+counts received bytes it lost (a serial port's overruns; a pseudo-terminal has
+no such count), the summary adds overruns=N, and any command says on standard
+error, at most once a second, when the count has grown: a line faster than it is
+read loses bytes, and they show up as checksum errors too.
 
 Batch lines: {"op":"read","area":"FRAM290","address":"157","count":2} or
 {"op":"write","area":"FRAM290","address":"157","data":"1234"}, optional "to",

@@ -55,13 +55,14 @@ std::string FormatDamage(const std::string& time, FramerError error, bool json)
            "}";
 }
 
-std::string FormatSummary(const BusCounts& c)
+std::string FormatSummary(const BusCounts& c, std::optional<std::uint64_t> overruns)
 {
     return "telegrams=" + std::to_string(c.telegrams) + " polls=" + std::to_string(c.polls) +
            " answers=" + std::to_string(c.answers) +
            " header_errors=" + std::to_string(c.headerErrors) +
            " block_errors=" + std::to_string(c.blockErrors) + " sent=" + std::to_string(c.sent) +
-           " bytes=" + std::to_string(c.bytes);
+           " bytes=" + std::to_string(c.bytes) +
+           (overruns ? " overruns=" + std::to_string(*overruns) : std::string());
 }
 
 std::string TimeNow()

@@ -6,6 +6,8 @@
 #include "station/busstatistics.h"
 #include "station/request.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qtr290::ctl {
@@ -15,8 +17,10 @@ std::string FormatResult(const RequestResult& result, bool json, const char* op 
 // One monitor line: a telegram, or a damage.
 std::string FormatTelegram(const std::string& time, ByteSpan telegram, bool json);
 std::string FormatDamage(const std::string& time, FramerError error, bool json);
-// "telegrams=... polls=... answers=... header_errors=... block_errors=... sent=... bytes=..."
-std::string FormatSummary(const BusCounts& counts);
+// "telegrams=... polls=... answers=... header_errors=... block_errors=... sent=... bytes=...",
+// then " overruns=..." where the device counts the received bytes it lost.
+std::string FormatSummary(const BusCounts& counts,
+                          std::optional<std::uint64_t> overruns = std::nullopt);
 // The local time, ISO 8601 with milliseconds.
 std::string TimeNow();
 

@@ -3,6 +3,8 @@
 #include "settings/settings.h"
 #include "settings/textconv.h"
 
+#include <algorithm>
+
 namespace qtr290::ctl {
 
 namespace {
@@ -113,7 +115,18 @@ bool Station::Open(std::string& why)
         FAccumulator.insert(FAccumulator.end(), chunk.begin(), chunk.end());
         FLink.ZpracujPrijem(FAccumulator, {});
     });
+    std::uint64_t overruns = 0;
+    if (FLink.SeriovyPort().InputOverruns(overruns))
+        FOverrunsAtOpen = overruns;
     return true;
+}
+
+std::optional<std::uint64_t> Station::Overruns()
+{
+    std::uint64_t overruns = 0;
+    if (!FOverrunsAtOpen || !FLink.SeriovyPort().InputOverruns(overruns))
+        return std::nullopt;
+    return overruns - std::min(overruns, *FOverrunsAtOpen);
 }
 
 void Station::Close()

@@ -12,7 +12,9 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -58,6 +60,9 @@ public:
     // One more reader of the link's reports (a gateway's counters, which outlive a station).
     void AddObserver(LinkObserver* observer) { FLink.AddObserver(observer); }
     std::uint64_t BytesReceived() const { return FStatistics.Counts().bytes; }
+    // Received bytes the device has counted as lost since the port opened: a line faster than
+    // they were read. None where the device keeps no such count (a pseudo-terminal).
+    std::optional<std::uint64_t> Overruns();
 
     // Every intact telegram and every damage, as framed.
     std::function<void(ByteSpan telegram, bool isPoll)> onTelegram;
@@ -74,6 +79,7 @@ private:
     PendingQueue FQueue;
     RequestFollower FFollower{FLink, FQueue};
     std::vector<std::uint8_t> FAccumulator;
+    std::optional<std::uint64_t> FOverrunsAtOpen;
     bool FLost = false;
 };
 

@@ -252,6 +252,7 @@ Run:
                    as the --baud pacing allows (default 1)
   --loop           start the replay over at its end
   --keep-going     report malformed lines or blocks, skip them and go on
+                   (with --loop each is reported on the first pass only)
   --with-master    during a replay, also poll (and --saturate) as without it
   --with-device    during a replay, let the device answer requests
   --log FILE       one line per telegram sent or received ("-" = standard error)
@@ -301,7 +302,8 @@ Summary keys:
   replay_lines, replay_packets (chunks replayed from a capture file or a pcapng
   file, over every --loop pass), replay_bytes, replay_span_ms (capture time from
   the first to the last chunk of the file replayed), replay_skipped (malformed
-  lines or blocks passed over with --keep-going), replay_passes (whole passes).
+  lines or blocks passed over with --keep-going, over every --loop pass),
+  replay_passes (whole passes).
 )";
 
 } // namespace

@@ -439,6 +439,13 @@ void Simulator::ReadScript()
     }
 }
 
+void Simulator::SayOnFirstPass(const std::string& message)
+{
+    // Every --loop pass meets the same lines again: they are told once and counted each time.
+    if (FStats.replayPasses == 0)
+        std::cerr << "qtr290-sim: " << message << '\n';
+}
+
 bool Simulator::LoadReplayChunk(Nanos now)
 {
     for (;;) {
@@ -458,15 +465,16 @@ bool Simulator::LoadReplayChunk(Nanos now)
             return true;
         }
         case ReplayFile::Result::Skipped:
-            std::cerr << "qtr290-sim: " << message << '\n';
+            SayOnFirstPass(message);
             continue;
         case ReplayFile::Result::Malformed:
-            std::cerr << "qtr290-sim: " << message << '\n';
             if (!FOptions.keepGoing) {
+                std::cerr << "qtr290-sim: " << message << '\n';
                 FReplayFailed = true;
                 BeginStop(now);
                 return false;
             }
+            SayOnFirstPass(message);
             [[fallthrough]];
         case ReplayFile::Result::End:
             ++FStats.replayPasses;

@@ -100,6 +100,7 @@ private:
     void ReadFromLine(Nanos now);
     void OnTelegram(ByteSpan telegram, Nanos now);
     void ReadScript();
+    void SayOnFirstPass(const std::string& message);
     bool LoadReplayChunk(Nanos now);
     void PumpReplay(Nanos now);
     void RunScriptLine(std::string_view line);
