@@ -70,11 +70,8 @@ bool Session::Print(const std::string& line)
 {
     if (FEnded)
         return false;
-    FOut << line << '\n';
-    FOut.flush();
-    if (FOut.good())
+    if (PrintLine(FOut, FErr, line))
         return true;
-    FErr << "qtr290-ctl: cannot write to standard output; stopped\n";
     FStation.Abandon(RequestResult::Removed::Interrupted);
     End(ExitStream);
     return false;

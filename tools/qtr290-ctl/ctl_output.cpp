@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <ostream>
+
 namespace qtr290::ctl {
 
 std::string FormatResult(const RequestResult& r, bool json, const char* op)
@@ -68,6 +70,16 @@ std::string FormatSummary(const BusCounts& c, std::optional<std::uint64_t> overr
 std::string TimeNow()
 {
     return QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+}
+
+bool PrintLine(std::ostream& out, std::ostream& err, const std::string& line)
+{
+    out << line << '\n';
+    out.flush();
+    if (out.good())
+        return true;
+    err << "qtr290-ctl: cannot write to standard output; stopped\n";
+    return false;
 }
 
 } // namespace qtr290::ctl

@@ -7,6 +7,7 @@
 #include "station/request.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,8 @@ std::string FormatDamage(const std::string& time, FramerError error, bool json);
 // then " overruns=..." where the device counts the received bytes it lost.
 std::string FormatSummary(const BusCounts& counts,
                           std::optional<std::uint64_t> overruns = std::nullopt);
+// One line out, flushed; false, with the message on `err`, when standard output failed.
+bool PrintLine(std::ostream& out, std::ostream& err, const std::string& line);
 // The local time, ISO 8601 with milliseconds.
 std::string TimeNow();
 

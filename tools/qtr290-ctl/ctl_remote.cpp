@@ -135,11 +135,8 @@ bool RemoteSession::Print(const std::string& line)
 {
     if (FEnded)
         return false;
-    FOut << line << '\n';
-    FOut.flush();
-    if (FOut.good())
+    if (PrintLine(FOut, FErr, line))
         return true;
-    FErr << "qtr290-ctl: cannot write to standard output; stopped\n";
     End(ExitStream);
     return false;
 }
