@@ -4,6 +4,7 @@
 #include "tools/qtr290-ctl/ctl_output.h"
 #include "tools/qtr290-gateway/gateway.h"
 
+#include "tests/gateway/gateway_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/core_application.h"
 #include "tests/support/ctl_in_process.h"
@@ -29,8 +30,10 @@
 using namespace qtr290;
 using namespace qtr290::gateway;
 using qtr290::test::ChildProcess;
+using qtr290::test::Json;
 using qtr290::test::MosquittoBroker;
 using qtr290::test::RunUntil;
+using qtr290::test::Simulator;
 using qtr290::test::TempDir;
 
 namespace {
@@ -46,11 +49,6 @@ Outcome RunCtl(const std::vector<std::string>& args, const std::string& input = 
 {
     test::CtlOutcome run = test::RunCtlInProcess(args, input);
     return {run.status, std::move(run.out), std::move(run.err), std::move(run.outLines)};
-}
-
-QJsonObject Json(const std::string& text)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
 }
 
 // The keys in order, each with the type of its value: the shape of a result line.
@@ -69,34 +67,9 @@ std::string Shape(const std::string& line)
     return shape;
 }
 
-struct Simulator {
-    Simulator()
-    {
-        ChildProcess::Options options;
-        options.readFirstLine = true;
-        process = std::make_unique<ChildProcess>(
-            QTR290_SIM_PATH,
-            std::vector<std::string>{"--baud", "38400", "--poll-interval", "20", "--quiet"},
-            options);
-        device = process->FirstLine();
-    }
-    ~Simulator()
-    {
-        process->Signal(SIGTERM);
-        process->Wait(std::chrono::seconds(5));
-    }
-    std::unique_ptr<ChildProcess> process;
-    std::string device;
-};
-
 GatewayOptions For(const MosquittoBroker& broker, const std::string& device, bool allowRequests)
 {
-    GatewayOptions o;
-    std::string why;
-    o.broker = *mqtt::ParseBrokerUrl(broker.Url(), why);
-    o.device = device;
-    o.baud = 38400;
-    o.bus = "rig1";
+    GatewayOptions o = test::For(broker, device);
     o.allowRequests = allowRequests;
     return o;
 }
@@ -120,15 +93,7 @@ std::vector<std::string> Remote(const MosquittoBroker& broker, std::vector<std::
     return all;
 }
 
-class CtlRemoteTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qputenv("QTR290_SETTINGS", QByteArray::fromStdString(settings / "nastaveni.ini"));
-        ctl::ResetStop();
-    }
-    TempDir settings;
-};
+using CtlRemoteTest = test::GatewayFixture;
 
 } // namespace
 

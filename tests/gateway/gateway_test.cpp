@@ -6,6 +6,7 @@
 #include "tools/qtr290-ctl/ctl_station.h"
 #include "tools/qtr290-gateway/gateway.h"
 
+#include "tests/gateway/gateway_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/event_loop_wait.h"
 #include "tests/support/mosquitto_broker.h"
@@ -27,44 +28,9 @@
 
 using namespace qtr290;
 using namespace qtr290::gateway;
-using qtr290::test::ChildProcess;
-using qtr290::test::MosquittoBroker;
-using qtr290::test::RunUntil;
-using qtr290::test::TempDir;
+using namespace qtr290::test;
 
 namespace {
-
-QJsonObject Json(const std::string& text)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
-}
-
-std::string Str(const QJsonObject& o, const char* key)
-{
-    return o.value(QLatin1String(key)).toString().toStdString();
-}
-
-// The bus simulator on a pseudo-terminal, optionally behind a symbolic link.
-struct Simulator {
-    explicit Simulator(std::vector<std::string> args)
-    {
-        ChildProcess::Options options;
-        options.readFirstLine = true;
-        process = std::make_unique<ChildProcess>(QTR290_SIM_PATH, args, options);
-        device = process->FirstLine();
-    }
-    ~Simulator() { Stop(); }
-    void Stop()
-    {
-        if (!process)
-            return;
-        process->Signal(SIGTERM);
-        process->Wait(std::chrono::seconds(5));
-        process.reset();
-    }
-    std::unique_ptr<ChildProcess> process;
-    std::string device;
-};
 
 // A subscriber that keeps every message by topic.
 struct Subscriber {
@@ -98,28 +64,7 @@ struct Subscriber {
     std::vector<mqtt::Message> messages;
 };
 
-GatewayOptions For(const MosquittoBroker& broker, const std::string& device)
-{
-    GatewayOptions o;
-    std::string why;
-    o.broker = *mqtt::ParseBrokerUrl(broker.Url(), why);
-    o.device = device;
-    o.baud = 38400;
-    o.bus = "rig1";
-    o.countersSeconds = 1;
-    return o;
-}
-
-class GatewayTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        // No settings file of this machine's user is read.
-        qputenv("QTR290_SETTINGS", QByteArray::fromStdString(settings / "nastaveni.ini"));
-        ctl::ResetStop();
-    }
-    TempDir settings;
-};
+using GatewayTest = test::GatewayFixture;
 
 } // namespace
 
