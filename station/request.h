@@ -27,6 +27,8 @@ struct StationRequest {
     std::uint8_t from = 0xF0;
     bool now = false; // transmitted at once as well as at each poll until removed
     double timeoutSeconds = 5.0;
+
+    bool operator==(const StationRequest&) const = default;
 };
 
 // Stages the data bytes and queues the request. False, and nothing queued, for a write whose
