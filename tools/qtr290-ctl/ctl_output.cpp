@@ -69,7 +69,16 @@ std::string FormatSummary(const BusCounts& c, std::optional<std::uint64_t> overr
 
 std::string TimeNow()
 {
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+    // The telegrams of one chunk come within the same millisecond: the local time (which
+    // costs a look at the time zone file) is made once for them.
+    static qint64 lastMs = -1;
+    static std::string lastText;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now != lastMs) {
+        lastMs = now;
+        lastText = QDateTime::fromMSecsSinceEpoch(now).toString(Qt::ISODateWithMs).toStdString();
+    }
+    return lastText;
 }
 
 bool PrintLine(std::ostream& out, std::ostream& err, const std::string& line)

@@ -6,7 +6,6 @@
 #include "tools/qtr290-ctl/ctl_signals.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 namespace qtr290::gateway {
 
@@ -43,16 +42,7 @@ std::string RequestResultJson(const RequestResult& result, const char* op)
 
 std::string EventTime()
 {
-    // The telegrams of one chunk come within the same millisecond: the local time (which
-    // costs a look at the time zone file) is made once for them.
-    static qint64 lastMs = -1;
-    static std::string lastText;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now != lastMs) {
-        lastMs = now;
-        lastText = QDateTime::fromMSecsSinceEpoch(now).toString(Qt::ISODateWithMs).toStdString();
-    }
-    return lastText;
+    return ctl::TimeNow();
 }
 
 std::string TelegramJson(ByteSpan telegram)

@@ -34,7 +34,7 @@ std::string RequestResultJson(const RequestResult& result, const char* op);
 std::string TelegramJson(ByteSpan telegram);
 std::string DamageJson(FramerError error);
 std::string JsonString(std::string_view text);
-// The local time as the monitor lines give it: ISO 8601 with milliseconds.
+// The local time as the monitor lines give it: ISO 8601 with milliseconds (qtr290-ctl's).
 std::string EventTime();
 
 } // namespace qtr290::gateway
