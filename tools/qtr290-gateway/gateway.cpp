@@ -1,5 +1,7 @@
 #include "tools/qtr290-gateway/gateway.h"
 
+#include "station/requestjson.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -320,7 +322,7 @@ void Gateway::RequestDone(const RequestResult& result)
         return;
     const PendingRequest request = std::move(*FInService);
     FInService.reset();
-    std::string payload = RequestResultJson(result, RequestOp(request.request));
+    std::string payload = ResultJson(result, RequestOp(request.request));
     if (!request.id.empty()) {
         payload.pop_back(); // the closing brace
         payload += ",\"id\":" + request.id + "}";

@@ -35,11 +35,6 @@ const char* RequestOp(const BusRequest& request)
     return request.write ? "write" : "read";
 }
 
-std::string RequestResultJson(const RequestResult& result, const char* op)
-{
-    return ResultJson(result, op);
-}
-
 std::string EventTime()
 {
     return ctl::TimeNow();
@@ -53,11 +48,6 @@ std::string TelegramJson(ByteSpan telegram)
 std::string DamageJson(FramerError error)
 {
     return ctl::FormatDamage(EventTime(), error, true);
-}
-
-std::string JsonString(std::string_view text)
-{
-    return qtr290::JsonString(text);
 }
 
 } // namespace qtr290::gateway

@@ -27,13 +27,10 @@ std::variant<PortChoice, std::string> ChoosePort(const std::optional<std::string
 // A qtr290-ctl batch line (other keys, such as "id", are left alone); the refusal in words.
 std::variant<BusRequest, std::string> ParseRequest(std::string_view line);
 const char* RequestOp(const BusRequest& request); // "read" or "write"
-// The batch result line, a JSON object with its "op".
-std::string RequestResultJson(const RequestResult& result, const char* op);
 
 // As `qtr290-ctl monitor --json` prints them.
 std::string TelegramJson(ByteSpan telegram);
 std::string DamageJson(FramerError error);
-std::string JsonString(std::string_view text);
 // The local time as the monitor lines give it: ISO 8601 with milliseconds (qtr290-ctl's).
 std::string EventTime();
 
